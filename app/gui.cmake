@@ -1,0 +1,1 @@
+# The Qt desktop program; filled in with the dialogs.

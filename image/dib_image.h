@@ -1,0 +1,126 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "formats/size_limit.h"
+#include "image/packed_color.h"
+#include "platform/memory_block.h"
+
+namespace tessary {
+
+// One entry of a logical palette: red, green, blue and flags (always 0 here).
+struct PaletteEntry {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    uint8_t flags = 0;
+};
+
+// The palette made from a DIB: real data, since nothing here draws with it.
+struct LogicalPalette {
+    uint16_t version = 0x300;
+    uint32_t count = 0;
+    std::unique_ptr<PaletteEntry[]> entries;
+};
+
+// Stands in for the device bitmap made from the DIB for the screen. Nothing
+// draws it; it records what it was made from so that its rebuilds can be seen.
+struct DisplayBitmap {
+    int32_t width = 0;
+    int32_t height = 0;
+    uint16_t bitCount = 0;
+    bool madeWithPalette = false;
+};
+
+// Which step of the load chain took the file, for callers that report it.
+enum class LoadSource {
+    None,         // no image: empty path, or an existing file no reader accepts
+    Jpeg,
+    Gif,
+    Bmp,
+    MissingFile,  // no file at the path: the 10 x 10 black 8-bit placeholder
+};
+
+struct LoadReport {
+    LoadSource source = LoadSource::None;
+    // TooLarge when any reader refused the file for the size limit, else the
+    // status of the last reader that ran.
+    ReadStatus status = ReadStatus::Ok;
+};
+
+struct SaveReport {
+    bool written = false;
+    int errorNumber = 0;  // errno of the failure; 0 when nothing was attempted
+};
+
+// One image as a packed DIB in an owned memory block, with the palette and
+// display bitmap made from it, the BMP/JPEG/GIF load chain and BMP/JPEG output.
+class CDibImage {
+public:
+    CDibImage();
+    ~CDibImage();
+    CDibImage(const CDibImage&) = delete;
+    CDibImage& operator=(const CDibImage&) = delete;
+
+    // Load chain: JPEG, then GIF, then BMP, by content. An empty path leaves the image.
+    void Load(const char* path);
+    void LoadJpeg(const char* path);
+    void LoadGif(const char* path);
+    void LoadBmp(const char* path);
+
+    void SaveBmp(const char* path);
+    void SaveJpeg(const char* path, int quality);
+
+    int SetFileName(const char* name);
+    const char* GetFileName() const { return m_pszFileName.get(); }
+
+    int Lock();
+    int Unlock();
+
+    int32_t GetWidth();
+    int32_t GetHeight();
+    PackedColor GetPixel(int32_t x, int32_t y);
+    void SetPixel(int32_t x, int32_t y, PackedColor color);
+    int SetBits(const uint8_t* source, uint32_t length);
+
+    void CreatePaletteAndBitmap();
+    void RebuildPaletteAndBitmap();
+
+    // Read-only views for callers and tests.
+    int IsLoadFailed() const { return m_bLoadFailed; }
+    int IsLocked() const { return m_bLocked; }
+    bool HasImage() const { return !m_hDib.IsNone(); }
+    uint16_t GetBitCount() const;  // 0 without an image
+    const MemoryBlock& GetDib() const { return m_hDib; }
+    const LogicalPalette* GetPalette() const { return m_hPalette.get(); }
+    const DisplayBitmap* GetDisplayBitmap() const { return m_hBitmap.get(); }
+    const LoadReport& GetLoadReport() const { return m_loadReport; }
+    const SaveReport& GetSaveReport() const { return m_saveReport; }
+
+private:
+    // Caches the pixel addressing of the locked block so that pixel access while
+    // locked costs no header parsing.
+    void CacheLayout();
+    void DeletePaletteAndBitmap();
+
+    int m_bLoadFailed = 0;
+    int m_bLocked = 0;
+    uint8_t* m_pDib = nullptr;
+    std::unique_ptr<char[]> m_pszFileName;
+    std::unique_ptr<DisplayBitmap> m_hBitmap;
+    MemoryBlock m_hDib;
+    std::unique_ptr<LogicalPalette> m_hPalette;
+
+    // Layout of the locked block (valid while m_bLocked is 1).
+    uint8_t* m_pPixels = nullptr;
+    int32_t m_nWidth = 0;
+    int32_t m_nHeight = 0;
+    int64_t m_nStride = 0;
+    uint16_t m_nBitCount = 0;
+
+    LoadReport m_loadReport;
+    SaveReport m_saveReport;
+};
+
+}  // namespace tessary
