@@ -33,7 +33,7 @@ struct FileReport {
 // The run's view of the progress window. The dialog's CProgressDialog and the
 // CLI's terminal line implement it; tests record the calls.
 class ProgressSink {
-public:
+  public:
     virtual ~ProgressSink() = default;
     // Range 0..fileCount, then the window is created (disabling its parent).
     virtual void SetRange(int32_t lower, int32_t upper) = 0;

@@ -35,7 +35,7 @@ struct DisplayBitmap {
 
 // Which step of the load chain took the file, for callers that report it.
 enum class LoadSource {
-    None,         // no image: empty path, or an existing file no reader accepts
+    None,  // no image: empty path, or an existing file no reader accepts
     Jpeg,
     Gif,
     Bmp,
@@ -57,7 +57,7 @@ struct SaveReport {
 // One image as a packed DIB in an owned memory block, with the palette and
 // display bitmap made from it, the BMP/JPEG/GIF load chain and BMP/JPEG output.
 class CDibImage {
-public:
+  public:
     CDibImage();
     ~CDibImage();
     CDibImage(const CDibImage&) = delete;
@@ -98,7 +98,7 @@ public:
     const LoadReport& GetLoadReport() const { return m_loadReport; }
     const SaveReport& GetSaveReport() const { return m_saveReport; }
 
-private:
+  private:
     // Caches the pixel addressing of the locked block so that pixel access while
     // locked costs no header parsing.
     void CacheLayout();

@@ -12,7 +12,7 @@ namespace tessary {
 // says which output it was for), which replaces the target only once it has
 // been written and closed without error.
 class AtomicFileWriter {
-public:
+  public:
     AtomicFileWriter() = default;
     ~AtomicFileWriter();  // abandons an uncommitted file
     AtomicFileWriter(const AtomicFileWriter&) = delete;
@@ -33,7 +33,7 @@ public:
     int LastError() const { return m_nError; }
     const std::string& TemporaryPath() const { return m_strTempPath; }
 
-private:
+  private:
     FileHandle m_file;
     std::string m_strTarget;
     std::string m_strTempPath;

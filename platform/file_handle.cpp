@@ -33,7 +33,9 @@ void FailNthWriteForTesting(uint64_t n, int errorNumber) {
     g_writesUntilFailure.store(n);
 }
 
-FileHandle::~FileHandle() { Close(); }
+FileHandle::~FileHandle() {
+    Close();
+}
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_nError(std::exchange(other.m_nError, 0)) {}
@@ -49,10 +51,19 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 
 FileHandle FileHandle::OpenForReading(const char* path) {
     FileHandle file;
-    file.m_fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (file.m_fd < 0) {
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         file.m_nError = errno;
+        return file;
     }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.m_nError = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return file;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file.m_fd = fd;
     return file;
 }
 
@@ -69,6 +80,10 @@ FileHandle FileHandle::Adopt(int fd) {
     FileHandle file;
     file.m_fd = fd;
     return file;
+}
+
+int FileHandle::ReleaseDescriptor() {
+    return std::exchange(m_fd, -1);
 }
 
 int64_t FileHandle::Read(void* buffer, uint64_t count) {
@@ -125,7 +140,9 @@ int64_t FileHandle::Seek(int64_t offset, SeekFrom from) {
         m_nError = EBADF;
         return -1;
     }
-    int whence = from == SeekFrom::Begin ? SEEK_SET : from == SeekFrom::Current ? SEEK_CUR : SEEK_END;
+    int whence = from == SeekFrom::Begin     ? SEEK_SET
+                 : from == SeekFrom::Current ? SEEK_CUR
+                                             : SEEK_END;
     off_t position = ::lseek(m_fd, static_cast<off_t>(offset), whence);
     if (position < 0) {
         m_nError = errno;
@@ -134,7 +151,9 @@ int64_t FileHandle::Seek(int64_t offset, SeekFrom from) {
     return static_cast<int64_t>(position);
 }
 
-int64_t FileHandle::Tell() { return Seek(0, SeekFrom::Current); }
+int64_t FileHandle::Tell() {
+    return Seek(0, SeekFrom::Current);
+}
 
 bool FileHandle::Sync() {
     if (m_fd < 0 || ::fsync(m_fd) != 0) {
@@ -154,6 +173,19 @@ bool FileHandle::Close() {
         return false;
     }
     return true;
+}
+
+std::FILE* OpenReadStream(const char* path) {
+    FileHandle file = FileHandle::OpenForReading(path);
+    if (!file.IsOpen()) {
+        errno = file.LastError();
+        return nullptr;
+    }
+    std::FILE* stream = ::fdopen(file.Descriptor(), "rb");
+    if (stream != nullptr) {
+        file.ReleaseDescriptor();  // the stream owns it now
+    }
+    return stream;
 }
 
 namespace {

@@ -11,7 +11,7 @@ enum class SeekFrom { Begin, Current, End };
 // Reads and writes move the whole count unless the file ends or an error occurs;
 // the last error number is kept for messages.
 class FileHandle {
-public:
+  public:
     FileHandle() = default;
     ~FileHandle();
     FileHandle(FileHandle&& other) noexcept;
@@ -19,6 +19,8 @@ public:
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
 
+    // Opens a regular file for reading. Anything else (a folder, a FIFO, a device)
+    // is refused without blocking: a FIFO with no writer would hang the open.
     static FileHandle OpenForReading(const char* path);
     // Creates the file, or empties an existing one, for reading and writing.
     static FileHandle CreateForWriting(const char* path);
@@ -27,6 +29,8 @@ public:
 
     bool IsOpen() const { return m_fd >= 0; }
     int Descriptor() const { return m_fd; }
+    // Gives up ownership of the descriptor (to a stream that will close it).
+    int ReleaseDescriptor();
 
     // Bytes moved (fewer than `count` only at the end of the file for Read), or -1 on error.
     int64_t Read(void* buffer, uint64_t count);
@@ -41,10 +45,13 @@ public:
     // errno of the last failed call on this handle (or of the failed open), 0 if none.
     int LastError() const { return m_nError; }
 
-private:
+  private:
     int m_fd = -1;
     int m_nError = 0;
 };
+
+// A stdio stream ("rb") over a regular file opened as OpenForReading does. Null on failure.
+std::FILE* OpenReadStream(const char* path);
 
 // A stdio stream whose writes go through `file` (and so through the write-fault seam).
 // fclose() flushes it and reports a failed write, but leaves `file` open. Null on failure.

@@ -13,7 +13,9 @@ constexpr uint64_t kLargestObject = static_cast<uint64_t>(std::numeric_limits<pt
 
 namespace tessary {
 
-MemoryBlock::~MemoryBlock() { Free(); }
+MemoryBlock::~MemoryBlock() {
+    Free();
+}
 
 MemoryBlock::MemoryBlock(MemoryBlock&& other) noexcept
     : m_pBytes(std::exchange(other.m_pBytes, nullptr)),

@@ -9,7 +9,7 @@ namespace tessary {
 // global memory block. A default-constructed block is "none". Ownership moves;
 // a block is never copied by accident.
 class MemoryBlock {
-public:
+  public:
     MemoryBlock() = default;
     ~MemoryBlock();
     MemoryBlock(MemoryBlock&& other) noexcept;
@@ -42,7 +42,7 @@ public:
     uint8_t* Data() { return m_pBytes; }
     const uint8_t* Data() const { return m_pBytes; }
 
-private:
+  private:
     uint8_t* m_pBytes = nullptr;
     uint64_t m_nSize = 0;
     int m_nLocks = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -51,6 +52,23 @@ TEST(FileHandle, OpenFailureKeepsTheReason) {
     EXPECT_EQ(missing.LastError(), ENOENT);
     EXPECT_EQ(missing.Read(nullptr, 1), -1);
     EXPECT_TRUE(missing.Close());
+}
+
+TEST(FileHandle, ReadingRefusesFoldersAndFifosWithoutBlocking) {
+    TempDir dir;
+    EXPECT_FALSE(FileHandle::OpenForReading(dir.Path().c_str()).IsOpen());
+    EXPECT_EQ(FileHandle::OpenForReading(dir.Path().c_str()).LastError(), EISDIR);
+    std::string fifo = dir.File("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(FileHandle::OpenForReading(fifo.c_str()).IsOpen());
+    EXPECT_EQ(OpenReadStream(fifo.c_str()), nullptr);
+
+    std::string file = dir.File("plain");
+    ASSERT_TRUE(test::WriteBytes(file, Bytes{1, 2, 3}));
+    std::FILE* stream = OpenReadStream(file.c_str());
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(std::fgetc(stream), 1);
+    std::fclose(stream);
 }
 
 TEST(FileHandle, WriteFaultSeamFailsExactlyTheNthWrite) {

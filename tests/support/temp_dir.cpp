@@ -23,7 +23,8 @@ TempDir::~TempDir() {
         // Tests take write permission away on purpose; give it back so the folder can go.
         std::filesystem::permissions(m_strPath, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ignored);
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_strPath, ignored)) {
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(m_strPath, ignored)) {
             if (entry.is_directory(ignored)) {
                 std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
                                              std::filesystem::perm_options::add, ignored);
@@ -33,7 +34,9 @@ TempDir::~TempDir() {
     }
 }
 
-std::string TempDir::File(const std::string& name) const { return m_strPath + "/" + name; }
+std::string TempDir::File(const std::string& name) const {
+    return m_strPath + "/" + name;
+}
 
 std::vector<std::string> TempDir::List() const {
     std::vector<std::string> names;
@@ -47,7 +50,8 @@ std::vector<std::string> TempDir::List() const {
 
 bool WriteBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 

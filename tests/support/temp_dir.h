@@ -10,7 +10,7 @@ using Bytes = std::vector<uint8_t>;
 
 // A fresh folder for one test, removed with everything in it at destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -22,7 +22,7 @@ public:
     // Names of the entries in the folder (hidden ones included), sorted.
     std::vector<std::string> List() const;
 
-private:
+  private:
     std::string m_strPath;
 };
 
