@@ -104,26 +104,6 @@ TEST(ChunkedFileIo, RoundTripsAndReportsAShortRead) {
     EXPECT_EQ(Range(back, 0, data.size()), data);
 }
 
-// ---- file header ----
-
-TEST(BmpFileHeader, ReadsFieldsAndItsStart) {
-    TempDir dir;
-    const std::string path = dir.File("h");
-    ASSERT_TRUE(test::WriteBytes(path, {9, 9, 'B', 'M', 1, 2, 3, 4, 5, 6, 7, 8, 0x36, 4, 0, 0}));
-    FileHandle file = FileHandle::OpenForReading(path.c_str());
-    ASSERT_EQ(file.Seek(2, SeekFrom::Begin), 2);
-    BitmapFileHeader header;
-    int64_t start = -1;
-    EXPECT_EQ(ReadBmpFileHeader(file, &header, &start), 1);
-    EXPECT_EQ(start, 2);
-    EXPECT_EQ(header.bfType, kBmpSignature);
-    EXPECT_EQ(header.bfSize, 0x04030201u);
-    EXPECT_EQ(header.bfReserved1, 0x0605);
-    EXPECT_EQ(header.bfReserved2, 0x0807);
-    EXPECT_EQ(header.bfOffBits, 0x436u);
-    EXPECT_EQ(ReadBmpFileHeader(file, &header, &start), 0);  // at the end: nothing left
-}
-
 // ---- writing ----
 
 TEST(SaveDibFile, TwentyFourBitLayoutFieldByField) {

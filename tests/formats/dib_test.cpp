@@ -55,16 +55,6 @@ TEST(DibColorTable, CoreHeaderTakesBitCountAtOffset10AndThreeByteEntries) {
     }
 }
 
-TEST(DibStride, RowsArePaddedToFourBytes) {
-    EXPECT_EQ(DibStride(1, 24), 4u);
-    EXPECT_EQ(DibStride(10, 24), 32u);
-    EXPECT_EQ(DibStride(10, 8), 12u);
-    EXPECT_EQ(DibStride(33, 1), 8u);
-    EXPECT_EQ(DibStride(0, 24), 0u);
-    // No wrap where a 32-bit product would.
-    EXPECT_EQ(DibStride(0xFFFFFFFFu, 32), uint64_t{0xFFFFFFFFu} * 4);
-}
-
 TEST(CreateDib, TwentyFourBitBlankImage) {
     MemoryBlock dib = CreateDib(10, 10, 24);
     ASSERT_TRUE(dib);
