@@ -13,19 +13,18 @@ inline constexpr float kByteToFloat = std::bit_cast<float>(0x3B808081u);
 inline constexpr float kOneSixtieth = 1.0f / 60.0f;
 inline constexpr float kRandomScale = 1.0f / 32767.0f;
 
-// Truncates toward zero. Values that do not fit in 32 bits, and NaN, give
-// INT32_MIN (what the processor's own conversion gives), never undefined
-// behaviour: as a coordinate that lies outside every image, as a channel it
-// packs to 0.
+// Truncates toward zero. Values beyond 32 bits saturate and NaN gives
+// INT32_MIN, never undefined behaviour: as a coordinate such a value lies
+// outside every image. Plain comparisons rather than conversion intrinsics, so
+// that a value folded at compile time converts exactly as it would at run time.
 inline int32_t TruncToInt(double value) {
-    if (value > -2147483649.0 && value < 2147483648.0) {
-        return static_cast<int32_t>(value);
-    }
-    return INT32_MIN;
+    const double low = value > -2147483648.0 ? value : -2147483648.0;  // NaN fails: low
+    const double clamped = low < 2147483647.0 ? low : 2147483647.0;
+    return static_cast<int32_t>(clamped);
 }
 
 // A float channel as a byte: trunc(v x 255) keeping the low 8 bits, no clamping,
-// so 1.5 gives 126 and -0.004 gives 255.
+// so 1.5 gives 126 and -0.004 gives 255 (beyond 32 bits: 255 above, 0 below).
 inline uint32_t ByteFromFloat(float value) {
     return static_cast<uint32_t>(TruncToInt(static_cast<double>(value) * 255.0)) & 0xFF;
 }

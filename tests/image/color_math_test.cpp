@@ -36,10 +36,16 @@ TEST(ColorMathConstants, ConversionOutsideIntRangeIsDefined) {
     EXPECT_EQ(TruncToInt(-0.9), 0);
     EXPECT_EQ(TruncToInt(2147483647.9), INT32_MAX);
     EXPECT_EQ(TruncToInt(-2147483648.9), INT32_MIN);
-    EXPECT_EQ(TruncToInt(2147483648.0), INT32_MIN);
+    EXPECT_EQ(TruncToInt(2147483648.0), INT32_MAX);
+    EXPECT_EQ(TruncToInt(-1e300), INT32_MIN);
     EXPECT_EQ(TruncToInt(std::numeric_limits<double>::quiet_NaN()), INT32_MIN);
-    EXPECT_EQ(ByteFromFloat(std::numeric_limits<float>::infinity()), 0u);
-    EXPECT_EQ(ByteFromFloat(1e30f), 0u);
+    EXPECT_EQ(ByteFromFloat(std::numeric_limits<float>::infinity()), 255u);
+    EXPECT_EQ(ByteFromFloat(-1e30f), 0u);
+    // The same at run time as when folded: the compiler must not see the values.
+    volatile double huge = 1e30;
+    volatile double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(TruncToInt(huge), INT32_MAX);
+    EXPECT_EQ(TruncToInt(nan), INT32_MIN);
 }
 
 TEST(RgbToHsv, PrimariesGreysAndBlack) {
