@@ -46,6 +46,14 @@ TEST(ColorMathConstants, ConversionOutsideIntRangeIsDefined) {
     volatile double nan = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(TruncToInt(huge), INT32_MAX);
     EXPECT_EQ(TruncToInt(nan), INT32_MIN);
+    volatile float hugeF = 1e30f;
+    volatile float nanF = std::numeric_limits<float>::quiet_NaN();
+    volatile float minusOne = -1.0f;
+    EXPECT_EQ(ByteFromFloat(hugeF), 255u);
+    EXPECT_EQ(ByteFromFloat(-hugeF), 0u);
+    EXPECT_EQ(ByteFromFloat(nanF), 0u);
+    EXPECT_EQ(ByteFromFloat(std::numeric_limits<float>::quiet_NaN()), 0u);
+    EXPECT_EQ(ByteFromFloat(minusOne), 1u);  // -255 is 0x...01 in its low byte
 }
 
 TEST(RgbToHsv, PrimariesGreysAndBlack) {
