@@ -1,1 +1,345 @@
-// placeholder
+#include "image/dib_image.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "formats/bmp_file.h"
+#include "formats/dib.h"
+
+namespace tessary {
+
+namespace {
+
+constexpr uint32_t kPlaceholderSize = 10;
+constexpr uint32_t kFixedPaletteSize = 256;
+
+std::atomic<uint64_t> g_bitmapsMade{0};
+
+// Existence only, not readability: a folder or a FIFO at the path exists. A path
+// that can't be looked at for another reason (no search permission) is not
+// called missing; reading it will fail instead.
+bool NoFileAt(const char* path) {
+    struct stat info {};
+    return ::stat(path, &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+// Red and green take the eight levels 0, 32, ..., 224 and blue the four levels
+// 0, 64, 128, 192; red changes fastest.
+PaletteEntry FixedPaletteEntry(uint32_t i) {
+    PaletteEntry entry;
+    entry.red = static_cast<uint8_t>((i % 8) * 32);
+    entry.green = static_cast<uint8_t>(((i / 8) % 8) * 32);
+    entry.blue = static_cast<uint8_t>((i / 64) * 64);
+    return entry;
+}
+
+std::unique_ptr<LogicalPalette> NewPalette(uint32_t count) {
+    std::unique_ptr<LogicalPalette> palette(new (std::nothrow) LogicalPalette);
+    if (!palette) {
+        return palette;
+    }
+    palette->entries.reset(new (std::nothrow) PaletteEntry[count]());
+    if (!palette->entries) {
+        palette.reset();
+        return palette;
+    }
+    palette->count = count;
+    return palette;
+}
+
+}  // namespace
+
+CDibImage::CDibImage() {
+    SetFileName("");
+    m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
+    CreatePaletteAndBitmap();
+}
+
+CDibImage::~CDibImage() {
+    Unlock();
+    m_pszFileName.reset();
+    DeletePaletteAndBitmap();
+    m_hDib.Free();
+}
+
+int CDibImage::SetFileName(const char* name) {
+    if (name == nullptr) {
+        return 0;
+    }
+    const size_t length = std::strlen(name);
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]);
+    if (!copy) {
+        return 0;
+    }
+    std::memcpy(copy.get(), name, length + 1);
+    m_pszFileName = std::move(copy);
+    return 1;
+}
+
+CDibImage::PixelLayout CDibImage::ReadLayout(uint8_t* dib, uint64_t blockSize) {
+    PixelLayout layout;
+    if (dib == nullptr || blockSize < kInfoHeaderSize) {
+        return layout;
+    }
+    const BitmapInfoHeader header = ParseInfoHeader(dib);
+    const uint64_t offset = DibPixelOffset(header);
+    layout.width = header.biWidth;
+    layout.height = header.biHeight;
+    layout.bitCount = header.biBitCount;
+    layout.stride =
+        header.biWidth > 0 ? static_cast<int64_t>(DibStride(uint32_t(header.biWidth), 24)) : 0;
+    layout.pixels = offset <= blockSize ? dib + offset : nullptr;
+    // Blocks made here always hold every row; the test keeps a stray header
+    // from ever pointing pixel access outside the block.
+    layout.trueColor = layout.bitCount == 24 && layout.pixels != nullptr && layout.width > 0 &&
+                       layout.height > 0 &&
+                       uint64_t(layout.stride) * uint64_t(layout.height) <= blockSize - offset;
+    return layout;
+}
+
+void CDibImage::CacheLayout() {
+    const PixelLayout layout = ReadLayout(m_pDib, m_hDib.Size());
+    m_pPixels = layout.pixels;
+    m_nWidth = layout.width;
+    m_nHeight = layout.height;
+    m_nStride = layout.stride;
+    m_nBitCount = layout.bitCount;
+    m_bTrueColor = layout.trueColor;
+}
+
+int CDibImage::Lock() {
+    if (m_hDib.IsNone()) {
+        return 0;
+    }
+    if (m_bLocked) {
+        return 1;
+    }
+    m_pDib = m_hDib.Lock();
+    if (m_pDib == nullptr) {
+        return 0;
+    }
+    m_bLocked = 1;
+    CacheLayout();
+    return 1;
+}
+
+int CDibImage::Unlock() {
+    if (m_hDib.IsNone()) {
+        return 0;
+    }
+    if (m_bLocked) {
+        m_hDib.Unlock();
+        m_bLocked = 0;
+        RebuildPaletteAndBitmap();
+    }
+    return 1;
+}
+
+int32_t CDibImage::GetWidth() {
+    if (m_hDib.IsNone()) {
+        return 0;
+    }
+    if (m_bLocked) {
+        return m_nWidth;
+    }
+    m_pDib = m_hDib.Lock();
+    const int32_t width = ReadLayout(m_pDib, m_hDib.Size()).width;
+    m_hDib.Unlock();
+    return width;
+}
+
+int32_t CDibImage::GetHeight() {
+    if (m_hDib.IsNone()) {
+        return 0;
+    }
+    if (m_bLocked) {
+        return m_nHeight;
+    }
+    m_pDib = m_hDib.Lock();
+    const int32_t height = ReadLayout(m_pDib, m_hDib.Size()).height;
+    m_hDib.Unlock();
+    return height;
+}
+
+uint16_t CDibImage::GetBitCount() const {
+    if (m_hDib.IsNone() || m_hDib.Size() < kInfoHeaderSize) {
+        return 0;
+    }
+    return ParseInfoHeader(m_hDib.Data()).biBitCount;
+}
+
+PackedColor CDibImage::GetPixelUnlocked(int32_t x, int32_t y) {
+    if (m_hDib.IsNone()) {
+        return kOutOfRangeGrey;
+    }
+    m_pDib = m_hDib.Lock();
+    const PixelLayout layout = ReadLayout(m_pDib, m_hDib.Size());
+    PackedColor color = kOutOfRangeGrey;
+    const int64_t row = int64_t{layout.height} - y - 1;
+    if (x >= 0 && row >= 0 && x < layout.width && row < layout.height) {
+        color = 0;
+        if (layout.trueColor) {
+            const uint8_t* pixel = layout.pixels + row * layout.stride + int64_t{x} * 3;
+            color = PackRgb(pixel[2], pixel[1], pixel[0]);
+        }
+    }
+    m_hDib.Unlock();
+    return color;
+}
+
+void CDibImage::SetPixelUnlocked(int32_t x, int32_t y, PackedColor color) {
+    if (m_hDib.IsNone()) {
+        return;
+    }
+    m_pDib = m_hDib.Lock();
+    const PixelLayout layout = ReadLayout(m_pDib, m_hDib.Size());
+    const int64_t row = int64_t{layout.height} - y - 1;
+    if (x >= 0 && row >= 0 && x < layout.width && row < layout.height && layout.trueColor) {
+        uint8_t* pixel = layout.pixels + row * layout.stride + int64_t{x} * 3;
+        pixel[0] = static_cast<uint8_t>(BlueOf(color));
+        pixel[1] = static_cast<uint8_t>(GreenOf(color));
+        pixel[2] = static_cast<uint8_t>(RedOf(color));
+    }
+    m_hDib.Unlock();
+}
+
+int CDibImage::SetBits(const uint8_t* source, uint32_t length) {
+    if (m_hDib.IsNone()) {
+        return 0;
+    }
+    uint8_t* dib = m_bLocked ? m_pDib : (m_pDib = m_hDib.Lock());
+    const PixelLayout layout = ReadLayout(dib, m_hDib.Size());
+    int copied = 0;
+    // Never past the block, whatever the caller asks.
+    if (layout.pixels != nullptr && length <= m_hDib.Size() - uint64_t(layout.pixels - dib) &&
+        (length == 0 || source)) {
+        if (length != 0) {
+            std::memcpy(layout.pixels, source, length);
+        }
+        copied = 1;
+    }
+    if (!m_bLocked) {
+        m_hDib.Unlock();
+    }
+    return copied;
+}
+
+void CDibImage::DeletePaletteAndBitmap() {
+    m_hPalette.reset();
+    m_hBitmap.reset();
+}
+
+void CDibImage::RebuildPaletteAndBitmap() {
+    Unlock();
+    DeletePaletteAndBitmap();
+    CreatePaletteAndBitmap();
+}
+
+// A palette from the colour table, the fixed palette for a 24-bit DIB without
+// table, or none for any other DIB. False when its memory can't be had.
+bool CDibImage::MakePalette() {
+    const BitmapInfoHeader header = ParseInfoHeader(m_pDib);
+    const uint16_t colors = DibNumColors(header);
+    if (colors > 0) {
+        std::unique_ptr<LogicalPalette> palette = NewPalette(colors);
+        if (!palette) {
+            return false;
+        }
+        const uint8_t* table = m_pDib + kInfoHeaderSize;
+        const uint64_t available = (m_hDib.Size() - kInfoHeaderSize) / 4;
+        for (uint32_t i = 0; i < colors && i < available; ++i) {
+            palette->entries[i].red = table[i * 4 + 2];
+            palette->entries[i].green = table[i * 4 + 1];
+            palette->entries[i].blue = table[i * 4];
+        }
+        m_hPalette = std::move(palette);
+    } else if (header.biBitCount == 24) {
+        std::unique_ptr<LogicalPalette> palette = NewPalette(kFixedPaletteSize);
+        if (!palette) {
+            return false;
+        }
+        for (uint32_t i = 0; i < kFixedPaletteSize; ++i) {
+            palette->entries[i] = FixedPaletteEntry(i);
+        }
+        m_hPalette = std::move(palette);
+    }
+    return true;
+}
+
+// Nothing draws the display bitmap; it keeps what it was made from.
+void CDibImage::MakeDisplayBitmap() {
+    const BitmapInfoHeader header = ParseInfoHeader(m_pDib);
+    std::unique_ptr<DisplayBitmap> bitmap(new (std::nothrow) DisplayBitmap);
+    if (bitmap) {
+        bitmap->width = header.biWidth;
+        bitmap->height = header.biHeight;
+        bitmap->bitCount = header.biBitCount;
+        bitmap->madeWithPalette = m_hPalette != nullptr;
+        bitmap->serial = ++g_bitmapsMade;
+    }
+    m_hBitmap = std::move(bitmap);
+}
+
+void CDibImage::CreatePaletteAndBitmap() {
+    Unlock();
+    if (m_hDib.IsNone()) {
+        return;
+    }
+    m_pDib = m_hDib.Lock();
+    m_hPalette.reset();
+    if (m_pDib == nullptr) {
+        return;
+    }
+    if (m_hDib.Size() < kInfoHeaderSize || LoadLe32(m_pDib) != kInfoHeaderSize || !MakePalette()) {
+        m_hDib.Unlock();
+        return;
+    }
+    m_hDib.Unlock();
+    m_pDib = m_hDib.Lock();
+    if (m_pDib == nullptr) {
+        return;
+    }
+    MakeDisplayBitmap();
+    m_hDib.Unlock();
+}
+
+void CDibImage::LoadBmp(const char* path) {
+    // Goes on without a block too, so that a load after a refused file still loads.
+    Unlock();
+    m_bLoadFailed = 0;
+    DeletePaletteAndBitmap();
+    m_hDib.Free();
+    if (path == nullptr || NoFileAt(path)) {
+        m_bLoadFailed = 1;
+        m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 8);
+        m_loadReport.source = m_hDib ? LoadSource::MissingFile : LoadSource::None;
+        m_loadReport.status = m_hDib ? ReadStatus::CantOpen : ReadStatus::OutOfMemory;
+    } else {
+        ReadStatus status = ReadStatus::Ok;
+        m_hDib = ReadDibFile(path, &status);
+        m_loadReport.source = m_hDib ? LoadSource::Bmp : LoadSource::None;
+        m_loadReport.status = status;
+    }
+    CreatePaletteAndBitmap();
+}
+
+void CDibImage::SaveBmp(const char* path) {
+    Unlock();
+    m_saveReport = SaveReport();
+    if (m_hDib.IsNone()) {
+        return;
+    }
+    if (path == nullptr) {
+        m_saveReport.errorNumber = EINVAL;
+        return;
+    }
+    int errorNumber = 0;
+    m_saveReport.written = SaveDibFile(path, m_hDib, &errorNumber) == 1;
+    m_saveReport.errorNumber = errorNumber;
+}
+
+}  // namespace tessary

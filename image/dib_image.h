@@ -31,6 +31,7 @@ struct DisplayBitmap {
     int32_t height = 0;
     uint16_t bitCount = 0;
     bool madeWithPalette = false;
+    uint64_t serial = 0;  // counts the bitmaps made in this process, from 1
 };
 
 // Which step of the load chain took the file, for callers that report it.
@@ -44,6 +45,8 @@ enum class LoadSource {
 
 struct LoadReport {
     LoadSource source = LoadSource::None;
+    // After LoadBmp: the status of ReadDibFile; CantOpen for MissingFile;
+    // OutOfMemory when not even the placeholder could be made.
     // TooLarge when any reader refused the file for the size limit, else the
     // status of the last reader that ran.
     ReadStatus status = ReadStatus::Ok;
@@ -80,8 +83,36 @@ class CDibImage {
 
     int32_t GetWidth();
     int32_t GetHeight();
-    PackedColor GetPixel(int32_t x, int32_t y);
-    void SetPixel(int32_t x, int32_t y, PackedColor color);
+    // Out of range: kOutOfRangeGrey; in range but not 24 bits per pixel: 0.
+    PackedColor GetPixel(int32_t x, int32_t y) {
+        if (!m_bLocked) {
+            return GetPixelUnlocked(x, y);
+        }
+        const int64_t row = int64_t{m_nHeight} - y - 1;
+        if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight) {
+            return kOutOfRangeGrey;
+        }
+        if (!m_bTrueColor) {
+            return 0;
+        }
+        const uint8_t* pixel = m_pPixels + row * m_nStride + int64_t{x} * 3;
+        return PackRgb(pixel[2], pixel[1], pixel[0]);
+    }
+    // Dropped out of range and for images that are not 24 bits per pixel.
+    void SetPixel(int32_t x, int32_t y, PackedColor color) {
+        if (!m_bLocked) {
+            SetPixelUnlocked(x, y, color);
+            return;
+        }
+        const int64_t row = int64_t{m_nHeight} - y - 1;
+        if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight || !m_bTrueColor) {
+            return;
+        }
+        uint8_t* pixel = m_pPixels + row * m_nStride + int64_t{x} * 3;
+        pixel[0] = static_cast<uint8_t>(BlueOf(color));
+        pixel[1] = static_cast<uint8_t>(GreenOf(color));
+        pixel[2] = static_cast<uint8_t>(RedOf(color));
+    }
     int SetBits(const uint8_t* source, uint32_t length);
 
     void CreatePaletteAndBitmap();
@@ -99,10 +130,25 @@ class CDibImage {
     const SaveReport& GetSaveReport() const { return m_saveReport; }
 
   private:
+    // How pixels are addressed in a DIB, read from its header.
+    struct PixelLayout {
+        uint8_t* pixels = nullptr;
+        int32_t width = 0;
+        int32_t height = 0;
+        int64_t stride = 0;
+        uint16_t bitCount = 0;
+        bool trueColor = false;  // 24 bits per pixel, and every row lies inside the block
+    };
+    static PixelLayout ReadLayout(uint8_t* dib, uint64_t blockSize);
+
     // Caches the pixel addressing of the locked block so that pixel access while
     // locked costs no header parsing.
     void CacheLayout();
     void DeletePaletteAndBitmap();
+    PackedColor GetPixelUnlocked(int32_t x, int32_t y);
+    void SetPixelUnlocked(int32_t x, int32_t y, PackedColor color);
+    bool MakePalette();
+    void MakeDisplayBitmap();
 
     int m_bLoadFailed = 0;
     int m_bLocked = 0;
@@ -118,6 +164,7 @@ class CDibImage {
     int32_t m_nHeight = 0;
     int64_t m_nStride = 0;
     uint16_t m_nBitCount = 0;
+    bool m_bTrueColor = false;
 
     LoadReport m_loadReport;
     SaveReport m_saveReport;
