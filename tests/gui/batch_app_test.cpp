@@ -17,7 +17,8 @@ using test::StoreSetting;
 using test::TypeInto;
 using test::WhenModal;
 
-constexpr const char* kHelpText = "Sorry, a help file has not yet been written for this application.";
+constexpr const char* kHelpText =
+    "Sorry, a help file has not yet been written for this application.";
 
 class BatchAppTest : public testing::Test {
   protected:
@@ -31,7 +32,8 @@ class BatchAppTest : public testing::Test {
 
     std::map<QString, int> Stored() {
         std::map<QString, int> values;
-        for (const char* name : {"bclip", "bInterlace", "bSoftenBorders", "nClipTop", "nClipBottom"}) {
+        for (const char* name :
+             {"bclip", "bInterlace", "bSoftenBorders", "nClipTop", "nClipBottom"}) {
             const QVariant v = StoredSetting(name);
             values[name] = v.isValid() ? v.toInt() : -999;
         }
@@ -58,8 +60,11 @@ TEST_F(BatchAppTest, FirstStartShowsDefaultsAndCloseStoresAllFive) {
     EXPECT_FALSE(clipShown);
     EXPECT_EQ(topShown, "0");
     EXPECT_EQ(QCoreApplication::organizationName(), "Zedra");
-    EXPECT_EQ(Stored(), (Values{{"bclip", 1}, {"bInterlace", 0}, {"bSoftenBorders", 0},
-                                {"nClipTop", 12}, {"nClipBottom", 0}}));
+    EXPECT_EQ(Stored(), (Values{{"bclip", 1},
+                                {"bInterlace", 0},
+                                {"bSoftenBorders", 0},
+                                {"nClipTop", 12},
+                                {"nClipBottom", 0}}));
 
     // The next start shows what was stored.
     QString topAgain;
@@ -77,26 +82,42 @@ TEST_F(BatchAppTest, EscapeAndCloseBoxSaveWhatTheLastCommandRead) {
         Values expected;
     };
     const Case cases[] = {
-        {"typed then Escape", [](CMainDialog& d) {
+        {"typed then Escape",
+         [](CMainDialog& d) {
              TypeInto(Control<QLineEdit>(&d, 1005), "12");
              QTest::keyClick(&d, Qt::Key_Escape);
          },
-         {{"bclip", 0}, {"bInterlace", 0}, {"bSoftenBorders", 0}, {"nClipTop", 5}, {"nClipBottom", 0}}},
-        {"typed, Deinterlace, close box", [](CMainDialog& d) {
+         {{"bclip", 1},
+          {"bInterlace", 0},
+          {"bSoftenBorders", 0},
+          {"nClipTop", 5},
+          {"nClipBottom", 0}}},
+        {"typed, Deinterlace, close box",
+         [](CMainDialog& d) {
              TypeInto(Control<QLineEdit>(&d, 1005), "12");
              Click(Control<QCheckBox>(&d, 1003));
              d.close();
          },
-         {{"bclip", 0}, {"bInterlace", 1}, {"bSoftenBorders", 0}, {"nClipTop", 12}, {"nClipBottom", 0}}},
-        {"Soften then Escape", [](CMainDialog& d) {
+         {{"bclip", 1},
+          {"bInterlace", 1},
+          {"bSoftenBorders", 0},
+          {"nClipTop", 12},
+          {"nClipBottom", 0}}},
+        {"Soften then Escape",
+         [](CMainDialog& d) {
              Click(Control<QCheckBox>(&d, 1007));
              QTest::keyClick(&d, Qt::Key_Escape);
          },
-         {{"bclip", 0}, {"bInterlace", 0}, {"bSoftenBorders", 0}, {"nClipTop", 5}, {"nClipBottom", 0}}},
+         {{"bclip", 1},
+          {"bInterlace", 0},
+          {"bSoftenBorders", 0},
+          {"nClipTop", 5},
+          {"nClipBottom", 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::ResetSettingsStore();
+        StoreSetting("bclip", 1);  // Top takes typing only while Clip is on
         StoreSetting("nClipTop", 5);
         EXPECT_FALSE(RunApp(c.act));
         EXPECT_EQ(Stored(), c.expected);

@@ -16,6 +16,11 @@
 
 class QAbstractButton;
 
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace tessary::test {
 
 // Stands in for message boxes and file dialogs: records what was asked, answers

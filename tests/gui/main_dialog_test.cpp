@@ -210,6 +210,7 @@ TEST_F(MainDialogTest, RangeFailureOnDeinterlaceClickRestoresTheOtherFields) {
     Click(Button(1011));
     ASSERT_EQ(dialog.m_strOutputFolder, "/previous/");
 
+    Click(Check(1004));  // enables Top and Bottom for typing
     TypeInto(Edit(1006), "999");
     TypeInto(Edit(1005), "7");
     TypeInto(Edit(1010), "/new/");
@@ -239,8 +240,8 @@ TEST_F(MainDialogTest, CheckBoxMembersOutsideTheirRange) {
         bool shown;
         int32_t after;  // the member once written
     };
-    for (const Case& c : {Case{0, false, 0}, Case{1, true, 1}, Case{2, true, 2},
-                          Case{7, false, 0}, Case{-1, false, 0}}) {
+    for (const Case& c : {Case{0, false, 0}, Case{1, true, 1}, Case{2, true, 2}, Case{7, false, 0},
+                          Case{-1, false, 0}}) {
         dialog.m_bClip = c.stored;
         dialog.UpdateData(false);
         EXPECT_EQ(Check(1004)->isChecked(), c.shown) << c.stored;
@@ -252,6 +253,8 @@ TEST_F(MainDialogTest, CheckBoxMembersOutsideTheirRange) {
 }
 
 TEST_F(MainDialogTest, SoftenClickReadsNothingButClipAndDeinterlaceDo) {
+    dialog.m_bClip = 1;
+    dialog.UpdateData(false);
     TypeInto(Edit(1005), "12");
     Click(Check(1007));
     EXPECT_EQ(dialog.m_nClipTop, 0);
@@ -259,7 +262,7 @@ TEST_F(MainDialogTest, SoftenClickReadsNothingButClipAndDeinterlaceDo) {
     Click(Check(1004));
     EXPECT_EQ(dialog.m_nClipTop, 12);
     EXPECT_EQ(dialog.m_bSoftenBorders, 1);
-    EXPECT_EQ(dialog.m_bClip, 1);
+    EXPECT_EQ(dialog.m_bClip, 0);
 }
 
 TEST_F(MainDialogTest, AddAppendsInTheDialogsOrderWithoutDuplicateCheck) {
@@ -279,6 +282,7 @@ TEST_F(MainDialogTest, AddAppendsInTheDialogsOrderWithoutDuplicateCheck) {
 }
 
 TEST_F(MainDialogTest, AddReadsTheFieldsFirstAndCarriesOnAfterABadOne) {
+    Click(Check(1004));
     TypeInto(Edit(1010), "/out/");
     TypeInto(Edit(1006), "500");
     AddFiles({"/in/a.jpg"});
@@ -326,6 +330,7 @@ TEST_F(MainDialogTest, BrowseKeepsTheChosenFilesFolder) {
 }
 
 TEST_F(MainDialogTest, CloseReadsFirstAndEscapeDoesNot) {
+    Click(Check(1004));
     Edit(1006)->setText("x1");  // pasted
     Click(Button(1));
     EXPECT_TRUE(dialog.isVisible()) << "a bad field keeps the dialog open";

@@ -28,7 +28,7 @@ TEST(PercentText, ShareOfTheRange) {
         {15, 10, 20, "50%"},
         {5, 5, 5, "0%"},  // an empty range has no share and must not divide by zero
         {INT32_MAX, INT32_MIN, INT32_MAX, "100%"},  // no product wraps
-        {0, INT32_MIN, INT32_MAX, "49%"},
+        {0, INT32_MIN, INT32_MAX, "50%"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PercentText(c.position, c.lower, c.upper), c.text)
@@ -155,7 +155,8 @@ TEST_F(ProgressDialogTest, SetPosAndPollDispatchWhatIsWaiting) {
     QTimer::singleShot(0, &progress, [&] { ++delivered; });
     progress.SetPos(0);
     EXPECT_EQ(delivered, 1);
-    QMetaObject::invokeMethod(&progress, [&] { ++delivered; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &progress, [&] { ++delivered; }, Qt::QueuedConnection);
     EXPECT_EQ(progress.PollCancel(), 0);
     EXPECT_EQ(delivered, 2);
     // A click waiting in the queue when the poll starts is seen by that poll.
