@@ -36,8 +36,11 @@ QWidget* MakeListBox(QWidget* parent, const ControlTemplate& c) {
     auto* list = new QListWidget(parent);
     list->setSelectionMode((c.style & kExtendedSelection) ? QAbstractItemView::ExtendedSelection
                                                           : QAbstractItemView::SingleSelection);
-    list->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAlwaysOn
-                                                          : Qt::ScrollBarAsNeeded);
+    // A vertical bar when the entries overflow; long paths are cut, not scrolled sideways.
+    list->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAsNeeded
+                                                          : Qt::ScrollBarAlwaysOff);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setTextElideMode(Qt::ElideNone);
     list->setFrameShape((c.style & kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
     list->setSortingEnabled(false);
     list->setUniformItemSizes(true);

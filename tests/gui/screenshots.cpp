@@ -42,6 +42,10 @@ int main(int argc, char** argv) {
         dialog.m_inputPaths << path;
         list->addItem(path);
     }
+    const QFont font = dialog.font();
+    const tessary::DialogBaseUnits units = tessary::BaseUnitsFor(font);
+    qInfo("dialog font %s %d pt: %d x %d pixels per character", qPrintable(font.family()),
+          font.pointSize(), units.avgCharWidth, units.charHeight);
     bool ok = Save(dialog, folder, QStringLiteral("main-dialog.png"));
 
     tessary::CProgressDialog progress(nullptr);
