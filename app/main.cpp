@@ -1,0 +1,5 @@
+#include "app/batch_app.h"
+
+int main(int argc, char** argv) {
+    return tessary::CBatchApp::Run(argc, argv);
+}

@@ -1,0 +1,383 @@
+#include "app/main_dialog.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <algorithm>
+
+#include "app/about_dialog.h"
+#include "app/app_icon.h"
+#include "app/dialog_builder.h"
+#include "app/progress_dialog.h"
+#include "app/resources/string_table.h"
+#include "app/settings.h"
+#include "app/ui_services.h"
+
+namespace tessary {
+namespace {
+
+enum ControlId {
+    kCloseId = 1,
+    kCancelId = 2,
+    kListId = 1000,
+    kAddId = 1001,
+    kRemoveId = 1002,
+    kDeinterlaceId = 1003,
+    kClipId = 1004,
+    kTopId = 1005,
+    kBottomId = 1006,
+    kSoftenId = 1007,
+    kProcessId = 1008,
+    kOutputId = 1010,
+    kBrowseId = 1011,
+};
+
+constexpr int kMinRows = 0;
+constexpr int kMaxRows = 480;
+constexpr int kFieldCharacters = 31;
+constexpr int kMaxInitialPath = 259;
+
+bool IsBlank(QChar ch) {
+    return ch == u' ' || ch == u'\t';
+}
+
+}  // namespace
+
+bool ParseFieldInteger(const QString& fullText, int32_t* value) {
+    const QString text = fullText.left(kFieldCharacters);
+    qsizetype i = 0;
+    while (i < text.size() && IsBlank(text[i])) {
+        ++i;
+    }
+    const QChar first = i < text.size() ? text[i] : QChar();
+    bool negative = false;
+    if (first == u'+' || first == u'-') {
+        negative = first == u'-';
+        ++i;
+    }
+    const qsizetype digitsStart = i;
+    int64_t magnitude = 0;
+    while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
+        // Saturate rather than wrap: an over-long number still gets the range message.
+        magnitude =
+            std::min<int64_t>(magnitude * 10 + (text[i].unicode() - u'0'), INT64_C(1) << 32);
+        ++i;
+    }
+    if (i == digitsStart) {
+        return false;
+    }
+    while (i < text.size() && IsBlank(text[i])) {
+        ++i;
+    }
+    if (i != text.size()) {
+        return false;
+    }
+    const int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue == 0 && first != u'0') {
+        return false;
+    }
+    *value = static_cast<int32_t>(std::clamp<int64_t>(signedValue, INT32_MIN, INT32_MAX));
+    return true;
+}
+
+CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()) {
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    BuildDialog(*this, *FindDialogTemplate(kMainDialogId));
+    ConnectCommands();
+}
+
+void CMainDialog::ConnectCommands() {
+    auto onClick = [this](int id, void (CMainDialog::*handler)()) {
+        if (auto* button = FindControlAs<QAbstractButton>(this, id)) {
+            connect(button, &QAbstractButton::clicked, this, handler);
+        }
+    };
+    onClick(kCloseId, &CMainDialog::OnOK);
+    onClick(kCancelId, &CMainDialog::OnCancel);
+    onClick(kAddId, &CMainDialog::OnAddInputs);
+    onClick(kRemoveId, &CMainDialog::OnRemoveInputs);
+    onClick(kBrowseId, &CMainDialog::OnBrowseOutput);
+    onClick(kProcessId, &CMainDialog::OnProcess);
+    // Soften and the edit fields have no handler: their values wait for the next read.
+    onClick(kClipId, &CMainDialog::RefreshControls);
+    onClick(kDeinterlaceId, &CMainDialog::RefreshControls);
+    if (auto* list = FindControlAs<QListWidget>(this, kListId)) {
+        connect(list, &QListWidget::itemSelectionChanged, this, &CMainDialog::RefreshControls);
+    }
+}
+
+int CMainDialog::DoModal() {
+    LoadSettings();
+    const int result = exec();
+    SaveSettings();
+    return result;
+}
+
+void CMainDialog::LoadSettings() {
+    SetSettings(ReadBatchSettings());
+}
+
+void CMainDialog::SaveSettings() {
+    WriteBatchSettings(Settings());
+}
+
+BatchSettings CMainDialog::Settings() const {
+    BatchSettings s;
+    s.m_bClip = m_bClip;
+    s.m_bInterlace = m_bInterlace;
+    s.m_bSoftenBorders = m_bSoftenBorders;
+    s.m_nClipTop = m_nClipTop;
+    s.m_nClipBottom = m_nClipBottom;
+    return s;
+}
+
+void CMainDialog::SetSettings(const BatchSettings& s) {
+    m_bClip = s.m_bClip;
+    m_bInterlace = s.m_bInterlace;
+    m_bSoftenBorders = s.m_bSoftenBorders;
+    m_nClipTop = s.m_nClipTop;
+    m_nClipBottom = s.m_nClipBottom;
+}
+
+void CMainDialog::showEvent(QShowEvent* event) {
+    if (!m_bInitialised) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CMainDialog::OnInitDialog() {
+    UpdateData(false);
+    setWindowIcon(m_hIcon);
+}
+
+bool CMainDialog::UpdateData(bool saving) {
+    ExchangeCheck(kClipId, m_bClip, saving);
+    ExchangeCheck(kDeinterlaceId, m_bInterlace, saving);
+    ExchangeCheck(kSoftenId, m_bSoftenBorders, saving);
+    if (!ExchangeRowCount(kBottomId, m_nClipBottom, saving) ||
+        !ExchangeRowCount(kTopId, m_nClipTop, saving)) {
+        return false;
+    }
+    auto* output = FindControlAs<QLineEdit>(this, kOutputId);
+    if (saving) {
+        m_strOutputFolder = output->text();
+    } else {
+        output->setText(m_strOutputFolder);
+        SetEnabledStates();
+    }
+    return true;
+}
+
+bool CMainDialog::ExchangeCheck(int id, int32_t& member, bool saving) {
+    auto* box = FindControlAs<QCheckBox>(this, id);
+    if (saving) {
+        member = box->isChecked() ? 1 : 0;
+    } else {
+        if (member < 0 || member > 2) {
+            member = 0;
+        }
+        // A two-state box shows the third state as checked.
+        box->setChecked(member != 0);
+    }
+    return true;
+}
+
+bool CMainDialog::ExchangeRowCount(int id, int32_t& member, bool saving) {
+    auto* field = FindControlAs<QLineEdit>(this, id);
+    if (!saving) {
+        field->setText(QString::number(member));
+        return true;
+    }
+    int32_t value = 0;
+    if (!ParseFieldInteger(field->text(), &value)) {
+        FailField(id, QStringLiteral("Please enter an integer."));
+        return false;
+    }
+    member = value;
+    if (value < kMinRows || value > kMaxRows) {
+        FailField(id, QStringLiteral("Please enter an integer between %1 and %2.")
+                          .arg(kMinRows)
+                          .arg(kMaxRows));
+        return false;
+    }
+    return true;
+}
+
+void CMainDialog::FailField(int id, const QString& message) {
+    Ui().ShowMessage(this, message);
+    auto* field = FindControlAs<QLineEdit>(this, id);
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
+}
+
+void CMainDialog::SetEnabledStates() {
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    FindControl(this, kProcessId)->setEnabled(list->count() > 0 && !m_strOutputFolder.isEmpty());
+    FindControl(this, kRemoveId)->setEnabled(!list->selectedItems().isEmpty());
+    FindControl(this, kTopId)->setEnabled(m_bClip != 0);
+    FindControl(this, kBottomId)->setEnabled(m_bClip != 0);
+}
+
+void CMainDialog::RefreshControls() {
+    UpdateData(true);
+    UpdateData(false);
+}
+
+QStringList CMainDialog::InputNameFilters() {
+    // Every format the program reads, matched without regard to case.
+    return {
+        QStringLiteral("All supported files (*.jpg *.jpeg *.gif *.bmp)"),
+        QStringLiteral("Windows BMP (*.bmp)"),
+        QStringLiteral("JPEG Images (*.jpg *.jpeg)"),
+        QStringLiteral("GIF Images (*.gif)"),
+        QStringLiteral("All Files (*)"),
+    };
+}
+
+FileDialogRequest CMainDialog::InputDialogRequest() const {
+    FileDialogRequest request;
+    request.nameFilters = InputNameFilters();
+    request.defaultSuffix = QStringLiteral("jpg");
+    return request;
+}
+
+void CMainDialog::OnAddInputs() {
+    UpdateData(true);
+    const QStringList chosen = Ui().GetOpenFileNames(this, InputDialogRequest());
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    for (const QString& path : chosen) {
+        m_inputPaths.append(path);
+        list->addItem(path);
+    }
+    UpdateData(false);
+}
+
+void CMainDialog::OnRemoveInputs() {
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    QList<int> rows;
+    for (const QModelIndex& index : list->selectionModel()->selectedRows()) {
+        rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    QStringList texts;
+    for (int row : rows) {
+        texts.append(list->item(row)->text());
+    }
+    {
+        // Deleting entries is not a selection change made by the user.
+        const QSignalBlocker blocker(list);
+        for (qsizetype i = rows.size() - 1; i >= 0; --i) {
+            delete list->takeItem(rows[i]);
+            RemoveInputPath(texts[i]);
+        }
+        list->clearSelection();
+    }
+    RefreshControls();
+}
+
+bool CMainDialog::RemoveInputPath(const QString& text) {
+    const qsizetype at = m_inputPaths.indexOf(text);
+    if (at < 0) {
+        return false;
+    }
+    m_inputPaths.removeAt(at);
+    return true;
+}
+
+void CMainDialog::OnBrowseOutput() {
+    UpdateData(true);
+    auto* output = FindControlAs<QLineEdit>(this, kOutputId);
+    m_strOutputFolder = output->text();
+    FileDialogRequest request = InputDialogRequest();
+    request.initialPath = m_strOutputFolder.left(kMaxInitialPath);
+    const QString chosen = Ui().GetSaveFileName(this, request);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    // Keep the folder with its trailing separator; the chosen file is never written.
+    const qsizetype nameLength = chosen.size() - (chosen.lastIndexOf(u'/') + 1);
+    m_strOutputFolder = chosen.left(chosen.size() - nameLength);
+    output->setText(m_strOutputFolder);
+    UpdateData(false);
+}
+
+void CMainDialog::OnProcess() {
+    UpdateData(true);
+    std::vector<std::string> inputs;
+    inputs.reserve(static_cast<size_t>(m_inputPaths.size()));
+    for (const QString& path : m_inputPaths) {
+        inputs.push_back(QFile::encodeName(path).toStdString());
+    }
+    const std::string folder = QFile::encodeName(m_strOutputFolder).toStdString();
+    CProgressDialog progress(this);
+    RunBatch(inputs, folder, Settings(), progress);
+}
+
+void CMainDialog::OnOK() {
+    if (UpdateData(true)) {
+        done(QDialog::Accepted);
+    }
+}
+
+void CMainDialog::OnCancel() {
+    done(QDialog::Rejected);
+}
+
+void CMainDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter outside a push button is the dialog's OK command, as with any dialog here.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+QMenu* CMainDialog::BuildWindowMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    menu->addAction(QStringLiteral("&Close"))->setData(kCloseCommand);
+    const QString about = LoadResourceString(kAboutMenuStringId);
+    if (!about.isEmpty()) {
+        menu->addSeparator();
+        menu->addAction(about)->setData(kAboutBoxCommand);
+    }
+    return menu;
+}
+
+void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = BuildWindowMenu(this);
+    const QAction* chosen = menu->exec(event->globalPos());
+    const int command = chosen ? chosen->data().toInt() : 0;
+    delete menu;
+    if (command != 0) {
+        OnSysCommand(command);
+    }
+}
+
+void CMainDialog::OnSysCommand(int command) {
+    // The low four bits of a window-menu command are the system's own.
+    switch (command & ~0xF) {
+        case kAboutBoxCommand: {
+            CAboutDialog about(this);
+            about.DoModal();
+            break;
+        }
+        case kCloseCommand:
+            OnCancel();
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace tessary

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QStringList>
+
+#include "app/batch_run.h"
+
+class QMenu;
+
+namespace tessary {
+
+struct FileDialogRequest;
+
+// The one main window: the input list, the three options with the two row counts,
+// the output location and the commands. Commands copy the controls into the members
+// before they act and the members back into the controls afterwards.
+class CMainDialog : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr int kAboutBoxCommand = 16;   // the About item of the window menu
+    static constexpr int kCloseCommand = 0xF060;  // the Close item of the window menu
+
+    explicit CMainDialog(QWidget* parent = nullptr);
+
+    // Settings load, the modal run, settings save; returns the modal result.
+    int DoModal();
+    void LoadSettings();
+    void SaveSettings();
+
+    // The exchange: saving = true reads the controls into the members and reports
+    // whether every field was valid; false writes the members into the controls.
+    bool UpdateData(bool saving);
+
+    void RefreshControls();
+    void OnAddInputs();
+    void OnRemoveInputs();
+    void OnBrowseOutput();
+    void OnProcess();
+    void OnOK();
+    void OnCancel();
+    void OnSysCommand(int command);
+    // Removes the first entry equal to text; false when there is none.
+    bool RemoveInputPath(const QString& text);
+
+    // The window menu: Close, a separator, then "&About Tessary...". Each action's
+    // data is its command id.
+    QMenu* BuildWindowMenu(QWidget* parent);
+    // The filters of the open and save dialogs, the first one active.
+    static QStringList InputNameFilters();
+
+    BatchSettings Settings() const;
+    void SetSettings(const BatchSettings& settings);
+
+    // The persisted options, as the dialog holds them.
+    int32_t m_bClip = 0;
+    int32_t m_bInterlace = 0;
+    int32_t m_bSoftenBorders = 0;
+    int32_t m_nClipBottom = 0;
+    int32_t m_nClipTop = 0;
+    QString m_strOutputFolder;
+    QIcon m_hIcon;
+    QStringList m_inputPaths;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+
+  private:
+    void OnInitDialog();
+    void ConnectCommands();
+    bool ExchangeCheck(int id, int32_t& member, bool saving);
+    bool ExchangeRowCount(int id, int32_t& member, bool saving);
+    void FailField(int id, const QString& message);
+    void SetEnabledStates();
+    FileDialogRequest InputDialogRequest() const;
+
+    bool m_bInitialised = false;
+};
+
+// An integer field's text as the exchange reads it: blanks and tabs around an optional
+// sign and digits, of the first 31 characters only; 0 only when written with a leading
+// "0". Saturates at the 32-bit limits. False for anything else.
+bool ParseFieldInteger(const QString& text, int32_t* value);
+
+}  // namespace tessary

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/batch_run.h"
+
+namespace tessary {
+
+// The maker key under which the per-user options are kept, beside the application name.
+inline constexpr const char* kOrganizationName = "Zedra";
+
+// Reads the five options from the per-user store; a missing or unreadable value gives 0.
+// Values are taken as stored, without a range check.
+BatchSettings ReadBatchSettings();
+// Writes the five options; a failed write is not reported.
+void WriteBatchSettings(const BatchSettings& settings);
+
+}  // namespace tessary
