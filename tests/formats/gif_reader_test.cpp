@@ -52,23 +52,9 @@ std::vector<uint8_t> Indices(size_t count, int levels, unsigned seed) {
     return pixels;
 }
 
-GifFile OneImage(uint16_t width, uint16_t height, const std::vector<uint8_t>& pixels,
-                 const Palette& globalMap) {
-    GifFile file;
-    file.screenWidth = width;
-    file.screenHeight = height;
-    file.globalMap = globalMap;
-    GifImage image;
-    image.width = width;
-    image.height = height;
-    image.pixels = pixels;
-    file.images.push_back(image);
-    return file;
-}
-
 // Bytes of a 2 x 2 file up to and including its image descriptor.
 Bytes UpToDescriptor(uint8_t imageFlags = 0) {
-    Bytes bytes = test::BuildGif(OneImage(2, 2, {0, 1, 2, 3}, test::DistinctPalette(4)));
+    Bytes bytes = test::BuildGif(test::OneImageGif(2, 2, {0, 1, 2, 3}, test::DistinctPalette(4)));
     size_t comma = 6 + 7 + 4 * 3;
     bytes.resize(comma + 10);
     bytes.back() = imageFlags;
@@ -152,7 +138,7 @@ TEST(GifReaderTest, RefusesImagesItCannotHold) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        GifFile file = OneImage(c.width, c.height, {}, test::DistinctPalette(4));
+        GifFile file = test::OneImageGif(c.width, c.height, {}, test::DistinctPalette(4));
         file.images[0].useRawData = true;
         file.images[0].minCodeSizeByte = c.codeSize;
         file.images[0].rawData = {0x04, 0x05};
@@ -179,7 +165,7 @@ TEST(GifReaderTest, AcceptsBothVersionsAndNotesNonSquarePixels) {
     const std::vector<uint8_t> pixels = {0, 1, 2, 3, 3, 2};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.version) + " " + std::to_string(c.aspect));
-        GifFile file = OneImage(3, 2, pixels, map);
+        GifFile file = test::OneImageGif(3, 2, pixels, map);
         file.version = c.version;
         file.aspect = c.aspect;
         Result result = ReadBytes(test::BuildGif(file));
@@ -193,7 +179,7 @@ TEST(GifReaderTest, AcceptsBothVersionsAndNotesNonSquarePixels) {
 TEST(GifReaderTest, PassesOverExtensionsStrayBytesAndLaterImages) {
     const Palette map = test::DistinctPalette(8);
     const std::vector<uint8_t> pixels = Indices(4 * 3, 8, 1);
-    GifFile file = OneImage(4, 3, pixels, map);
+    GifFile file = test::OneImageGif(4, 3, pixels, map);
     file.beforeImages = test::CommentExtension("made by hand");
     Bytes control = test::GraphicControlExtension(2);  // index 2 transparent: ignored
     file.beforeImages.insert(file.beforeImages.end(), control.begin(), control.end());
@@ -213,7 +199,7 @@ TEST(GifReaderTest, ColoursFromTheLocalMapWhenThereIsOne) {
     Palette global = test::DistinctPalette(4);
     Palette local = {{200, 0, 0}, {0, 200, 0}, {0, 0, 200}, {9, 9, 9}};
     std::vector<uint8_t> pixels = {0, 1, 2, 3};
-    GifFile file = OneImage(2, 2, pixels, global);
+    GifFile file = test::OneImageGif(2, 2, pixels, global);
     file.images[0].localMap = local;
     EXPECT_EQ(ReadBytes(test::BuildGif(file)).rgb, test::ExpectedRgb(pixels, local));
 }
@@ -222,7 +208,7 @@ TEST(GifReaderTest, FileWithoutAnyMapIsBlackWhateverWasReadBefore) {
     std::vector<uint8_t> pixels = {0, 1, 2, 3};
     Result first = ReadBytes(test::SimpleGif(2, 2, pixels, test::DistinctPalette(4)));
     ASSERT_FALSE(first.rgb.empty());
-    Result second = ReadBytes(test::BuildGif(OneImage(2, 2, pixels, {})));
+    Result second = ReadBytes(test::BuildGif(test::OneImageGif(2, 2, pixels, {})));
     EXPECT_EQ(second.rgb, Bytes(12, 0));
 }
 
@@ -249,7 +235,7 @@ TEST(GifReaderTest, PlacesInterlacedRowsInPassOrder) {
             pixels.insert(pixels.end(), width, uint8_t(row + 1));
         }
         for (size_t k = 1; k <= c.order.size(); ++k) {
-            GifFile file = OneImage(width, c.height, pixels, map);
+            GifFile file = test::OneImageGif(width, c.height, pixels, map);
             file.images[0].interlaced = true;
             file.images[0].lzw.pixelLimit = int(k * width);
             Result result = ReadBytes(test::BuildGif(file));
@@ -276,7 +262,7 @@ TEST(GifReaderTest, DamagedDataKeepsWhatWasDecoded) {
 
     {
         SCOPED_TRACE("file cut off in the image data");
-        GifFile file = OneImage(width, height, pixels, map);
+        GifFile file = test::OneImageGif(width, height, pixels, map);
         file.images[0].blockSize = 16;  // the cut loses only the sub-block it falls in
         Bytes bytes = test::BuildGif(file);
         const size_t dataStart = 6 + 7 + 16 * 3 + 10 + 1;
@@ -290,7 +276,7 @@ TEST(GifReaderTest, DamagedDataKeepsWhatWasDecoded) {
     }
     {
         SCOPED_TRACE("early end code");
-        GifFile file = OneImage(width, height, pixels, map);
+        GifFile file = test::OneImageGif(width, height, pixels, map);
         file.images[0].lzw.pixelLimit = 40;
         Result result = ReadBytes(test::BuildGif(file));
         EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + 120, result.rgb.begin()));
@@ -299,7 +285,7 @@ TEST(GifReaderTest, DamagedDataKeepsWhatWasDecoded) {
     }
     {
         SCOPED_TRACE("terminator before the end code");
-        GifFile file = OneImage(width, height, pixels, map);
+        GifFile file = test::OneImageGif(width, height, pixels, map);
         file.images[0].lzw.pixelLimit = 100;
         file.images[0].lzw.endCode = false;
         Result result = ReadBytes(test::BuildGif(file));
@@ -313,7 +299,7 @@ TEST(GifReaderTest, DamagedDataKeepsWhatWasDecoded) {
     }
     {
         SCOPED_TRACE("pixel value without a colour-map entry");
-        GifFile file = OneImage(width, height, pixels, map);
+        GifFile file = test::OneImageGif(width, height, pixels, map);
         file.images[0].useRawData = true;
         file.images[0].minCodeSizeByte = 9;
         // Clear, then literal 300 as the first code: no colour for it.
@@ -342,7 +328,7 @@ TEST(GifReaderTest, DecodesLargeImagesAtEveryCodeSize) {
         const uint16_t height = 97;
         Palette map = test::DistinctPalette(256);
         std::vector<uint8_t> pixels = Indices(size_t(width) * height, c.levels, 3);
-        GifFile file = OneImage(width, height, pixels, map);
+        GifFile file = test::OneImageGif(width, height, pixels, map);
         file.images[0].lzw = {.minCodeSize = c.minCodeSize,
                               .deferClear = c.deferClear,
                               .literalsOnly = c.literalsOnly};
@@ -357,7 +343,7 @@ TEST(GifReaderTest, TwoReadsOnTwoThreadsGiveWhatOneAtATimeGives) {
     for (int i = 0; i < 2; ++i) {
         Palette map = test::DistinctPalette(256);
         std::reverse(map.begin() + i, map.end());
-        GifFile file = OneImage(320, 240, Indices(320 * 240, 256, 10 + i), map);
+        GifFile file = test::OneImageGif(320, 240, Indices(320 * 240, 256, 10 + i), map);
         file.images[0].interlaced = i == 1;
         paths.push_back(dir.File("thread" + std::to_string(i) + ".gif"));
         ASSERT_TRUE(test::WriteBytes(paths.back(), test::BuildGif(file)));

@@ -220,8 +220,8 @@ Bytes BuildGif(const GifFile& file) {
     return out;
 }
 
-Bytes SimpleGif(uint16_t width, uint16_t height, const std::vector<uint8_t>& pixels,
-                const Palette& globalMap) {
+GifFile OneImageGif(uint16_t width, uint16_t height, const std::vector<uint8_t>& pixels,
+                    const Palette& globalMap) {
     GifFile file;
     file.screenWidth = width;
     file.screenHeight = height;
@@ -231,7 +231,12 @@ Bytes SimpleGif(uint16_t width, uint16_t height, const std::vector<uint8_t>& pix
     image.height = height;
     image.pixels = pixels;
     file.images.push_back(image);
-    return BuildGif(file);
+    return file;
+}
+
+Bytes SimpleGif(uint16_t width, uint16_t height, const std::vector<uint8_t>& pixels,
+                const Palette& globalMap) {
+    return BuildGif(OneImageGif(width, height, pixels, globalMap));
 }
 
 Bytes GraphicControlExtension(uint8_t transparentIndex) {

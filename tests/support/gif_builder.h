@@ -76,6 +76,9 @@ Bytes BuildGif(const GifFile& file);
 // The descriptor, map and data of one image, as BuildGif writes them.
 Bytes BuildGifImage(const GifImage& image);
 // A simple one-image file: the given indices with a global map.
+// A file of one image filling the screen, described but not yet encoded.
+GifFile OneImageGif(uint16_t width, uint16_t height, const std::vector<uint8_t>& pixels,
+                    const Palette& globalMap);
 Bytes SimpleGif(uint16_t width, uint16_t height, const std::vector<uint8_t>& pixels,
                 const Palette& globalMap);
 
