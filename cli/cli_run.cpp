@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -110,7 +111,11 @@ class Workers {
         const std::size_t threads = std::min<std::size_t>(jobs, m_plan.groups.size());
         std::vector<std::thread> pool;
         for (std::size_t t = 1; t < threads; ++t) {
-            pool.emplace_back([this] { Work(); });
+            try {
+                pool.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;  // the system gave fewer threads than asked: run on those
+            }
         }
         if (threads > 0) {
             Work();  // the main thread is a worker too
