@@ -192,8 +192,13 @@ void DibRowsToTightRgb(const uint8_t* pixels, uint32_t width, uint32_t height, u
                        uint8_t* tight) {
     uint64_t rowBytes = uint64_t{width} * 3;
     for (uint32_t r = 0; r < height; ++r) {
-        SwapPixels(pixels + (uint64_t{height} - 1 - r) * stride, width, tight + r * rowBytes);
+        DibRowToRgb(pixels, width, height, stride, r, tight + r * rowBytes);
     }
+}
+
+void DibRowToRgb(const uint8_t* pixels, uint32_t width, uint32_t height, uint64_t stride,
+                 uint32_t r, uint8_t* target) {
+    SwapPixels(pixels + (uint64_t{height} - 1 - r) * stride, width, target);
 }
 
 }  // namespace tessary
