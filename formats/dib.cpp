@@ -1,5 +1,8 @@
 #include "formats/dib.h"
 
+#include <cstring>
+#include <utility>
+
 #include "formats/size_limit.h"
 
 namespace tessary {
@@ -76,7 +79,9 @@ uint64_t DibPixelOffset(const BitmapInfoHeader& header) {
     return (header.biSize & 0xFFFF) + uint64_t{DibPaletteSize(header)};
 }
 
-MemoryBlock CreateDib(uint32_t width, uint32_t height, uint16_t bitCount) {
+namespace {
+
+BitmapInfoHeader NewDibHeader(uint32_t width, uint32_t height, uint16_t bitCount) {
     BitmapInfoHeader header;
     header.biSize = kInfoHeaderSize;
     header.biWidth = static_cast<int32_t>(width);
@@ -88,14 +93,32 @@ MemoryBlock CreateDib(uint32_t width, uint32_t height, uint16_t bitCount) {
     const uint16_t colors = DibNumColors(header);
     header.biClrImportant = bitCount <= 8 ? colors : 0;
     header.biClrUsed = colors;
+    return header;
+}
 
+}  // namespace
+
+MemoryBlock CreateDib(uint32_t width, uint32_t height, uint16_t bitCount) {
+    return CreateDib(width, height, bitCount, MemoryBlock());
+}
+
+MemoryBlock CreateDib(uint32_t width, uint32_t height, uint16_t bitCount, MemoryBlock spare) {
+    BitmapInfoHeader header = NewDibHeader(width, height, bitCount);
     const uint64_t pixelBytes = DibStride(width, bitCount) * height;
     if (pixelBytes > kMaxPixelBytes) {
         return MemoryBlock();
     }
     header.biSizeImage = static_cast<uint32_t>(pixelBytes);
 
-    MemoryBlock block = MemoryBlock::Allocate(DibPixelOffset(header) + pixelBytes);
+    const uint64_t size = DibPixelOffset(header) + pixelBytes;
+    MemoryBlock block;
+    if (!spare.IsNone() && spare.Size() == size && spare.LockCount() == 0) {
+        block = std::move(spare);
+        std::memset(block.Data(), 0, static_cast<size_t>(size));
+    } else {
+        spare.Free();
+        block = MemoryBlock::Allocate(size);
+    }
     if (block) {
         SerializeInfoHeader(header, block.Data());
     }

@@ -83,6 +83,11 @@ uint64_t DibPixelOffset(const BitmapInfoHeader& header);
 // A new blank DIB: 40-byte header, colour table and pixels all zero. None when
 // the pixel array would exceed kMaxPixelBytes or the memory can't be had.
 MemoryBlock CreateDib(uint32_t width, uint32_t height, uint16_t bitCount);
+// The same DIB, made in `spare` when that block has exactly the size needed
+// (zero-filled again first), else in a new block; `spare` is used up either way.
+// Saves a batch that loads picture after picture of one size from taking fresh
+// pages from the system for each one.
+MemoryBlock CreateDib(uint32_t width, uint32_t height, uint16_t bitCount, MemoryBlock spare);
 
 // Copies the block's header into `header`, filling a zero biSizeImage and
 // biClrUsed in the copy (not for a core header). 0 when there is no block.

@@ -74,7 +74,7 @@ struct EncodeContext {
     JpegErrorManager errors{};
     jpeg_compress_struct library{};
     std::FILE* stream = nullptr;
-    const uint8_t* buffer = nullptr;
+    JpegRowSource* source = nullptr;
     uint32_t width = 0;
     uint32_t height = 0;
     int quality = 0;
@@ -96,10 +96,9 @@ bool RunEncode(EncodeContext* context) {
     jpeg_set_defaults(library);
     jpeg_set_quality(library, context->quality, TRUE);
     jpeg_start_compress(library, TRUE);
-    const uint64_t rowBytes = uint64_t{context->width} * 3;
     while (library->next_scanline < library->image_height) {
         // The library only reads the row; its interface just isn't const.
-        JSAMPROW row = const_cast<JSAMPROW>(context->buffer + library->next_scanline * rowBytes);
+        JSAMPROW row = const_cast<JSAMPROW>(context->source->Row(library->next_scanline));
         jpeg_write_scanlines(library, &row, 1);
     }
     jpeg_finish_compress(library);
@@ -135,6 +134,16 @@ class TightBufferSink final : public JpegRowSink {
     uint32_t* m_pHeight;
     uint32_t m_nWidth = 0;
     ByteBuffer m_buffer;
+};
+
+class TightBufferSource final : public JpegRowSource {
+  public:
+    TightBufferSource(const uint8_t* buffer, uint32_t width) : m_pBuffer(buffer), m_nWidth(width) {}
+    const uint8_t* Row(uint32_t r) override { return m_pBuffer + uint64_t{r} * m_nWidth * 3; }
+
+  private:
+    const uint8_t* m_pBuffer;
+    uint32_t m_nWidth;
 };
 
 void SetNumber(int* target, int value) {
@@ -189,7 +198,17 @@ ByteBuffer ReadJpegFile(const char* path, uint32_t* width, uint32_t* height, Rea
 int WriteJpegFile(const char* path, const uint8_t* buffer, uint32_t width, uint32_t height,
                   int quality, int* errorNumber) {
     SetNumber(errorNumber, 0);
-    if (buffer == nullptr || width == 0 || height == 0) {
+    if (buffer == nullptr) {
+        return 0;
+    }
+    TightBufferSource source(buffer, width);
+    return EncodeJpegFile(path, source, width, height, quality, errorNumber);
+}
+
+int EncodeJpegFile(const char* path, JpegRowSource& source, uint32_t width, uint32_t height,
+                   int quality, int* errorNumber) {
+    SetNumber(errorNumber, 0);
+    if (width == 0 || height == 0) {
         return 0;
     }
     AtomicFileWriter writer;
@@ -203,7 +222,7 @@ int WriteJpegFile(const char* path, const uint8_t* buffer, uint32_t width, uint3
         SetNumber(errorNumber, errno != 0 ? errno : ENOMEM);
         return 0;  // the writer removes its temporary file
     }
-    context.buffer = buffer;
+    context.source = &source;
     context.width = width;
     context.height = height;
     context.quality = quality;

@@ -48,6 +48,19 @@ bool DecodeJpegFile(const char* path, JpegRowSink& sink, ReadStatus* status = nu
 ByteBuffer ReadJpegFile(const char* path, uint32_t* width, uint32_t* height,
                         ReadStatus* status = nullptr);
 
+// Hands an encode its rows, top-down, each width x 3 bytes red, green, blue.
+class JpegRowSource {
+  public:
+    virtual ~JpegRowSource() = default;
+    // Row r; the bytes need only stay valid until the next call.
+    virtual const uint8_t* Row(uint32_t r) = 0;
+};
+
+// Writes a baseline JPEG file of width x height pixels taken row by row from
+// `source`; results as for WriteJpegFile, which is this over a tight buffer.
+int EncodeJpegFile(const char* path, JpegRowSource& source, uint32_t width, uint32_t height,
+                   int quality, int* errorNumber = nullptr);
+
 // Writes a baseline JPEG file of a tight RGB buffer at the given quality. The
 // target is replaced only by a completely written file. 1 when written, else 0
 // (with the errno of the failure in errorNumber when given, 0 for refused input).

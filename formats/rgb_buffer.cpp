@@ -28,16 +28,25 @@ void SwapPixelsPortable(const uint8_t* source, uint32_t width, uint8_t* target) 
 
 #if defined(__x86_64__) || defined(__i386__)
 // Five pixels per 16-byte shuffle; the 16th byte is carried unchanged and is the
-// first byte of the next group. Every load comes before the store that could
-// change it, so this works in place too.
+// first byte of the next group. Each group is loaded before the previous one is
+// stored, so this works in place too, and no load waits on a store it only
+// partly overlaps (which would stall every group when working in place).
 __attribute__((target("ssse3"))) void SwapPixelsSsse3(const uint8_t* source, uint32_t width,
                                                       uint8_t* target) {
     const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
     const uint64_t bytes = uint64_t{width} * 3;
     uint64_t at = 0;
-    for (; at + 16 <= bytes; at += 15) {
-        __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at));
+    if (bytes >= 16) {
+        __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+        for (; at + 31 <= bytes; at += 15) {
+            const __m128i next =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at + 15));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at),
+                             _mm_shuffle_epi8(group, order));
+            group = next;
+        }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), _mm_shuffle_epi8(group, order));
+        at += 15;
     }
     SwapPixelsPortable(source + at, uint32_t((bytes - at) / 3), target + at);
 }
@@ -192,8 +201,13 @@ void DibRowsToTightRgb(const uint8_t* pixels, uint32_t width, uint32_t height, u
                        uint8_t* tight) {
     uint64_t rowBytes = uint64_t{width} * 3;
     for (uint32_t r = 0; r < height; ++r) {
-        SwapPixels(pixels + (uint64_t{height} - 1 - r) * stride, width, tight + r * rowBytes);
+        DibRowToRgb(pixels, width, height, stride, r, tight + r * rowBytes);
     }
+}
+
+void DibRowToRgb(const uint8_t* pixels, uint32_t width, uint32_t height, uint64_t stride,
+                 uint32_t r, uint8_t* target) {
+    SwapPixels(pixels + (uint64_t{height} - 1 - r) * stride, width, target);
 }
 
 }  // namespace tessary

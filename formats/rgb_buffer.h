@@ -55,5 +55,9 @@ void StoreRowIntoDib(const uint8_t* row, int components, uint32_t width, uint32_
 // The way back (StripRowPadding, FlipRowsVertically, SwapRedBlue) in one pass.
 void DibRowsToTightRgb(const uint8_t* pixels, uint32_t width, uint32_t height, uint64_t stride,
                        uint8_t* tight);
+// One row of that way back: top-down row r of the DIB as width red-green-blue
+// pixels in `target`, which must not overlap the DIB.
+void DibRowToRgb(const uint8_t* pixels, uint32_t width, uint32_t height, uint64_t stride,
+                 uint32_t r, uint8_t* target);
 
 }  // namespace tessary

@@ -109,6 +109,42 @@ void CDibImage::CacheLayout() {
     m_nStride = layout.stride;
     m_nBitCount = layout.bitCount;
     m_bTrueColor = layout.trueColor;
+    m_fast = FastAccess();
+    if (m_bTrueColor) {
+        m_fast.topRow = m_pPixels + int64_t{m_nHeight - 1} * m_nStride;
+        m_fast.stride = m_nStride;
+        m_fast.width = uint32_t(m_nWidth);
+        m_fast.height = uint32_t(m_nHeight);
+    }
+}
+
+// Everything the inline paths leave: unlocked access, pixels out of range and
+// images that are not 24 bits per pixel.
+PackedColor CDibImage::GetPixelSlow(int32_t x, int32_t y) {
+    if (!m_bLocked) {
+        return GetPixelUnlocked(x, y);
+    }
+    const int64_t row = int64_t{m_nHeight} - y - 1;
+    if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight) {
+        return kOutOfRangeGrey;
+    }
+    if (!m_bTrueColor) {
+        return 0;
+    }
+    const uint8_t* pixel = m_pPixels + row * m_nStride + int64_t{x} * 3;
+    return PackRgb(pixel[2], pixel[1], pixel[0]);
+}
+
+void CDibImage::SetPixelSlow(int32_t x, int32_t y, PackedColor color) {
+    if (!m_bLocked) {
+        SetPixelUnlocked(x, y, color);
+        return;
+    }
+    const int64_t row = int64_t{m_nHeight} - y - 1;
+    if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight || !m_bTrueColor) {
+        return;
+    }
+    StoreBgr(m_pPixels + row * m_nStride + int64_t{x} * 3, color);
 }
 
 int CDibImage::Lock() {
@@ -134,6 +170,7 @@ int CDibImage::Unlock() {
     if (m_bLocked) {
         m_hDib.Unlock();
         m_bLocked = 0;
+        m_fast = FastAccess();
         RebuildPaletteAndBitmap();
     }
     return 1;

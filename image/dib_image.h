@@ -85,33 +85,21 @@ class CDibImage {
     int32_t GetHeight();
     // Out of range: kOutOfRangeGrey; in range but not 24 bits per pixel: 0.
     PackedColor GetPixel(int32_t x, int32_t y) {
-        if (!m_bLocked) {
-            return GetPixelUnlocked(x, y);
+        // One unsigned test per axis covers the lock, the range and the depth:
+        // the limits are 0 unless the block is locked and 24 bits per pixel.
+        if (uint32_t(x) < m_fast.width && uint32_t(y) < m_fast.height) {
+            const uint8_t* pixel = m_fast.Address(x, y);
+            return PackRgb(pixel[2], pixel[1], pixel[0]);
         }
-        const int64_t row = int64_t{m_nHeight} - y - 1;
-        if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight) {
-            return kOutOfRangeGrey;
-        }
-        if (!m_bTrueColor) {
-            return 0;
-        }
-        const uint8_t* pixel = m_pPixels + row * m_nStride + int64_t{x} * 3;
-        return PackRgb(pixel[2], pixel[1], pixel[0]);
+        return GetPixelSlow(x, y);
     }
     // Dropped out of range and for images that are not 24 bits per pixel.
     void SetPixel(int32_t x, int32_t y, PackedColor color) {
-        if (!m_bLocked) {
-            SetPixelUnlocked(x, y, color);
+        if (uint32_t(x) < m_fast.width && uint32_t(y) < m_fast.height) {
+            StoreBgr(m_fast.Address(x, y), color);
             return;
         }
-        const int64_t row = int64_t{m_nHeight} - y - 1;
-        if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight || !m_bTrueColor) {
-            return;
-        }
-        uint8_t* pixel = m_pPixels + row * m_nStride + int64_t{x} * 3;
-        pixel[0] = static_cast<uint8_t>(BlueOf(color));
-        pixel[1] = static_cast<uint8_t>(GreenOf(color));
-        pixel[2] = static_cast<uint8_t>(RedOf(color));
+        SetPixelSlow(x, y, color);
     }
     int SetBits(const uint8_t* source, uint32_t length);
 
@@ -141,9 +129,36 @@ class CDibImage {
     };
     static PixelLayout ReadLayout(uint8_t* dib, uint64_t blockSize);
 
+    // Addressing of the locked 24-bit block for the inline pixel access; all
+    // zero (so that every access takes the slow path) otherwise.
+    struct FastAccess {
+        uint8_t* topRow = nullptr;  // the row of y = 0, the last one in the block
+        int64_t stride = 0;
+        uint32_t width = 0;
+        uint32_t height = 0;
+        uint8_t* Address(int32_t x, int32_t y) const {
+            return topRow - int64_t{y} * stride + int64_t{x} * 3;
+        }
+    };
+    // A 16-bit type with byte alignment: stores through it can't alias the
+    // store's own fields (as byte stores could), so a pass over many pixels
+    // keeps the addressing in registers.
+    typedef uint16_t UnalignedU16 __attribute__((aligned(1)));
+    // Blue, green, red as two overlapping 16-bit stores: (blue, green), then (green, red).
+    static void StoreBgr(uint8_t* pixel, PackedColor color) {
+        const uint32_t blue = BlueOf(color);
+        const uint32_t green = GreenOf(color);
+        const uint32_t red = RedOf(color);
+        *reinterpret_cast<UnalignedU16*>(pixel) = static_cast<uint16_t>(blue | green << 8);
+        *reinterpret_cast<UnalignedU16*>(pixel + 1) = static_cast<uint16_t>(green | red << 8);
+    }
+
     // Caches the pixel addressing of the locked block so that pixel access while
     // locked costs no header parsing.
     void CacheLayout();
+    // Out of line, so that a pass over many pixels is not crowded by them.
+    [[gnu::noinline, gnu::cold]] PackedColor GetPixelSlow(int32_t x, int32_t y);
+    [[gnu::noinline, gnu::cold]] void SetPixelSlow(int32_t x, int32_t y, PackedColor color);
     void DeletePaletteAndBitmap();
     PackedColor GetPixelUnlocked(int32_t x, int32_t y);
     void SetPixelUnlocked(int32_t x, int32_t y, PackedColor color);
@@ -165,6 +180,7 @@ class CDibImage {
     int64_t m_nStride = 0;
     uint16_t m_nBitCount = 0;
     bool m_bTrueColor = false;
+    FastAccess m_fast;
 
     LoadReport m_loadReport;
     SaveReport m_saveReport;

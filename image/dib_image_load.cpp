@@ -19,8 +19,10 @@ constexpr uint32_t kPlaceholderSize = 10;
 // decoding into a tight buffer and converting it afterwards, without the copy.
 class DibRowSink final : public JpegRowSink {
   public:
+    // `spare`: the previous image's block, taken over when it has the right size.
+    explicit DibRowSink(MemoryBlock spare) : m_spare(std::move(spare)) {}
     bool Begin(uint32_t width, uint32_t height) override {
-        m_dib = CreateDib(width, height, 24);
+        m_dib = CreateDib(width, height, 24, std::move(m_spare));
         if (m_dib.IsNone()) {
             return false;
         }
@@ -39,6 +41,7 @@ class DibRowSink final : public JpegRowSink {
     MemoryBlock Take() { return std::move(m_dib); }
 
   private:
+    MemoryBlock m_spare;
     MemoryBlock m_dib;
     uint8_t* m_pPixels = nullptr;
     uint32_t m_nWidth = 0;
@@ -50,35 +53,75 @@ bool Succeeded(LoadSource source) {
     return source == LoadSource::Jpeg || source == LoadSource::Gif || source == LoadSource::Bmp;
 }
 
-// The picture of a bottom-up DIB of 1, 4, 8, 24 or 32 bits as a tight RGB
-// buffer, as the user sees it: indexed pixels through their colour table. None
-// (with the reason in `error`) for any other DIB or one whose rows would lie
-// outside the block.
-ByteBuffer TightPictureOfDib(const uint8_t* dib, uint64_t blockSize, uint32_t* width,
-                             uint32_t* height, int* error) {
+// Where the picture of a DIB lies, for JPEG output: only bottom-up DIBs of
+// 1, 4, 8, 24 or 32 bits whose rows all lie inside the block qualify.
+struct DibPicture {
+    BitmapInfoHeader header{};
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint64_t stride = 0;
+    uint64_t offset = 0;
+};
+
+// False (with the reason in `error`) for any DIB that has no such picture or
+// whose tight form would exceed the size limit.
+bool FindDibPicture(const uint8_t* dib, uint64_t blockSize, DibPicture* picture, int* error) {
     *error = EINVAL;
     if (dib == nullptr || blockSize < kInfoHeaderSize || LoadLe32(dib) != kInfoHeaderSize) {
-        return nullptr;
+        return false;
     }
     const BitmapInfoHeader header = ParseInfoHeader(dib);
     const uint16_t bits = header.biBitCount;
     if (header.biWidth <= 0 || header.biHeight <= 0 ||
         (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)) {
-        return nullptr;
+        return false;
     }
     const uint32_t w = uint32_t(header.biWidth);
     const uint32_t h = uint32_t(header.biHeight);
     const uint64_t stride = DibStride(w, bits);
     const uint64_t offset = DibPixelOffset(header);
     if (offset > blockSize || stride * h > blockSize - offset) {
-        return nullptr;  // never read past the pixel array, whatever the header says
+        return false;  // never read past the pixel array, whatever the header says
     }
-    const uint64_t size = TightBufferSize(w, h);
-    if (size > kMaxPixelBytes) {
+    if (TightBufferSize(w, h) > kMaxPixelBytes) {
         *error = EFBIG;
-        return nullptr;
+        return false;
     }
-    ByteBuffer tight = AllocateBytes(size);
+    *picture = DibPicture{header, w, h, stride, offset};
+    *error = 0;
+    return true;
+}
+
+// The rows of a 24-bit DIB handed to the encoder one at a time, top-down and
+// red-green-blue, through one row of scratch memory.
+class DibRowSource final : public JpegRowSource {
+  public:
+    DibRowSource(const uint8_t* pixels, const DibPicture& picture)
+        : m_pPixels(pixels),
+          m_picture(picture),
+          m_row(AllocateBytes(uint64_t{picture.width} * 3)) {}
+    bool IsReady() const { return m_row != nullptr; }
+    const uint8_t* Row(uint32_t r) override {
+        DibRowToRgb(m_pPixels, m_picture.width, m_picture.height, m_picture.stride, r, m_row.get());
+        return m_row.get();
+    }
+
+  private:
+    const uint8_t* m_pPixels;
+    DibPicture m_picture;
+    ByteBuffer m_row;
+};
+
+// The picture of a DIB found by FindDibPicture as a tight RGB buffer, as the
+// user sees it: indexed pixels through their colour table.
+ByteBuffer TightPictureOfDib(const uint8_t* dib, const DibPicture& picture, int* error) {
+    const BitmapInfoHeader& header = picture.header;
+    const uint16_t bits = header.biBitCount;
+    const uint32_t w = picture.width;
+    const uint32_t h = picture.height;
+    const uint64_t stride = picture.stride;
+    const uint64_t offset = picture.offset;
+    ByteBuffer tight = AllocateBytes(TightBufferSize(w, h));
     if (!tight) {
         *error = ENOMEM;
         return nullptr;
@@ -117,10 +160,26 @@ ByteBuffer TightPictureOfDib(const uint8_t* dib, uint64_t blockSize, uint32_t* w
             }
         }
     }
-    *width = w;
-    *height = h;
-    *error = 0;
     return tight;
+}
+
+// JPEG output of a DIB found by FindDibPicture; 24-bit rows go to the encoder
+// without a tight copy of the whole picture.
+bool WriteDibPicture(const char* path, const uint8_t* dib, const DibPicture& picture, int quality,
+                     int* error) {
+    if (picture.header.biBitCount == 24) {
+        DibRowSource source(dib + picture.offset, picture);
+        if (!source.IsReady()) {
+            *error = ENOMEM;
+            return false;
+        }
+        return EncodeJpegFile(path, source, picture.width, picture.height, quality, error) == 1;
+    }
+    ByteBuffer tight = TightPictureOfDib(dib, picture, error);
+    if (!tight) {
+        return false;
+    }
+    return WriteJpegFile(path, tight.get(), picture.width, picture.height, quality, error) == 1;
 }
 
 }  // namespace
@@ -151,9 +210,9 @@ void CDibImage::LoadJpeg(const char* path) {
     Unlock();
     m_bLoadFailed = 0;
     DeletePaletteAndBitmap();
+    // The previous image is gone from here on; only its memory may be used again.
+    DibRowSink sink(std::move(m_hDib));
     m_hDib.Free();
-
-    DibRowSink sink;
     ReadStatus status = ReadStatus::Ok;
     if (!DecodeJpegFile(path, sink, &status)) {
         m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
@@ -213,13 +272,10 @@ void CDibImage::SaveJpeg(const char* path, int quality) {
     if (lockedHere) {
         m_pDib = m_hDib.Lock();
     }
-    uint32_t width = 0;
-    uint32_t height = 0;
     int error = 0;
-    ByteBuffer tight = TightPictureOfDib(m_pDib, m_hDib.Size(), &width, &height, &error);
-    if (tight) {
-        m_saveReport.written =
-            WriteJpegFile(path, tight.get(), width, height, quality, &error) == 1;
+    DibPicture picture;
+    if (FindDibPicture(m_pDib, m_hDib.Size(), &picture, &error)) {
+        m_saveReport.written = WriteDibPicture(path, m_pDib, picture, quality, &error);
     }
     m_saveReport.errorNumber = error;
     if (lockedHere) {

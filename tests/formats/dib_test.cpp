@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "formats/size_limit.h"
@@ -73,6 +75,29 @@ TEST(CreateDib, TwentyFourBitBlankImage) {
     EXPECT_EQ(LoadLe32(b + 36), 0u);
     for (uint64_t i = 40; i < dib.Size(); ++i) {
         ASSERT_EQ(b[i], 0) << i;
+    }
+}
+
+TEST(CreateDib, ReusesASpareOfTheRightSizeZeroFilledAgain) {
+    MemoryBlock spare = CreateDib(7, 3, 24);
+    ASSERT_TRUE(spare);
+    std::vector<uint8_t> blank(spare.Data(), spare.Data() + spare.Size());
+    std::memset(spare.Data(), 0xA5, spare.Size());
+    const uint8_t* address = spare.Data();
+    MemoryBlock dib = CreateDib(7, 3, 24, std::move(spare));
+    ASSERT_TRUE(dib);
+    EXPECT_TRUE(spare.IsNone());
+    EXPECT_EQ(dib.Data(), address);
+    EXPECT_EQ(std::vector<uint8_t>(dib.Data(), dib.Data() + dib.Size()), blank);
+
+    // Another size (also one of equal area): a new block, the spare released.
+    for (auto [w, h] : {std::pair{3u, 7u}, std::pair{8u, 3u}}) {
+        MemoryBlock other = CreateDib(7, 3, 24);
+        MemoryBlock made = CreateDib(w, h, 24, std::move(other));
+        MemoryBlock fresh = CreateDib(w, h, 24);
+        EXPECT_TRUE(other.IsNone());
+        ASSERT_EQ(made.Size(), fresh.Size());
+        EXPECT_EQ(std::memcmp(made.Data(), fresh.Data(), made.Size()), 0) << w << "x" << h;
     }
 }
 

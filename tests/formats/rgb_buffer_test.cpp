@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
 
 #include "tests/support/temp_dir.h"
 
@@ -68,6 +69,27 @@ TEST(RgbBufferTest, FlipsAndSwapsInPlace) {
     SwapRedBlue(copy.data(), 7, 5);
     EXPECT_EQ(copy, noise);
     EXPECT_EQ(SwapRedBlue(nullptr, 1, 1), 0);
+}
+
+// Every width up to a few 16-byte groups, so that each way a row can end after
+// the last whole group is seen, in place and from another buffer.
+TEST(RgbBufferTest, SwapsRedAndBlueOfEveryPixelAtEveryWidth) {
+    for (uint32_t width = 1; width <= 40; ++width) {
+        SCOPED_TRACE(width);
+        const Bytes row = Noise(size_t(width) * 3, width);
+        Bytes expected = row;
+        for (size_t i = 0; i < expected.size(); i += 3) {
+            std::swap(expected[i], expected[i + 2]);
+        }
+        Bytes inPlace = row;
+        SwapRedBlue(inPlace.data(), width, 1);
+        EXPECT_EQ(inPlace, expected);
+        Bytes dibRow = row;
+        dibRow.push_back(0xEE);  // padding, never copied
+        Bytes copied(row.size(), 0);
+        DibRowToRgb(dibRow.data(), width, 1, dibRow.size(), 0, copied.data());
+        EXPECT_EQ(copied, expected);
+    }
 }
 
 TEST(RgbBufferTest, StoresDecodedRows) {

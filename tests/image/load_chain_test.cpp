@@ -234,6 +234,52 @@ TEST_F(LoadChainTest, JpegRoundTripKeepsOrientationAndColourOrder) {
     EXPECT_TRUE(test::InspectJpeg(test::ReadBytes(out)).baseline);
 }
 
+TEST_F(LoadChainTest, SaveJpegWritesWhatTheStepByStepConversionsWould) {
+    // Odd width: every row carries padding that must not reach the encoder.
+    const uint32_t width = 37;
+    const uint32_t height = 21;
+    CDibImage image;
+    image.Load(Write("in.jpg", test::EncodeJpeg(test::GradientPicture(width, height), width, height,
+                                                {.quality = 90}))
+                   .c_str());
+    ASSERT_EQ(image.GetWidth(), int32_t(width));
+    const std::string saved = m_dir.File("saved.jpg");
+    image.SaveJpeg(saved.c_str(), 100);
+    ASSERT_TRUE(image.GetSaveReport().written);
+
+    const Bytes pixels = PixelArray(image);
+    ByteBuffer tight =
+        StripRowPadding(pixels.data(), width, uint32_t(DwordStride24(width)), height);
+    FlipRowsVertically(tight.get(), width * 3, height);
+    SwapRedBlue(tight.get(), width, height);
+    const std::string expected = m_dir.File("expected.jpg");
+    ASSERT_EQ(WriteJpegFile(expected.c_str(), tight.get(), width, height, 100), 1);
+    EXPECT_EQ(test::ReadBytes(saved), test::ReadBytes(expected));
+}
+
+TEST_F(LoadChainTest, ALoadIntoTheBlockOfAnEqualSizedImageMatchesAFreshLoad) {
+    const uint32_t width = 30;
+    const uint32_t height = 10;
+    const std::string first =
+        Write("a.jpg", test::EncodeJpeg(test::GradientPicture(width, height), width, height, {}));
+    test::Bytes flat(width * height * 3, 77);
+    const std::string second = Write("b.jpg", test::EncodeJpeg(flat, width, height, {}));
+    CDibImage reused;
+    reused.Load(first.c_str());
+    reused.Lock();
+    for (int32_t y = 0; y < int32_t(height); ++y) {
+        for (int32_t x = 0; x < int32_t(width); ++x) {
+            reused.SetPixel(x, y, 0xFFFFFF);
+        }
+    }
+    reused.Unlock();
+    reused.Load(second.c_str());
+    CDibImage fresh;
+    fresh.Load(second.c_str());
+    EXPECT_EQ(reused.GetDib().Size(), fresh.GetDib().Size());
+    EXPECT_EQ(PixelArray(reused), PixelArray(fresh));
+}
+
 TEST_F(LoadChainTest, SavesEveryTableAndTrueColourDepthAsSeen) {
     const test::Rgb red{200, 10, 10};
     const test::Rgb green{10, 200, 10};
