@@ -1,1 +1,227 @@
-// placeholder
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "formats/dib.h"
+#include "formats/gif_reader.h"
+#include "formats/jpeg_file.h"
+#include "formats/rgb_buffer.h"
+#include "image/dib_image.h"
+
+namespace tessary {
+
+namespace {
+
+constexpr uint32_t kPlaceholderSize = 10;
+
+// Decoded JPEG rows go straight into a new 24-bit DIB, turned bottom-up and
+// blue-green-red on the way: the same bytes as decoding into a tight buffer and
+// converting it afterwards, in one pass over memory that is still in cache.
+class DibRowSink final : public JpegRowSink {
+  public:
+    bool Begin(uint32_t width, uint32_t height) override {
+        m_dib = CreateDib(width, height, 24);
+        if (m_dib.IsNone()) {
+            return false;
+        }
+        m_nWidth = width;
+        m_nHeight = height;
+        m_nStride = DibStride(width, 24);
+        m_pPixels = m_dib.Data() + DibPixelOffset(ParseInfoHeader(m_dib.Data()));
+        return true;
+    }
+    void StoreRow(const uint8_t* samples, int components, uint32_t r) override {
+        StoreRowIntoDib(samples, components, m_nWidth, m_nHeight, r, m_pPixels, m_nStride);
+    }
+    MemoryBlock Take() { return std::move(m_dib); }
+
+  private:
+    MemoryBlock m_dib;
+    uint8_t* m_pPixels = nullptr;
+    uint32_t m_nWidth = 0;
+    uint32_t m_nHeight = 0;
+    uint64_t m_nStride = 0;
+};
+
+bool Succeeded(LoadSource source) {
+    return source == LoadSource::Jpeg || source == LoadSource::Gif || source == LoadSource::Bmp;
+}
+
+// The picture of a bottom-up DIB of 1, 4, 8, 24 or 32 bits as a tight RGB
+// buffer, as the user sees it: indexed pixels through their colour table. None
+// (with the reason in `error`) for any other DIB or one whose rows would lie
+// outside the block.
+ByteBuffer TightPictureOfDib(const uint8_t* dib, uint64_t blockSize, uint32_t* width,
+                             uint32_t* height, int* error) {
+    *error = EINVAL;
+    if (dib == nullptr || blockSize < kInfoHeaderSize || LoadLe32(dib) != kInfoHeaderSize) {
+        return nullptr;
+    }
+    const BitmapInfoHeader header = ParseInfoHeader(dib);
+    const uint16_t bits = header.biBitCount;
+    if (header.biWidth <= 0 || header.biHeight <= 0 ||
+        (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)) {
+        return nullptr;
+    }
+    const uint32_t w = uint32_t(header.biWidth);
+    const uint32_t h = uint32_t(header.biHeight);
+    const uint64_t stride = DibStride(w, bits);
+    const uint64_t offset = DibPixelOffset(header);
+    if (offset > blockSize || stride * h > blockSize - offset) {
+        return nullptr;  // never read past the pixel array, whatever the header says
+    }
+    const uint64_t size = TightBufferSize(w, h);
+    if (size > kMaxPixelBytes) {
+        *error = EFBIG;
+        return nullptr;
+    }
+    ByteBuffer tight = AllocateBytes(size);
+    if (!tight) {
+        *error = ENOMEM;
+        return nullptr;
+    }
+    const uint8_t* pixels = dib + offset;
+    if (bits == 24) {
+        DibRowsToTightRgb(pixels, w, h, stride, tight.get());
+    } else if (bits == 32) {
+        uint8_t* out = tight.get();
+        for (uint32_t r = 0; r < h; ++r) {
+            const uint8_t* row = pixels + (uint64_t{h} - 1 - r) * stride;
+            for (uint32_t x = 0; x < w; ++x, out += 3) {
+                out[0] = row[x * 4 + 2];
+                out[1] = row[x * 4 + 1];
+                out[2] = row[x * 4];
+            }
+        }
+    } else {
+        // Colours the table lacks (or the block cuts off) are black.
+        uint8_t colours[256][3] = {};
+        const uint64_t entries = std::min<uint64_t>(DibNumColors(header), (offset - 40) / 4);
+        for (uint64_t i = 0; i < entries && i < 256; ++i) {
+            colours[i][0] = dib[40 + i * 4 + 2];
+            colours[i][1] = dib[40 + i * 4 + 1];
+            colours[i][2] = dib[40 + i * 4];
+        }
+        const unsigned perByte = 8 / bits;
+        const unsigned mask = (1u << bits) - 1;
+        uint8_t* out = tight.get();
+        for (uint32_t r = 0; r < h; ++r) {
+            const uint8_t* row = pixels + (uint64_t{h} - 1 - r) * stride;
+            for (uint32_t x = 0; x < w; ++x, out += 3) {
+                // The leftmost pixel is in the high bits of its byte.
+                unsigned shift = (perByte - 1 - x % perByte) * bits;
+                std::memcpy(out, colours[(row[x / perByte] >> shift) & mask], 3);
+            }
+        }
+    }
+    *width = w;
+    *height = h;
+    *error = 0;
+    return tight;
+}
+
+}  // namespace
+
+void CDibImage::Load(const char* path) {
+    if (path == nullptr || path[0] == '\0') {
+        m_bLoadFailed = 1;
+        m_loadReport = LoadReport{LoadSource::None, ReadStatus::CantOpen};
+        return;
+    }
+    LoadJpeg(path);
+    if (!m_bLoadFailed) {
+        return;
+    }
+    bool tooLarge = m_loadReport.status == ReadStatus::TooLarge;
+    LoadGif(path);
+    if (!m_bLoadFailed) {
+        return;
+    }
+    tooLarge = tooLarge || m_loadReport.status == ReadStatus::TooLarge;
+    LoadBmp(path);
+    if (tooLarge && !Succeeded(m_loadReport.source)) {
+        m_loadReport.status = ReadStatus::TooLarge;
+    }
+}
+
+void CDibImage::LoadJpeg(const char* path) {
+    Unlock();
+    m_bLoadFailed = 0;
+    DeletePaletteAndBitmap();
+    m_hDib.Free();
+
+    DibRowSink sink;
+    ReadStatus status = ReadStatus::Ok;
+    if (!DecodeJpegFile(path, sink, &status)) {
+        m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
+        CreatePaletteAndBitmap();
+        m_bLoadFailed = 1;
+        m_loadReport = LoadReport{LoadSource::None, status};
+        return;
+    }
+    m_hDib = sink.Take();
+    CreatePaletteAndBitmap();
+    m_loadReport = LoadReport{LoadSource::Jpeg, ReadStatus::Ok};
+}
+
+void CDibImage::LoadGif(const char* path) {
+    Unlock();
+    m_bLoadFailed = 0;
+    DeletePaletteAndBitmap();
+    m_hDib.Free();
+
+    ReadStatus status = ReadStatus::Ok;
+    int width = 0;
+    int height = 0;
+    ByteBuffer tight;
+    {
+        CGifReader reader;
+        tight = reader.ReadGifFile(path, &width, &height, &status);
+    }
+    if (tight) {
+        m_hDib = CreateDib(uint32_t(width), uint32_t(height), 24);
+        if (m_hDib.IsNone()) {
+            status = ReadStatus::OutOfMemory;
+        }
+    }
+    if (!tight || m_hDib.IsNone()) {
+        m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
+        CreatePaletteAndBitmap();
+        m_bLoadFailed = 1;
+        m_loadReport = LoadReport{LoadSource::None, status};
+        return;
+    }
+    // Red-blue exchange, bottom-up rows and row padding in one pass.
+    uint8_t* dib = m_hDib.Lock();
+    TightRgbToDibRows(tight.get(), uint32_t(width), uint32_t(height),
+                      dib + DibPixelOffset(ParseInfoHeader(dib)), DibStride(uint32_t(width), 24));
+    m_hDib.Unlock();
+    tight.reset();
+    CreatePaletteAndBitmap();
+    m_loadReport = LoadReport{LoadSource::Gif, ReadStatus::Ok};
+}
+
+void CDibImage::SaveJpeg(const char* path, int quality) {
+    m_saveReport = SaveReport();
+    if (m_hDib.IsNone()) {
+        return;
+    }
+    const bool lockedHere = !m_bLocked;
+    if (lockedHere) {
+        m_pDib = m_hDib.Lock();
+    }
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int error = 0;
+    ByteBuffer tight = TightPictureOfDib(m_pDib, m_hDib.Size(), &width, &height, &error);
+    if (tight) {
+        m_saveReport.written =
+            WriteJpegFile(path, tight.get(), width, height, quality, &error) == 1;
+    }
+    m_saveReport.errorNumber = error;
+    if (lockedHere) {
+        m_hDib.Unlock();
+    }
+}
+
+}  // namespace tessary
