@@ -1,0 +1,84 @@
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "image/packed_color.h"
+
+namespace tessary {
+
+// The float nearest 1/255, one step above it: byte -> float -> byte is then the
+// identity for every byte (1/255 itself would lose some to truncation).
+inline constexpr float kByteToFloat = std::bit_cast<float>(0x3B808081u);
+inline constexpr float kOneSixtieth = 1.0f / 60.0f;
+inline constexpr float kRandomScale = 1.0f / 32767.0f;
+
+// Truncates toward zero. Values that do not fit in 32 bits, and NaN, give
+// INT32_MIN (what the processor's own conversion gives), never undefined
+// behaviour: as a coordinate that lies outside every image, as a channel it
+// packs to 0.
+inline int32_t TruncToInt(double value) {
+    if (value > -2147483649.0 && value < 2147483648.0) {
+        return static_cast<int32_t>(value);
+    }
+    return INT32_MIN;
+}
+
+// A float channel as a byte: trunc(v x 255) keeping the low 8 bits, no clamping,
+// so 1.5 gives 126 and -0.004 gives 255.
+inline uint32_t ByteFromFloat(float value) {
+    return static_cast<uint32_t>(TruncToInt(static_cast<double>(value) * 255.0)) & 0xFF;
+}
+
+inline float FloatFromByte(uint32_t byte) {
+    return static_cast<float>(byte) * kByteToFloat;
+}
+
+// Plane and space geometry, interpolation, a random value in a range, and the
+// RGB <-> HSV conversions in float and integer form. Stateless apart from the
+// process's random generator. Floats are stored as 32-bit values between steps;
+// the arithmetic between stores is done in double precision.
+class CColorMath {
+  public:
+    CColorMath();
+
+    // Draws on std::rand(), taking its low 15 bits (0..32767).
+    virtual float RandomInRange(float lo, float hi);
+    virtual float Distance3D(float x1, float y1, float z1, float x2, float y2, float z2);
+    virtual float Distance2D(float x1, float y1, float x2, float y2);
+    virtual float CornerProduct(float x1, float y1, float x2, float y2, float x3, float y3);
+    virtual float Angle2D(float x1, float y1, float x2, float y2);
+    virtual int IsAngleInRange(float x1, float y1, float x2, float y2, float start, float span);
+    virtual float PolarX(float angle, float radius);
+    virtual float PolarY(float angle, float radius);
+    virtual float LinearInterpolate(float valueAtEnd, float valueAtStart, int start, int end,
+                                    int pos);
+    virtual float CosineWave(float pos, float amplitude, float frequency);
+    virtual float CosineInterpolate(float valueAtStart, float valueAtEnd, int start, int end,
+                                    int pos, float frequency);
+    virtual PackedColor HsvToColor(int h, int s, int v);
+    virtual PackedColor HsvToColorF(float h, float s, float v);
+    virtual int RedFromHsv(int h, int s, int v);
+    virtual float RedFromHsvF(float h, float s, float v);
+    virtual int GreenFromHsv(int h, int s, int v);
+    virtual float GreenFromHsvF(float h, float s, float v);
+    virtual int BlueFromHsv(int h, int s, int v);
+    virtual float BlueFromHsvF(float h, float s, float v);
+    virtual float HueOfColorF(PackedColor color);
+    virtual float SaturationOfColorF(PackedColor color);
+    virtual float ValueOfColorF(PackedColor color);
+    virtual int HueOfColor(PackedColor color);
+    virtual int SaturationOfColor(PackedColor color);
+    virtual int ValueOfColor(PackedColor color);
+    virtual int HsvToRgb(int h, int s, int v, int& red, int& green, int& blue);
+    // Hues above 360 wrap around the colour wheel; a hue that is not finite is
+    // taken as 0.
+    virtual int HsvToRgbF(float h, float s, float v, float& red, float& green, float& blue);
+    virtual int RgbToHsv(int red, int green, int blue, int& h, int& s, int& v);
+    virtual int RgbToHsvF(float red, float green, float blue, float& h, float& s, float& v);
+
+    double m_pi;
+    double m_degToRad;
+};
+
+}  // namespace tessary
