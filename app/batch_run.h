@@ -26,6 +26,8 @@ struct FileReport {
     std::string output;
     LoadReport load;
     bool repairable = true;  // false: not 24 bits per pixel, so the repairs changed nothing
+    // True when the store held an image after the load, so a save was tried;
+    // `save` then says whether it landed.
     bool saveAttempted = false;
     SaveReport save;
 };
@@ -51,17 +53,26 @@ class ProgressSink {
 };
 
 inline constexpr const char* kCancelMessage = "Rendering canceled";
+inline constexpr const char* kStatusJoin = " --> ";
+inline constexpr int kJpegOutputQuality = 100;
 
-// The last component of a path ("/" or "\" separated); the whole path when it has none.
+// The last component of a path ("/" or "\" separated); the whole path when it
+// has none, "" when it ends in a separator.
 std::string FileNameFromPath(std::string_view path);
 
 // True when the output name's last three characters are "bmp" in any case.
 bool IsBmpOutputName(std::string_view outputPath);
 
+// What to do when the load found no file at the input path. The dialog writes
+// the store's 10 x 10 black placeholder like any picture; the CLI, which has
+// already told the user the file is missing, writes nothing.
+enum class MissingInput { WritePlaceholder, Skip };
+
 // Load, repair (deinterlace, clip, soften, as selected) and save one file into
 // the surface's image store. The surface is reused from file to file.
 FileReport ProcessFile(CImageSurface& surface, const std::string& inputPath,
-                       const std::string& outputPath, const BatchSettings& settings);
+                       const std::string& outputPath, const BatchSettings& settings,
+                       MissingInput missing = MissingInput::WritePlaceholder);
 
 // The whole run over the list, with progress and cancel between files.
 // Returns true when it ended by a cancel request.

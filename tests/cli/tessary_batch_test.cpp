@@ -1,0 +1,431 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace tessary {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+
+struct Outcome {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+    std::vector<std::string> errLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(err);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+// Starts the real binary with stdout and stderr going to files (or stderr to `errFd`).
+pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
+            const std::string& errPath, int errFd = -1) {
+    std::vector<std::string> argv = {TESSARY_BATCH_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> raw;
+    for (std::string& a : argv) {
+        raw.push_back(a.data());
+    }
+    raw.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    if (errFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+    }
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string ReadText(const std::string& path) {
+    const Bytes bytes = test::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Outcome RunTool(const std::vector<std::string>& args) {
+    TempDir logs;
+    const pid_t pid = Spawn(args, logs.File("out"), logs.File("err"));
+    EXPECT_GT(pid, 0);
+    Outcome outcome;
+    outcome.status = Wait(pid);
+    outcome.out = ReadText(logs.File("out"));
+    outcome.err = ReadText(logs.File("err"));
+    return outcome;
+}
+
+void Put16(Bytes& b, size_t at, uint32_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(Bytes& b, size_t at, uint32_t v) {
+    Put16(b, at, v & 0xFFFF);
+    Put16(b, at + 2, v >> 16);
+}
+
+// A BMP file built byte by byte: 24 bits, or 8 bits with a grey colour table.
+// `grey(x, y)` gives each pixel, y counted from the top.
+Bytes BuildBmp(int32_t w, int32_t h, int bits, const std::function<uint8_t(int, int)>& grey) {
+    const uint32_t stride = ((static_cast<uint32_t>(w) * bits + 31) / 32) * 4;
+    const uint32_t table = bits == 8 ? 256 * 4 : 0;
+    const uint32_t offset = 54 + table;
+    Bytes b(offset + stride * static_cast<uint32_t>(h), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    Put32(b, 2, static_cast<uint32_t>(b.size()));
+    Put32(b, 10, offset);
+    Put32(b, 14, 40);
+    Put32(b, 18, static_cast<uint32_t>(w));
+    Put32(b, 22, static_cast<uint32_t>(h));
+    Put16(b, 26, 1);
+    Put16(b, 28, static_cast<uint32_t>(bits));
+    for (uint32_t i = 0; i < table / 4; ++i) {
+        b[54 + i * 4] = b[55 + i * 4] = b[56 + i * 4] = static_cast<uint8_t>(i);
+    }
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = &b[offset + stride * static_cast<uint32_t>(h - 1 - y)];
+        for (int x = 0; x < w; ++x) {
+            const uint8_t v = grey(x, y);
+            if (bits == 8) {
+                row[x] = v;
+            } else {
+                row[x * 3] = v;
+                row[x * 3 + 1] = static_cast<uint8_t>(255 - v);
+                row[x * 3 + 2] = static_cast<uint8_t>(v / 2);
+            }
+        }
+    }
+    return b;
+}
+
+// Two fields out of step, as in a still from interlaced video.
+Bytes Frame(int32_t w, int32_t h, int seed) {
+    return BuildBmp(w, h, 24, [seed](int x, int y) {
+        return static_cast<uint8_t>((x + seed + (y % 2) * 7) * 5 + y);
+    });
+}
+
+void MakeDir(const std::string& path) {
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << path;
+}
+
+std::string Line(const std::string& subject, const std::string& text) {
+    return "tessary-batch: " + subject + ": " + text;
+}
+
+TEST(TessaryBatchUsage, HelpAndVersionExitZero) {
+    const Outcome help = RunTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: tessary-batch [OPTIONS] FILE..."), std::string::npos);
+    EXPECT_NE(help.out.find("  -c, --clip TOP:BOTTOM "), std::string::npos);
+    EXPECT_NE(help.out.find("      --overwrite-inputs "), std::string::npos);
+    EXPECT_EQ(RunTool({"-h"}).out, help.out);
+
+    const Outcome version = RunTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "tessary-batch 1.0.0\n");
+}
+
+TEST(TessaryBatchUsage, UsageErrorsExitTwoWithOneReasonAndAHint) {
+    TempDir dir;
+    const std::string in = dir.File("a.bmp");
+    ASSERT_TRUE(test::WriteBytes(in, Frame(8, 8, 0)));
+    const std::string out = dir.File("out");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"-o", out},
+        {in},
+        {"--bogus", "-o", out, in},
+        {"-o", out, "-c", "8", in},
+        {"-o", out, "-c", "8:", in},
+        {"-o", out, "-c", ":4", in},
+        {"-o", out, "-c", "481:0", in},
+        {"-o", out, "-c", "0:481", in},
+        {"-o", out, "-c", "-1:2", in},
+        {"-o", out, "-c", "8:4:2", in},
+        {"-o", out, "-c", "+8:4", in},
+        {"-o", out, "-c", " 8:4", in},
+        {"-o", out, "-j", "0", in},
+        {"-o", out, "-j", "-3", in},
+        {"-o", out, "-j", "two", in},
+        {"-o", "", in},
+    };
+    for (const auto& args : cases) {
+        std::string shown;
+        for (const auto& a : args) {
+            shown += "[" + a + "] ";
+        }
+        const Outcome o = RunTool(args);
+        EXPECT_EQ(o.status, 2) << shown;
+        const auto lines = o.errLines();
+        ASSERT_EQ(lines.size(), 2u) << shown << o.err;
+        EXPECT_EQ(lines[0].rfind("tessary-batch: ", 0), 0u) << shown;
+        EXPECT_NE(lines[1].find("--help"), std::string::npos) << shown;
+    }
+    EXPECT_FALSE(test::FileExists(out));
+}
+
+TEST(TessaryBatchUsage, ClipAcceptsEachBoundAndOptionOrderDoesNotMatter) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.bmp"), Frame(16, 12, 3)));
+    const Outcome first =
+        RunTool({"-c", "0:480", "-s", "-d", "-o", dir.File("o1"), dir.File("a.bmp")});
+    const Outcome second =
+        RunTool({dir.File("a.bmp"), "-d", "-o", dir.File("o2"), "--soften", "--clip=0:480"});
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(test::ReadBytes(dir.File("o1/a.bmp")), test::ReadBytes(dir.File("o2/a.bmp")));
+    EXPECT_EQ(RunTool({"-o", dir.File("o3"), "-c", "480:0", dir.File("a.bmp")}).status, 0);
+}
+
+TEST(TessaryBatchRun, EachFailingFileGetsOneLineAndTheRunGoesOn) {
+    TempDir dir;
+    const std::string out = dir.File("deep/er/out");  // made with its parents
+    MakeDir(dir.File("folder"));
+    ASSERT_TRUE(test::WriteBytes(dir.File("notes.jpg"), Bytes(300, 'x')));
+    ASSERT_TRUE(test::WriteBytes(dir.File("good.bmp"), Frame(20, 10, 1)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("blocked.bmp"), Frame(20, 10, 2)));
+    // 40000 x 40000 at 24 bits asks for far more than the limit; the header alone says so.
+    Bytes huge = BuildBmp(1, 1, 24, [](int, int) { return 0; });
+    Put32(huge, 18, 40000);
+    Put32(huge, 22, 40000);
+    ASSERT_TRUE(test::WriteBytes(dir.File("huge.bmp"), huge));
+    ASSERT_EQ(::system(("mkdir -p '" + out + "/blocked.bmp'").c_str()), 0);
+
+    const Outcome o = RunTool({"-q", "-j", "1", "-d", "-o", out, dir.File("missing.gif"),
+                               dir.File("folder"), dir.File("notes.jpg"), dir.File("huge.bmp"),
+                               dir.File("blocked.bmp"), dir.File("good.bmp")});
+    EXPECT_EQ(o.status, 1);
+    std::vector<std::string> lines = o.errLines();
+    std::vector<std::string> expected = {
+        Line(dir.File("missing.gif"), "No such file or directory"),
+        Line(dir.File("folder"), "not a regular file"),
+        Line(dir.File("notes.jpg"), "not a JPEG, GIF or BMP image"),
+        Line(dir.File("huge.bmp"), "the image exceeds the size limit of 1 GiB of pixel data"),
+        Line(dir.File("blocked.bmp"), "cannot write " + out + "/blocked.bmp: Is a directory"),
+    };
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(test::FileExists(out + "/good.bmp"));
+    for (const char* absent : {"missing.gif", "folder", "notes.jpg", "huge.bmp"}) {
+        EXPECT_FALSE(test::FileExists(out + "/" + absent)) << absent;
+    }
+}
+
+TEST(TessaryBatchRun, AllWrittenIsSilentAndExitsZero) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.bmp"), Frame(20, 10, 1)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("b.jpg"), Frame(20, 10, 2)));  // a BMP in disguise
+    const Outcome o = RunTool(
+        {"-d", "-c", "2:2", "-s", "-o", dir.File("out/"), dir.File("a.bmp"), dir.File("b.jpg")});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");  // not a terminal: no progress line either
+    EXPECT_EQ(ReadText(dir.File("out/a.bmp")).substr(0, 2), "BM");
+    EXPECT_EQ(ReadText(dir.File("out/b.jpg")).substr(0, 3), "\xFF\xD8\xFF");
+}
+
+TEST(TessaryBatchRun, OutputFolderThatCannotBeMadeFailsEveryFile) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.bmp"), Frame(8, 8, 1)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("plain"), Bytes(4, 0)));
+    const Outcome o = RunTool({"-o", dir.File("plain/sub"), dir.File("a.bmp")});
+    EXPECT_EQ(o.status, 1);
+    ASSERT_EQ(o.errLines().size(), 1u) << o.err;
+    EXPECT_EQ(o.errLines()[0].rfind(Line(dir.File("plain/sub"), "cannot create"), 0), 0u) << o.err;
+}
+
+TEST(TessaryBatchRun, EightBitImagesAreWrittenUnchangedWithAWarning) {
+    TempDir dir;
+    const Bytes grey = BuildBmp(6, 6, 8, [](int x, int) { return static_cast<uint8_t>(x * 40); });
+    ASSERT_TRUE(test::WriteBytes(dir.File("grey.bmp"), grey));
+    const Outcome o = RunTool({"-d", "-o", dir.File("out"), dir.File("grey.bmp")});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.errLines(), std::vector<std::string>{Line(
+                                dir.File("grey.bmp"),
+                                "warning: not 24 bits per pixel, so the repairs cannot touch it; "
+                                "written unchanged")});
+    EXPECT_TRUE(test::FileExists(dir.File("out/grey.bmp")));
+}
+
+TEST(TessaryBatchRun, InputsAreNotReplacedUnlessAllowed) {
+    TempDir dir;
+    const Bytes original = Frame(10, 10, 4);
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.bmp"), original));
+    // The same file under another spelling is found by device and inode.
+    for (const std::string& input : {dir.File("a.bmp"), dir.Path() + "/./a.bmp"}) {
+        const Outcome o = RunTool({"-d", "-o", dir.Path(), input});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.errLines(),
+                  std::vector<std::string>{Line(input, "the output " + dir.File("a.bmp") +
+                                                           " would replace an input file "
+                                                           "(--overwrite-inputs allows it)")});
+        EXPECT_EQ(test::ReadBytes(dir.File("a.bmp")), original);
+    }
+    const Outcome allowed =
+        RunTool({"-d", "--overwrite-inputs", "-o", dir.Path(), dir.File("a.bmp")});
+    EXPECT_EQ(allowed.status, 0) << allowed.err;
+    EXPECT_NE(test::ReadBytes(dir.File("a.bmp")), original);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"a.bmp"});
+}
+
+TEST(TessaryBatchRun, OutputsAreTheSameBytesWhateverTheJobsAndTheLaterDuplicateWins) {
+    TempDir dir;
+    MakeDir(dir.File("a"));
+    MakeDir(dir.File("b"));
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 8; ++i) {
+        inputs.push_back(dir.File("a/f" + std::to_string(i) + (i % 2 ? ".bmp" : ".jpg")));
+        ASSERT_TRUE(test::WriteBytes(inputs.back(), Frame(40, 30, i)));
+    }
+    // Duplicates by name: b/f1.bmp comes later and wins; b/f2.jpg is not an image,
+    // so the earlier a/f2.jpg's output stays, as in a one-by-one run.
+    ASSERT_TRUE(test::WriteBytes(dir.File("b/f1.bmp"), Frame(40, 30, 99)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("b/f2.jpg"), Bytes(100, 'x')));
+    inputs.push_back(dir.File("b/f1.bmp"));
+    inputs.push_back(dir.File("b/f2.jpg"));
+    inputs.insert(inputs.begin(), dir.File("b/f1.bmp"));  // and once before the a/ one
+
+    std::vector<std::string> one = {"-d", "-c", "3:2", "-s", "-j", "1", "-o", dir.File("one")};
+    std::vector<std::string> four = {"-d", "-c", "3:2", "-s", "-j", "4", "-o", dir.File("four")};
+    one.insert(one.end(), inputs.begin(), inputs.end());
+    four.insert(four.end(), inputs.begin(), inputs.end());
+    EXPECT_EQ(RunTool(one).status, 1);
+    EXPECT_EQ(RunTool(four).status, 1);
+
+    TempDir reference;
+    const Outcome single =
+        RunTool({"-d", "-c", "3:2", "-s", "-o", reference.Path(), dir.File("b/f1.bmp")});
+    ASSERT_EQ(single.status, 0);
+    const Outcome early =
+        RunTool({"-d", "-c", "3:2", "-s", "-o", reference.File("a"), dir.File("a/f2.jpg")});
+    ASSERT_EQ(early.status, 0);
+
+    const std::vector<std::string> names = {"f0.jpg", "f1.bmp", "f2.jpg", "f3.bmp",
+                                            "f4.jpg", "f5.bmp", "f6.jpg", "f7.bmp"};
+    for (const std::string& name : names) {
+        const Bytes bytes = test::ReadBytes(dir.File("one/" + name));
+        EXPECT_FALSE(bytes.empty()) << name;
+        EXPECT_EQ(bytes, test::ReadBytes(dir.File("four/" + name))) << name;
+    }
+    EXPECT_EQ(test::ReadBytes(dir.File("one/f1.bmp")), test::ReadBytes(reference.File("f1.bmp")));
+    EXPECT_EQ(test::ReadBytes(dir.File("four/f2.jpg")),
+              test::ReadBytes(reference.File("a/f2.jpg")));
+}
+
+TEST(TessaryBatchRun, ProgressLineOnlyOnATerminalAndNotWhenQuiet) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.bmp"), Frame(8, 8, 1)));
+    for (bool quiet : {false, true}) {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        ASSERT_GE(slave, 0);
+        std::vector<std::string> args = {"-o", dir.File("out"), dir.File("a.bmp")};
+        if (quiet) {
+            args.push_back("-q");
+        }
+        const pid_t pid = Spawn(args, dir.File("stdout"), "", slave);
+        ::close(slave);
+        std::string seen;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
+            seen.append(buffer, static_cast<size_t>(n));  // ends with EIO once the child is gone
+        }
+        ::close(master);
+        EXPECT_EQ(Wait(pid), 0);
+        if (quiet) {
+            EXPECT_EQ(seen, "");
+        } else {
+            EXPECT_NE(seen.find("\r"), std::string::npos);
+            EXPECT_NE(seen.find("0/1 0% " + dir.File("a.bmp")), std::string::npos) << seen;
+            EXPECT_NE(seen.find("1/1 100%"), std::string::npos) << seen;
+        }
+    }
+}
+
+TEST(TessaryBatchRun, InterruptFinishesFilesInHandAndLeavesNoPartialFile) {
+    TempDir dir;
+    MakeDir(dir.File("in"));
+    ASSERT_TRUE(test::WriteBytes(dir.File("frame.bmp"), Frame(900, 700, 5)));
+    std::vector<std::string> args = {"-d", "-s", "-q", "-j", "2", "-o", dir.File("out")};
+    const int count = 40;
+    for (int i = 0; i < count; ++i) {
+        // Hard links: many inputs, one file's worth of disk.
+        const std::string name = dir.File("in/f" + std::to_string(i) + ".jpg");
+        ASSERT_EQ(::link(dir.File("frame.bmp").c_str(), name.c_str()), 0);
+        args.push_back(name);
+    }
+    ASSERT_EQ(RunTool({"-d", "-s", "-o", dir.File("ref"), dir.File("in/f0.jpg")}).status, 0);
+    const Bytes reference = test::ReadBytes(dir.File("ref/f0.jpg"));
+
+    TempDir logs;
+    const pid_t pid = Spawn(args, logs.File("out"), logs.File("err"));
+    ASSERT_GT(pid, 0);
+    // Wait for the first finished output (temporaries are hidden), then interrupt.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto anyFinished = [&] {
+        for (int i = 0; i < count; ++i) {
+            if (test::FileExists(dir.File("out/f" + std::to_string(i) + ".jpg"))) {
+                return true;
+            }
+        }
+        return false;
+    };
+    while (!anyFinished() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(::kill(pid, SIGINT), 0);
+    EXPECT_EQ(Wait(pid), 130) << ReadText(logs.File("err"));
+
+    // Every output there is whole, and nothing else is: no temporary left behind.
+    int written = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("out"))) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_NE(name[0], '.') << name;
+        EXPECT_EQ(test::ReadBytes(entry.path().string()), reference) << name;
+        ++written;
+    }
+    EXPECT_GE(written, 1);
+    EXPECT_LT(written, count);  // it stopped starting files
+}
+
+}  // namespace
+}  // namespace tessary
