@@ -87,6 +87,11 @@ ReadStatus CheckHeader(const BitmapInfoHeader& header) {
     }
     const uint64_t stride = DibStride(static_cast<uint32_t>(header.biWidth), header.biBitCount);
     const uint64_t rows = RowCount(header);
+    // No pixels (no width, no height or no bits per pixel): nothing to show or
+    // repair, and a zero stride would let any height past the size limit.
+    if (stride == 0 || rows == 0) {
+        return ReadStatus::Invalid;
+    }
     // The stride test first keeps the product from wrapping.
     if (stride > kMaxPixelBytes || stride * rows > kMaxPixelBytes ||
         header.biSizeImage > kMaxPixelBytes) {
