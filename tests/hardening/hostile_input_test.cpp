@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -243,7 +245,7 @@ TEST(DamagedBmp, InconsistentSizesStillLoadAndRepairInsideTheBlock) {
     }
 }
 
-TEST(DamagedBmp, SixteenThousandColoursAndImagesWithoutPixelsAreRefused) {
+TEST(DamagedBmp, SixteenThousandColoursAndPixelsOfNoBitsAreRefused) {
     struct Case {
         const char* name;
         Bytes file;
@@ -254,8 +256,6 @@ TEST(DamagedBmp, SixteenThousandColoursAndImagesWithoutPixelsAreRefused) {
     StoreLe32(zeroBitsHuge.data() + 22, uint32_t(-2147483000));  // top-down, two billion rows
     const std::vector<Case> cases = {
         {"16384 colours", BmpBuilder(5, 4, 8).ClrUsed(16384).Build()},
-        {"width 0", BmpBuilder(0, 4, 24).Build()},
-        {"height 0", BmpBuilder(4, 0, 24).Build()},
         {"0 bits per pixel", zeroBits},
         {"0 bits per pixel, two billion rows", zeroBitsHuge},
     };
@@ -267,6 +267,32 @@ TEST(DamagedBmp, SixteenThousandColoursAndImagesWithoutPixelsAreRefused) {
         EXPECT_FALSE(surface.GetImage()->HasImage());
         EXPECT_EQ(surface.GetImage()->GetLoadReport().status, ReadStatus::Invalid);
     }
+}
+
+TEST(DamagedBmp, EmptyPicturesLoadRepairAndSaveWithoutTouchingAnyPixel) {
+    TempDir dir;
+    // Two billion top-down rows of no bytes: nothing to reverse, and quick.
+    for (auto [w, h] : std::vector<std::pair<int32_t, int32_t>>{{0, 4}, {4, 0}, {0, -2147483000}}) {
+        SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+        CImageSurface surface;
+        ASSERT_TRUE(test::WriteBytes(dir.File("empty.bmp"), BmpBuilder(w, h, 24).Build()));
+        surface.GetImage()->Load(dir.File("empty.bmp").c_str());
+        ASSERT_TRUE(surface.GetImage()->HasImage());
+        ClipRows(surface, 8, 4);
+        SoftenBorders(surface, 8, 4);
+        ExpectUsableImage(surface, dir, w, std::abs(h));
+    }
+}
+
+TEST(DamagedBmp, AVeryWideEmptyPictureIsRepairedAtOnce) {
+    // One 1-bit row of this width would fit the size limit; with no rows the
+    // picture is empty, and softening must not walk its width six times.
+    TempDir dir;
+    CImageSurface surface;
+    const auto start = std::chrono::steady_clock::now();
+    LoadAndRepair(surface, dir.File("wide.bmp"), BmpBuilder(INT32_MAX, 0, 1).Build());
+    EXPECT_EQ(surface.GetImage()->GetWidth(), INT32_MAX);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 // ---- Empty GIF and JPEG pictures, and damaged GIF data -------------------------
