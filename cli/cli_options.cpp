@@ -30,6 +30,9 @@ constexpr const char* kUsage =
     "  -h, --help              usage, then exit 0\n"
     "      --version           \"tessary-batch VERSION\", then exit 0\n"
     "\n"
+    "When two FILEs share a NAME, they are done in list order and the later one's\n"
+    "output is the one left, whatever the number of jobs.\n"
+    "\n"
     "Exit status: 0 when every file was written, 1 when at least one was not,\n"
     "2 for a usage error, 130 after Ctrl-C.\n";
 

@@ -57,10 +57,12 @@ bool RunDecode(DecodeContext* context) {
         reinterpret_cast<j_common_ptr>(library), JPOOL_IMAGE,
         library->output_width * static_cast<JDIMENSION>(library->output_components), 1);
     while (library->output_scanline < library->output_height) {
-        if (jpeg_read_scanlines(library, row, 1) != 1) {
+        JSAMPROW target = context->sink->RowTarget(library->output_scanline);
+        JSAMPARRAY rows = target != nullptr ? &target : row;
+        if (jpeg_read_scanlines(library, rows, 1) != 1) {
             return Refuse(context, ReadStatus::Invalid);
         }
-        context->sink->StoreRow(row[0], library->out_color_components,
+        context->sink->StoreRow(rows[0], library->out_color_components,
                                 library->output_scanline - 1);
     }
     jpeg_finish_decompress(library);

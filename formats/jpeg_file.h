@@ -31,7 +31,11 @@ class JpegRowSink {
     virtual ~JpegRowSink() = default;
     // The size is known: take the memory for width x height pixels, or refuse.
     virtual bool Begin(uint32_t width, uint32_t height) = 0;
-    // Top-down row r: width x components samples (1 grey, or 3 red, green, blue).
+    // Where the library may decode row r directly (room for width x 3 bytes), or
+    // null for a row of the library's own.
+    virtual uint8_t* RowTarget(uint32_t /*r*/) { return nullptr; }
+    // Top-down row r: width x components samples (1 grey, or 3 red, green, blue),
+    // at RowTarget(r) when that was given.
     virtual void StoreRow(const uint8_t* samples, int components, uint32_t r) = 0;
 };
 

@@ -4,24 +4,59 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace tessary {
 
 namespace {
 
 constexpr uint64_t kLargestObject = static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max());
 
-// Reverses red and blue of `width` pixels from `source` into `target` (which may be `source`).
-inline void SwapPixels(const uint8_t* source, uint32_t width, uint8_t* target) {
+// Exchanges the first and third byte of each of `width` 3-byte pixels, from
+// `source` into `target`; the two are the same buffer or do not overlap.
+void SwapPixelsPortable(const uint8_t* source, uint32_t width, uint8_t* target) {
     for (uint32_t i = 0; i < width; ++i) {
-        uint8_t first = source[0];
-        uint8_t second = source[1];
-        uint8_t third = source[2];
-        target[0] = third;
-        target[1] = second;
-        target[2] = first;
-        source += 3;
-        target += 3;
+        uint8_t red = source[3 * i];
+        uint8_t blue = source[3 * i + 2];
+        target[3 * i + 1] = source[3 * i + 1];
+        target[3 * i] = blue;
+        target[3 * i + 2] = red;
     }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Five pixels per 16-byte shuffle; the 16th byte is carried unchanged and is the
+// first byte of the next group. Every load comes before the store that could
+// change it, so this works in place too.
+__attribute__((target("ssse3"))) void SwapPixelsSsse3(const uint8_t* source, uint32_t width,
+                                                      uint8_t* target) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    const uint64_t bytes = uint64_t{width} * 3;
+    uint64_t at = 0;
+    for (; at + 16 <= bytes; at += 15) {
+        __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + at));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), _mm_shuffle_epi8(group, order));
+    }
+    SwapPixelsPortable(source + at, uint32_t((bytes - at) / 3), target + at);
+}
+
+bool HasSsse3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
+}
+const bool g_bHasSsse3 = HasSsse3();
+#endif
+
+inline void SwapPixels(const uint8_t* source, uint32_t width, uint8_t* target) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (g_bHasSsse3) {
+        SwapPixelsSsse3(source, width, target);
+        return;
+    }
+#endif
+    SwapPixelsPortable(source, width, target);
 }
 
 }  // namespace
@@ -50,11 +85,13 @@ void StoreRgbRow(const uint8_t* row, uint32_t width, uint8_t* buffer, uint32_t r
     std::memcpy(buffer + r * rowBytes, row, rowBytes);
 }
 
-void StoreGrayRow(const uint8_t* row, uint32_t width, uint8_t* buffer, uint32_t r) {
+void StoreGrayRow(const uint8_t* __restrict row, uint32_t width, uint8_t* __restrict buffer,
+                  uint32_t r) {
     uint8_t* target = buffer + r * (uint64_t{width} * 3);
     for (uint32_t i = 0; i < width; ++i) {
-        target[0] = target[1] = target[2] = row[i];
-        target += 3;
+        target[3 * i] = row[i];
+        target[3 * i + 1] = row[i];
+        target[3 * i + 2] = row[i];
     }
 }
 
@@ -133,7 +170,16 @@ void TightRgbToDibRows(const uint8_t* tight, uint32_t width, uint32_t height, ui
 void StoreRowIntoDib(const uint8_t* row, int components, uint32_t width, uint32_t height,
                      uint32_t r, uint8_t* pixels, uint64_t stride) {
     uint8_t* target = pixels + (uint64_t{height} - 1 - r) * stride;
-    if (components == 1) {
+    if (row == target) {
+        // Decoded straight into the DIB row: widen or swap where it lies.
+        if (components == 1) {
+            for (uint32_t i = width; i-- > 0;) {
+                target[3 * i] = target[3 * i + 1] = target[3 * i + 2] = row[i];
+            }
+        } else {
+            SwapPixels(target, width, target);
+        }
+    } else if (components == 1) {
         StoreGrayRow(row, width, target, 0);
     } else {
         SwapPixels(row, width, target);

@@ -48,7 +48,8 @@ void TightRgbToDibRows(const uint8_t* tight, uint32_t width, uint32_t height, ui
                        uint64_t stride);
 // One decoded top-down row r, red-green-blue (or grey when `components` is 1),
 // stored as row r of a 24-bit DIB of `height` rows: what StoreRgbRow or
-// StoreGrayRow followed by TightRgbToDibRows would leave there.
+// StoreGrayRow followed by TightRgbToDibRows would leave there. `row` may be
+// the start of that DIB row itself (the samples decoded in place).
 void StoreRowIntoDib(const uint8_t* row, int components, uint32_t width, uint32_t height,
                      uint32_t r, uint8_t* pixels, uint64_t stride);
 // The way back (StripRowPadding, FlipRowsVertically, SwapRedBlue) in one pass.

@@ -3,6 +3,10 @@
 #include <bit>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/packed_color.h"
 
 namespace tessary {
@@ -13,21 +17,30 @@ inline constexpr float kByteToFloat = std::bit_cast<float>(0x3B808081u);
 inline constexpr float kOneSixtieth = 1.0f / 60.0f;
 inline constexpr float kRandomScale = 1.0f / 32767.0f;
 
-// Truncates toward zero. Values that do not fit in 32 bits, and NaN, give
-// INT32_MIN (what the processor's own conversion gives), never undefined
-// behaviour: as a coordinate that lies outside every image, as a channel it
-// packs to 0.
+// Truncates toward zero. Values beyond 32 bits saturate and NaN gives
+// INT32_MIN, never undefined behaviour: as a coordinate such a value lies
+// outside every image. Plain comparisons rather than conversion intrinsics, so
+// that a value folded at compile time converts exactly as it would at run time.
 inline int32_t TruncToInt(double value) {
-    if (value > -2147483649.0 && value < 2147483648.0) {
-        return static_cast<int32_t>(value);
-    }
-    return INT32_MIN;
+    const double low = value > -2147483648.0 ? value : -2147483648.0;  // NaN fails: low
+    const double clamped = low < 2147483647.0 ? low : 2147483647.0;
+    return static_cast<int32_t>(clamped);
 }
 
 // A float channel as a byte: trunc(v x 255) keeping the low 8 bits, no clamping,
-// so 1.5 gives 126 and -0.004 gives 255.
+// so 1.5 gives 126 and -0.004 gives 255 (beyond 32 bits: 255 above, 0 below and
+// for NaN, as TruncToInt gives). This is on the per-pixel path of every float
+// write, so with SSE2 it runs without a branch: NaN masked to 0, then a max and
+// a min; each step folds at compile time as it runs.
 inline uint32_t ByteFromFloat(float value) {
+#if defined(__SSE2__)
+    __m128d v = _mm_set_sd(static_cast<double>(value) * 255.0);
+    v = _mm_and_pd(v, _mm_cmpord_sd(v, v));
+    v = _mm_min_sd(_mm_max_sd(v, _mm_set_sd(-2147483648.0)), _mm_set_sd(2147483647.0));
+    return static_cast<uint32_t>(_mm_cvttsd_si32(v)) & 0xFF;
+#else
     return static_cast<uint32_t>(TruncToInt(static_cast<double>(value) * 255.0)) & 0xFF;
+#endif
 }
 
 inline float FloatFromByte(uint32_t byte) {

@@ -14,9 +14,9 @@ namespace {
 
 constexpr uint32_t kPlaceholderSize = 10;
 
-// Decoded JPEG rows go straight into a new 24-bit DIB, turned bottom-up and
-// blue-green-red on the way: the same bytes as decoding into a tight buffer and
-// converting it afterwards, in one pass over memory that is still in cache.
+// JPEG rows are decoded straight into their bottom-up rows of a new 24-bit DIB
+// and turned blue-green-red there while still in cache: the same bytes as
+// decoding into a tight buffer and converting it afterwards, without the copy.
 class DibRowSink final : public JpegRowSink {
   public:
     bool Begin(uint32_t width, uint32_t height) override {
@@ -29,6 +29,9 @@ class DibRowSink final : public JpegRowSink {
         m_nStride = DibStride(width, 24);
         m_pPixels = m_dib.Data() + DibPixelOffset(ParseInfoHeader(m_dib.Data()));
         return true;
+    }
+    uint8_t* RowTarget(uint32_t r) override {
+        return m_pPixels + (uint64_t{m_nHeight} - 1 - r) * m_nStride;
     }
     void StoreRow(const uint8_t* samples, int components, uint32_t r) override {
         StoreRowIntoDib(samples, components, m_nWidth, m_nHeight, r, m_pPixels, m_nStride);

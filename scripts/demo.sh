@@ -23,6 +23,6 @@ echo
 if [ -x build/release/app/Tessary ]; then
     echo "To start the desktop program: build/release/app/Tessary"
 else
-    echo "The desktop program was not built here (it needs Qt 6); once built, start it with:"
+    echo "The desktop program is not part of this build; once it is, start it with:"
     echo "    build/release/app/Tessary"
 fi

@@ -381,6 +381,41 @@ TEST(TessaryBatchRun, ProgressLineOnlyOnATerminalAndNotWhenQuiet) {
     }
 }
 
+// Starts a run, stops it by `signal` once the first output is in place, and checks
+// that the files in hand were finished and nothing partial is left.
+void InterruptMidRun(const std::vector<std::string>& args, const std::string& out, int count,
+                     int signal, const Bytes& reference) {
+    TempDir logs;
+    const pid_t pid = Spawn(args, logs.File("out"), logs.File("err"));
+    ASSERT_GT(pid, 0);
+    // Wait for the first finished output (temporaries are hidden), then interrupt.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto anyFinished = [&] {
+        for (int i = 0; i < count; ++i) {
+            if (test::FileExists(out + "/f" + std::to_string(i) + ".jpg")) {
+                return true;
+            }
+        }
+        return false;
+    };
+    while (!anyFinished() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(::kill(pid, signal), 0);
+    EXPECT_EQ(Wait(pid), 130) << ReadText(logs.File("err"));
+
+    // Every output there is whole, and nothing else is: no temporary left behind.
+    int written = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(out)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_NE(name[0], '.') << name;
+        EXPECT_EQ(test::ReadBytes(entry.path().string()), reference) << name;
+        ++written;
+    }
+    EXPECT_GE(written, 1);
+    EXPECT_LT(written, count);  // it stopped starting files
+}
+
 TEST(TessaryBatchRun, InterruptFinishesFilesInHandAndLeavesNoPartialFile) {
     TempDir dir;
     MakeDir(dir.File("in"));
@@ -396,35 +431,11 @@ TEST(TessaryBatchRun, InterruptFinishesFilesInHandAndLeavesNoPartialFile) {
     ASSERT_EQ(RunTool({"-d", "-s", "-o", dir.File("ref"), dir.File("in/f0.jpg")}).status, 0);
     const Bytes reference = test::ReadBytes(dir.File("ref/f0.jpg"));
 
-    TempDir logs;
-    const pid_t pid = Spawn(args, logs.File("out"), logs.File("err"));
-    ASSERT_GT(pid, 0);
-    // Wait for the first finished output (temporaries are hidden), then interrupt.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    auto anyFinished = [&] {
-        for (int i = 0; i < count; ++i) {
-            if (test::FileExists(dir.File("out/f" + std::to_string(i) + ".jpg"))) {
-                return true;
-            }
-        }
-        return false;
-    };
-    while (!anyFinished() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        std::filesystem::remove_all(dir.File("out"));
+        InterruptMidRun(args, dir.File("out"), count, signal, reference);
     }
-    ASSERT_EQ(::kill(pid, SIGINT), 0);
-    EXPECT_EQ(Wait(pid), 130) << ReadText(logs.File("err"));
-
-    // Every output there is whole, and nothing else is: no temporary left behind.
-    int written = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.File("out"))) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_NE(name[0], '.') << name;
-        EXPECT_EQ(test::ReadBytes(entry.path().string()), reference) << name;
-        ++written;
-    }
-    EXPECT_GE(written, 1);
-    EXPECT_LT(written, count);  // it stopped starting files
 }
 
 }  // namespace

@@ -36,10 +36,24 @@ TEST(ColorMathConstants, ConversionOutsideIntRangeIsDefined) {
     EXPECT_EQ(TruncToInt(-0.9), 0);
     EXPECT_EQ(TruncToInt(2147483647.9), INT32_MAX);
     EXPECT_EQ(TruncToInt(-2147483648.9), INT32_MIN);
-    EXPECT_EQ(TruncToInt(2147483648.0), INT32_MIN);
+    EXPECT_EQ(TruncToInt(2147483648.0), INT32_MAX);
+    EXPECT_EQ(TruncToInt(-1e300), INT32_MIN);
     EXPECT_EQ(TruncToInt(std::numeric_limits<double>::quiet_NaN()), INT32_MIN);
-    EXPECT_EQ(ByteFromFloat(std::numeric_limits<float>::infinity()), 0u);
-    EXPECT_EQ(ByteFromFloat(1e30f), 0u);
+    EXPECT_EQ(ByteFromFloat(std::numeric_limits<float>::infinity()), 255u);
+    EXPECT_EQ(ByteFromFloat(-1e30f), 0u);
+    // The same at run time as when folded: the compiler must not see the values.
+    volatile double huge = 1e30;
+    volatile double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(TruncToInt(huge), INT32_MAX);
+    EXPECT_EQ(TruncToInt(nan), INT32_MIN);
+    volatile float hugeF = 1e30f;
+    volatile float nanF = std::numeric_limits<float>::quiet_NaN();
+    volatile float minusOne = -1.0f;
+    EXPECT_EQ(ByteFromFloat(hugeF), 255u);
+    EXPECT_EQ(ByteFromFloat(-hugeF), 0u);
+    EXPECT_EQ(ByteFromFloat(nanF), 0u);
+    EXPECT_EQ(ByteFromFloat(std::numeric_limits<float>::quiet_NaN()), 0u);
+    EXPECT_EQ(ByteFromFloat(minusOne), 1u);  // -255 is 0x...01 in its low byte
 }
 
 TEST(RgbToHsv, PrimariesGreysAndBlack) {

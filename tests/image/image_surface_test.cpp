@@ -93,7 +93,7 @@ TEST_F(SurfaceTest, PackingKeepsLowBitsWithoutClamping) {
     const std::vector<Case> cases = {
         {1.0f, 0.5f, 0.0f, PackRgb(255, 127, 0)}, {1.5f, 0, 0, PackRgb(126, 0, 0)},
         {-0.001f, 0, 0, PackRgb(0, 0, 0)},        {-0.004f, 0, 0, PackRgb(255, 0, 0)},
-        {nan, 1e30f, -1e30f, PackRgb(0, 0, 0)},
+        {nan, 1e30f, -1e30f, PackRgb(0, 255, 0)},
     };
     for (const Case& c : cases) {
         surface.SetRgbF(1, 2, c.r, c.g, c.b);

@@ -1,0 +1,164 @@
+#include <benchmark/benchmark.h>
+
+#include <jpeglib.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "image/image_surface.h"
+#include "ops/field_ops.h"
+
+namespace tessary {
+namespace {
+
+constexpr int32_t kWidth = 1920;
+constexpr int32_t kHeight = 1080;
+
+// A frame with smooth shapes, fine texture and two fields that disagree a
+// little, so that the encoder sees something like a real capture.
+uint8_t Channel(int32_t x, int32_t y, int c, uint32_t& seed) {
+    seed = seed * 1664525u + 1013904223u;
+    const double shape =
+        96.0 * std::sin(x * 0.011 + c) * std::cos(y * 0.017 - c) + 40.0 * std::sin((x + y) * 0.05);
+    const double field = (y % 2) ? 6.0 : -6.0;
+    const double noise = static_cast<double>(seed >> 28) - 8.0;
+    const double v = 128.0 + shape + field + noise;
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// Bottom-up blue-green-red rows padded to 4 bytes, and the same pixels as a
+// tight top-down red-green-blue buffer for the encoder.
+struct Frame {
+    std::vector<uint8_t> dibRows;
+    std::vector<uint8_t> rgb;
+    uint32_t stride = ((kWidth * 24 + 31) / 32) * 4;
+};
+
+Frame MakeFrame() {
+    Frame frame;
+    frame.dibRows.assign(static_cast<size_t>(frame.stride) * kHeight, 0);
+    frame.rgb.resize(static_cast<size_t>(kWidth) * kHeight * 3);
+    uint32_t seed = 12345;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        uint8_t* dib = frame.dibRows.data() + static_cast<size_t>(kHeight - 1 - y) * frame.stride;
+        uint8_t* rgb = frame.rgb.data() + static_cast<size_t>(y) * kWidth * 3;
+        for (int32_t x = 0; x < kWidth; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                rgb[3 * x + c] = Channel(x, y, c, seed);
+                dib[3 * x + 2 - c] = rgb[3 * x + c];
+            }
+        }
+    }
+    return frame;
+}
+
+void Put(std::string& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<char>(value >> (8 * i)));
+    }
+}
+
+// Loads the frame into the store through a real BMP file, as the batch run would.
+bool LoadFrame(CDibImage& image, const Frame& frame) {
+    std::string file = "BM";
+    const uint32_t pixelBytes = static_cast<uint32_t>(frame.dibRows.size());
+    Put(file, 54 + pixelBytes, 4), Put(file, 0, 4), Put(file, 54, 4);
+    Put(file, 40, 4), Put(file, kWidth, 4), Put(file, kHeight, 4), Put(file, 1, 2);
+    Put(file, 24, 2), Put(file, 0, 4), Put(file, pixelBytes, 4), Put(file, 0, 16);
+    file.append(reinterpret_cast<const char*>(frame.dibRows.data()), pixelBytes);
+
+    char path[] = "/tmp/tessary-bench-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = write(fd, file.data(), file.size()) == static_cast<ssize_t>(file.size());
+    close(fd);
+    if (written) {
+        image.LoadBmp(path);
+    }
+    unlink(path);
+    return written && image.GetWidth() == kWidth && image.GetHeight() == kHeight;
+}
+
+const Frame& SharedFrame() {
+    static const Frame frame = MakeFrame();
+    return frame;
+}
+
+template <typename Repair>
+void RunRepairs(benchmark::State& state, Repair repair) {
+    const Frame& frame = SharedFrame();
+    CImageSurface surface;
+    if (!LoadFrame(*surface.GetImage(), frame)) {
+        state.SkipWithError("could not load the frame");
+        return;
+    }
+    surface.Lock();
+    for (auto _ : state) {
+        state.PauseTiming();
+        surface.GetImage()->SetBits(frame.dibRows.data(),
+                                    static_cast<uint32_t>(frame.dibRows.size()));
+        state.ResumeTiming();
+        repair(surface);
+        benchmark::ClobberMemory();
+    }
+    surface.Unlock();
+    state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+
+void BM_Repairs(benchmark::State& state) {
+    RunRepairs(state, [](CImageSurface& surface) {
+        Deinterlace(surface);
+        ClipRows(surface, 8, 4);
+        SoftenBorders(surface, 8, 4);
+    });
+}
+BENCHMARK(BM_Repairs)->Unit(benchmark::kMillisecond);
+
+void BM_Deinterlace(benchmark::State& state) {
+    RunRepairs(state, [](CImageSurface& surface) { Deinterlace(surface); });
+}
+BENCHMARK(BM_Deinterlace)->Unit(benchmark::kMillisecond);
+
+void BM_JpegQuality100(benchmark::State& state) {
+    const Frame& frame = SharedFrame();
+    for (auto _ : state) {
+        jpeg_compress_struct cinfo;
+        jpeg_error_mgr jerr;
+        cinfo.err = jpeg_std_error(&jerr);
+        jpeg_create_compress(&cinfo);
+        unsigned char* out = nullptr;
+        unsigned long outSize = 0;
+        jpeg_mem_dest(&cinfo, &out, &outSize);
+        cinfo.image_width = kWidth;
+        cinfo.image_height = kHeight;
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, 100, TRUE);
+        jpeg_start_compress(&cinfo, TRUE);
+        while (cinfo.next_scanline < cinfo.image_height) {
+            JSAMPROW row = const_cast<JSAMPROW>(
+                frame.rgb.data() + static_cast<size_t>(cinfo.next_scanline) * kWidth * 3);
+            jpeg_write_scanlines(&cinfo, &row, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        benchmark::DoNotOptimize(outSize);
+        std::free(out);
+    }
+    state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_JpegQuality100)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tessary
+
+BENCHMARK_MAIN();
