@@ -87,6 +87,11 @@ ReadStatus CheckHeader(const BitmapInfoHeader& header) {
     }
     const uint64_t stride = DibStride(static_cast<uint32_t>(header.biWidth), header.biBitCount);
     const uint64_t rows = RowCount(header);
+    // Pixels of no bits at all: nothing to show or repair, and with a zero
+    // stride any width or height would pass the size limit.
+    if (header.biBitCount == 0 && header.biWidth > 0) {
+        return ReadStatus::Invalid;
+    }
     // The stride test first keeps the product from wrapping.
     if (stride > kMaxPixelBytes || stride * rows > kMaxPixelBytes ||
         header.biSizeImage > kMaxPixelBytes) {
@@ -119,6 +124,9 @@ void ReadColorTable(FileHandle& file, uint8_t* table, uint16_t colors, bool core
 }
 
 void ReverseRows(uint8_t* pixels, uint64_t stride, uint64_t rows) {
+    if (stride == 0) {
+        return;  // rows of no bytes: nothing to move, however many there are
+    }
     for (uint64_t top = 0, bottom = rows; top + 1 < bottom; ++top, --bottom) {
         std::swap_ranges(pixels + top * stride, pixels + (top + 1) * stride,
                          pixels + (bottom - 1) * stride);

@@ -74,6 +74,11 @@ bool SoftenBorders(CImageSurface& surface, int32_t top, int32_t bottom) {
     CDibImage* image = surface.GetImage();
     const int32_t width = image->GetWidth();
     const int32_t height = image->GetHeight();
+    if (height <= 0) {
+        // No row to soften: a very wide empty picture would otherwise spin
+        // through billions of writes that all fall outside it.
+        return true;
+    }
     for (int i = 0; i < 3; ++i) {
         DarkenRow(surface, int64_t{top} + i, width, static_cast<float>((i + 1) * 0.25));
     }

@@ -1,0 +1,211 @@
+// Writes the seed corpora: small valid files of every kind the readers take,
+// one folder per fuzz target (the whole-path target gets all of them).
+//   tessary-fuzz-seeds OUTPUT_FOLDER
+#include <csetjmp>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/bmp_builder.h"
+#include "tests/support/gif_builder.h"
+#include "tests/support/jpeg_builder.h"
+
+namespace {
+
+using tessary::test::Bytes;
+namespace fs = std::filesystem;
+
+using Seeds = std::vector<std::pair<std::string, Bytes>>;
+
+std::vector<uint8_t> Indices(int width, int height, int colours) {
+    std::vector<uint8_t> pixels(size_t(width) * height);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = uint8_t((i * 7 + i / width) % colours);
+    }
+    return pixels;
+}
+
+Seeds BmpSeeds() {
+    using tessary::test::BmpBuilder;
+    auto rgb = [](int32_t x, int32_t y) {
+        return uint32_t(x * 40) | uint32_t(y * 30) << 8 | 0x800000;
+    };
+    auto index = [](int32_t x, int32_t y) { return uint8_t(x + 2 * y); };
+    // Run-length coded 8-bit rows: two runs, an end of line, a literal run, end of bitmap.
+    const Bytes rle8 = {3, 1, 2, 5, 0, 0, 0, 4, 1, 2, 3, 4, 1, 7, 0, 1};
+    return {
+        {"1bit.bmp", BmpBuilder(9, 3, 1)
+                         .GreyPalette(2)
+                         .Pixels8([](int x, int y) { return uint8_t((x + y) & 1); })
+                         .Build()},
+        {"4bit.bmp", BmpBuilder(5, 4, 4).GreyPalette(16).Pixels8(index).Build()},
+        {"8bit.bmp", BmpBuilder(6, 5, 8).GreyPalette(256).Pixels8(index).Build()},
+        {"8bit-17colours.bmp",
+         BmpBuilder(4, 4, 8).ClrUsed(17).GreyPalette(17).Pixels8(index).Build()},
+        {"24bit.bmp", BmpBuilder(7, 6, 24).Pixels24(rgb).Build()},
+        {"24bit-topdown.bmp", BmpBuilder(5, -4, 24).Pixels24(rgb).Build()},
+        {"core-8bit.bmp", BmpBuilder(4, 3, 8).CoreHeader().GreyPalette(256).Pixels8(index).Build()},
+        {"core-24bit.bmp", BmpBuilder(3, 3, 24).CoreHeader().Pixels24(rgb).Build()},
+        {"no-file-header.dib", BmpBuilder(3, 2, 24).WithoutFileHeader().Pixels24(rgb).Build()},
+        {"gap-offbits.bmp", BmpBuilder(2, 2, 24).Gap(Bytes(10, 0xAA)).Pixels24(rgb).Build()},
+        {"rle8.bmp", BmpBuilder(8, 3, 8)
+                         .Compression(1)
+                         .GreyPalette(8)
+                         .SizeImage(uint32_t(rle8.size()))
+                         .PixelArray(rle8)
+                         .Build()},
+        {"32bit.bmp", BmpBuilder(3, 2, 32).Build()},
+    };
+}
+
+Seeds GifSeeds() {
+    using namespace tessary::test;
+    Seeds seeds;
+    const Palette map = DistinctPalette(16);
+    GifFile plain;
+    plain.version = "87a";
+    plain.globalMap = map;
+    GifImage image;
+    image.width = 9;
+    image.height = 7;
+    image.pixels = Indices(9, 7, 16);
+    image.lzw.minCodeSize = 4;
+    plain.images = {image};
+    seeds.emplace_back("87a.gif", BuildGif(plain));
+
+    GifFile extended = plain;
+    extended.version = "89a";
+    extended.aspect = 49;
+    extended.beforeImages = GraphicControlExtension(3);
+    const Bytes comment = CommentExtension("seed");
+    extended.beforeImages.insert(extended.beforeImages.end(), comment.begin(), comment.end());
+    seeds.emplace_back("89a-extensions.gif", BuildGif(extended));
+
+    GifFile interlaced = extended;
+    interlaced.images[0].height = 11;
+    interlaced.images[0].pixels = Indices(9, 11, 16);
+    interlaced.images[0].interlaced = true;
+    seeds.emplace_back("interlaced.gif", BuildGif(interlaced));
+
+    GifFile local = plain;
+    local.globalMap.clear();
+    local.images[0].localMap = DistinctPalette(8);
+    local.images[0].pixels = Indices(9, 7, 8);
+    local.images[0].lzw.minCodeSize = 3;
+    local.images.push_back(image);
+    seeds.emplace_back("local-map-two-images.gif", BuildGif(local));
+
+    GifFile wide = plain;
+    wide.globalMap = DistinctPalette(256);
+    wide.images[0].width = 70;
+    wide.images[0].height = 40;
+    wide.images[0].pixels = Indices(70, 40, 256);
+    wide.images[0].lzw.minCodeSize = 8;
+    wide.images[0].blockSize = 100;
+    seeds.emplace_back("8bit-codes.gif", BuildGif(wide));
+
+    GifFile tiny = plain;
+    tiny.globalMap = DistinctPalette(2);
+    tiny.images[0].width = 3;
+    tiny.images[0].height = 2;
+    tiny.images[0].pixels = {0, 1, 1, 0, 0, 1};
+    tiny.images[0].lzw.minCodeSize = 2;
+    seeds.emplace_back("2-colours.gif", BuildGif(tiny));
+    return seeds;
+}
+
+// libjpeg straight, for restart markers, which the test builder has no option for.
+Bytes JpegWithRestarts(uint32_t width, uint32_t height) {
+    struct Errors {
+        jpeg_error_mgr library;
+        std::jmp_buf recovery;
+    } errors{};
+    jpeg_compress_struct library{};
+    unsigned char* memory = nullptr;
+    unsigned long size = 0;
+    const Bytes picture = tessary::test::GradientPicture(width, height);
+    library.err = jpeg_std_error(&errors.library);
+    errors.library.error_exit = [](j_common_ptr object) {
+        std::longjmp(reinterpret_cast<Errors*>(object->err)->recovery, 1);
+    };
+    if (setjmp(errors.recovery) != 0) {
+        jpeg_destroy_compress(&library);
+        std::free(memory);
+        return {};
+    }
+    jpeg_create_compress(&library);
+    jpeg_mem_dest(&library, &memory, &size);
+    library.image_width = width;
+    library.image_height = height;
+    library.input_components = 3;
+    library.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&library);
+    jpeg_set_quality(&library, 80, TRUE);
+    library.restart_interval = 2;  // a marker every two MCUs
+    jpeg_start_compress(&library, TRUE);
+    while (library.next_scanline < height) {
+        JSAMPROW row = const_cast<JSAMPROW>(picture.data() + library.next_scanline * width * 3);
+        jpeg_write_scanlines(&library, &row, 1);
+    }
+    jpeg_finish_compress(&library);
+    jpeg_destroy_compress(&library);
+    Bytes file(memory, memory + size);
+    std::free(memory);
+    return file;
+}
+
+Seeds JpegSeeds() {
+    using namespace tessary::test;
+    const Bytes colour = GradientPicture(24, 17);
+    Bytes grey(20 * 13);
+    for (size_t i = 0; i < grey.size(); ++i) {
+        grey[i] = uint8_t(i * 3);
+    }
+    JpegOptions greyOptions;
+    greyOptions.components = 1;
+    greyOptions.space = JCS_GRAYSCALE;
+    JpegOptions progressive;
+    progressive.progressive = true;
+    JpegOptions best;
+    best.quality = 100;
+    return {
+        {"colour.jpg", EncodeJpeg(colour, 24, 17)},
+        {"colour-q100.jpg", EncodeJpeg(colour, 24, 17, best)},
+        {"grey.jpg", EncodeJpeg(grey, 20, 13, greyOptions)},
+        {"progressive.jpg", EncodeJpeg(colour, 24, 17, progressive)},
+        {"restarts.jpg", JpegWithRestarts(40, 24)},
+        {"one-pixel.jpg", EncodeJpeg(Bytes{200, 10, 60}, 1, 1)},
+    };
+}
+
+bool WriteSeeds(const fs::path& folder, const Seeds& seeds) {
+    fs::create_directories(folder);
+    for (const auto& [name, bytes] : seeds) {
+        if (bytes.empty() || !tessary::test::WriteBytes((folder / name).string(), bytes)) {
+            std::fprintf(stderr, "cannot make seed %s\n", name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+        return 2;
+    }
+    const fs::path root = argv[1];
+    const Seeds bmp = BmpSeeds();
+    const Seeds gif = GifSeeds();
+    const Seeds jpeg = JpegSeeds();
+    Seeds all = bmp;
+    all.insert(all.end(), gif.begin(), gif.end());
+    all.insert(all.end(), jpeg.begin(), jpeg.end());
+    const bool ok = WriteSeeds(root / "fuzz_bmp", bmp) && WriteSeeds(root / "fuzz_gif", gif) &&
+                    WriteSeeds(root / "fuzz_jpeg", jpeg) && WriteSeeds(root / "fuzz_load", all);
+    return ok ? 0 : 1;
+}
