@@ -8,7 +8,7 @@ packages=(
     libjpeg62-turbo-dev
     libgtest-dev libgmock-dev
     libcli11-dev
-    qt6-base-dev
+    qt6-base-dev fonts-dejavu-core
     clang libclang-rt-14-dev
     "$@"
 )
