@@ -7,9 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "app/batch_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace tessary::test {
+
+// A progress sink that shows nothing and never cancels; tests override
+// FileDone to keep what they need of each file's report.
+class QuietSink : public ProgressSink {
+  public:
+    void SetRange(int32_t, int32_t) override {}
+    bool Create() override { return true; }
+    void SetStatus(const std::string&) override {}
+    void SetPos(int32_t) override {}
+    int PollCancel() override { return 0; }
+    void ShowMessage(const std::string&) override {}
+    void Destroy() override {}
+};
 
 // Memory figures mean nothing under AddressSanitizer, whose shadow memory and
 // quarantine dwarf what the program itself holds.

@@ -17,15 +17,8 @@ namespace {
 using test::Bytes;
 using test::TempDir;
 
-class QuietSink final : public ProgressSink {
+class RecordingSink final : public test::QuietSink {
   public:
-    void SetRange(int32_t, int32_t) override {}
-    bool Create() override { return true; }
-    void SetStatus(const std::string&) override {}
-    void SetPos(int32_t) override {}
-    int PollCancel() override { return 0; }
-    void ShowMessage(const std::string&) override {}
-    void Destroy() override {}
     void FileDone(const FileReport& report) override { reports.push_back(report); }
     std::vector<FileReport> reports;
 };
@@ -68,7 +61,7 @@ void FailEveryWriteOf(const std::string& first, const std::string& second, int e
         SCOPED_TRACE(first + ": write " + std::to_string(n) + " fails");
         ASSERT_TRUE(test::WriteBytes(out.File(first), oldOf(first)));
         ASSERT_TRUE(test::WriteBytes(out.File(second), oldOf(second)));
-        QuietSink sink;
+        RecordingSink sink;
         FailNthWriteForTesting(n, errorNumber);
         RunBatch({in.File(first), in.File(second)}, out.Path() + "/", BatchSettings{1, 1, 1, 1, 1},
                  sink);
