@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app/settings.h"
+#include "tests/support/bmp_builder.h"
 #include "tests/support/temp_dir.h"
 
 namespace tessary::test {
@@ -18,12 +19,6 @@ namespace {
 QSettings Store() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope,
                      QString::fromLatin1(kOrganizationName), QCoreApplication::applicationName());
-}
-
-void PutLe(Bytes& out, uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) {
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    }
 }
 
 }  // namespace
@@ -84,36 +79,10 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
 
 bool WriteSolidBmp(const std::string& path, int width, int height, uint8_t red, uint8_t green,
                    uint8_t blue) {
-    const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
-    const uint32_t pixelBytes = stride * static_cast<uint32_t>(height);
-    Bytes out;
-    out.push_back('B');
-    out.push_back('M');
-    PutLe(out, 54 + pixelBytes, 4);
-    PutLe(out, 0, 4);
-    PutLe(out, 54, 4);
-    PutLe(out, 40, 4);
-    PutLe(out, static_cast<uint32_t>(width), 4);
-    PutLe(out, static_cast<uint32_t>(height), 4);
-    PutLe(out, 1, 2);
-    PutLe(out, 24, 2);
-    PutLe(out, 0, 4);
-    PutLe(out, pixelBytes, 4);
-    PutLe(out, 2835, 4);
-    PutLe(out, 2835, 4);
-    PutLe(out, 0, 4);
-    PutLe(out, 0, 4);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            out.push_back(blue);
-            out.push_back(green);
-            out.push_back(red);
-        }
-        for (uint32_t pad = static_cast<uint32_t>(width) * 3; pad < stride; ++pad) {
-            out.push_back(0);
-        }
-    }
-    return WriteBytes(path, out);
+    const uint32_t color = red | (uint32_t{green} << 8) | (uint32_t{blue} << 16);
+    return WriteBytes(path, BmpBuilder(width, height, 24)
+                                .Pixels24([color](int32_t, int32_t) { return color; })
+                                .Build());
 }
 
 }  // namespace tessary::test
