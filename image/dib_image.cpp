@@ -144,7 +144,7 @@ void CDibImage::SetPixelSlow(int32_t x, int32_t y, PackedColor color) {
     if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight || !m_bTrueColor) {
         return;
     }
-    StoreBgr(m_pPixels + row * m_nStride + int64_t{x} * 3, color);
+    StoreBgr(m_pPixels + row * m_nStride + int64_t{x} * 3, SplitBgr(color));
 }
 
 int CDibImage::Lock() {
@@ -209,12 +209,11 @@ uint16_t CDibImage::GetBitCount() const {
     return ParseInfoHeader(m_hDib.Data()).biBitCount;
 }
 
+// Unlocked access works on the block in place (its bytes never move) and
+// changes none of the object's fields, so that the inline paths around a call
+// of the slow paths keep those fields in registers.
 PackedColor CDibImage::GetPixelUnlocked(int32_t x, int32_t y) {
-    if (m_hDib.IsNone()) {
-        return kOutOfRangeGrey;
-    }
-    m_pDib = m_hDib.Lock();
-    const PixelLayout layout = ReadLayout(m_pDib, m_hDib.Size());
+    const PixelLayout layout = ReadLayout(m_hDib.Data(), m_hDib.Size());
     PackedColor color = kOutOfRangeGrey;
     const int64_t row = int64_t{layout.height} - y - 1;
     if (x >= 0 && row >= 0 && x < layout.width && row < layout.height) {
@@ -224,24 +223,15 @@ PackedColor CDibImage::GetPixelUnlocked(int32_t x, int32_t y) {
             color = PackRgb(pixel[2], pixel[1], pixel[0]);
         }
     }
-    m_hDib.Unlock();
     return color;
 }
 
 void CDibImage::SetPixelUnlocked(int32_t x, int32_t y, PackedColor color) {
-    if (m_hDib.IsNone()) {
-        return;
-    }
-    m_pDib = m_hDib.Lock();
-    const PixelLayout layout = ReadLayout(m_pDib, m_hDib.Size());
+    const PixelLayout layout = ReadLayout(m_hDib.Data(), m_hDib.Size());
     const int64_t row = int64_t{layout.height} - y - 1;
     if (x >= 0 && row >= 0 && x < layout.width && row < layout.height && layout.trueColor) {
-        uint8_t* pixel = layout.pixels + row * layout.stride + int64_t{x} * 3;
-        pixel[0] = static_cast<uint8_t>(BlueOf(color));
-        pixel[1] = static_cast<uint8_t>(GreenOf(color));
-        pixel[2] = static_cast<uint8_t>(RedOf(color));
+        StoreBgr(layout.pixels + row * layout.stride + int64_t{x} * 3, SplitBgr(color));
     }
-    m_hDib.Unlock();
 }
 
 int CDibImage::SetBits(const uint8_t* source, uint32_t length) {

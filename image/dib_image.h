@@ -87,16 +87,29 @@ class CDibImage {
     PackedColor GetPixel(int32_t x, int32_t y) {
         // One unsigned test per axis covers the lock, the range and the depth:
         // the limits are 0 unless the block is locked and 24 bits per pixel.
-        if (uint32_t(x) < m_fast.width && uint32_t(y) < m_fast.height) {
-            const uint8_t* pixel = m_fast.Address(x, y);
-            return PackRgb(pixel[2], pixel[1], pixel[0]);
+        // The whole addressing is read before the test, so that a run of
+        // accesses shares one read of it whichever way each test goes. The
+        // slow path's colour is laid out like a pixel, so that both ways end in
+        // the same byte loads and a caller after one channel loads one byte.
+        const FastAccess fast = m_fast;
+        uint8_t spare[3];
+        const uint8_t* pixel = spare;
+        if ((uint32_t(x) < fast.width) & (uint32_t(y) < fast.height)) {
+            pixel = fast.Address(x, y);
+        } else {
+            const PackedColor color = GetPixelSlow(x, y);
+            spare[0] = static_cast<uint8_t>(BlueOf(color));
+            spare[1] = static_cast<uint8_t>(GreenOf(color));
+            spare[2] = static_cast<uint8_t>(RedOf(color));
         }
-        return GetPixelSlow(x, y);
+        return PackRgb(pixel[2], pixel[1], pixel[0]);
     }
     // Dropped out of range and for images that are not 24 bits per pixel.
     void SetPixel(int32_t x, int32_t y, PackedColor color) {
-        if (uint32_t(x) < m_fast.width && uint32_t(y) < m_fast.height) {
-            StoreBgr(m_fast.Address(x, y), color);
+        const FastAccess fast = m_fast;
+        const BgrHalves halves = SplitBgr(color);
+        if (uint32_t(x) < fast.width && uint32_t(y) < fast.height) {
+            StoreBgr(fast.Address(x, y), halves);
             return;
         }
         SetPixelSlow(x, y, color);
@@ -144,20 +157,30 @@ class CDibImage {
     // store's own fields (as byte stores could), so a pass over many pixels
     // keeps the addressing in registers.
     typedef uint16_t UnalignedU16 __attribute__((aligned(1)));
-    // Blue, green, red as two overlapping 16-bit stores: (blue, green), then (green, red).
-    static void StoreBgr(uint8_t* pixel, PackedColor color) {
+    // Blue, green, red as two overlapping 16-bit values: (blue, green), then
+    // (green, red). Split before the range test, so that writing one colour to
+    // several pixels splits it once.
+    struct BgrHalves {
+        uint16_t blueGreen;
+        uint16_t greenRed;
+    };
+    static BgrHalves SplitBgr(PackedColor color) {
         const uint32_t blue = BlueOf(color);
         const uint32_t green = GreenOf(color);
         const uint32_t red = RedOf(color);
-        *reinterpret_cast<UnalignedU16*>(pixel) = static_cast<uint16_t>(blue | green << 8);
-        *reinterpret_cast<UnalignedU16*>(pixel + 1) = static_cast<uint16_t>(green | red << 8);
+        return {static_cast<uint16_t>(blue | green << 8), static_cast<uint16_t>(green | red << 8)};
+    }
+    static void StoreBgr(uint8_t* pixel, BgrHalves halves) {
+        *reinterpret_cast<UnalignedU16*>(pixel) = halves.blueGreen;
+        *reinterpret_cast<UnalignedU16*>(pixel + 1) = halves.greenRed;
     }
 
     // Caches the pixel addressing of the locked block so that pixel access while
     // locked costs no header parsing.
     void CacheLayout();
     // Out of line, so that a pass over many pixels is not crowded by them.
-    [[gnu::noinline, gnu::cold]] PackedColor GetPixelSlow(int32_t x, int32_t y);
+    // Reads only: repeated reads of one pixel may share one call.
+    [[gnu::noinline, gnu::cold, gnu::pure]] PackedColor GetPixelSlow(int32_t x, int32_t y);
     [[gnu::noinline, gnu::cold]] void SetPixelSlow(int32_t x, int32_t y, PackedColor color);
     void DeletePaletteAndBitmap();
     PackedColor GetPixelUnlocked(int32_t x, int32_t y);
