@@ -43,8 +43,20 @@ inline uint32_t ByteFromFloat(float value) {
 #endif
 }
 
+// Every byte's float, worked out at compile time with the same single-precision
+// product; reading one costs a load instead of a conversion and a multiply.
+struct ByteFloatTable {
+    float values[256];
+    constexpr ByteFloatTable() : values() {
+        for (uint32_t byte = 0; byte < 256; ++byte) {
+            values[byte] = static_cast<float>(byte) * kByteToFloat;
+        }
+    }
+};
+inline constexpr ByteFloatTable kByteFloats;
+
 inline float FloatFromByte(uint32_t byte) {
-    return static_cast<float>(byte) * kByteToFloat;
+    return kByteFloats.values[byte & 0xFF];
 }
 
 // Plane and space geometry, interpolation, a random value in a range, and the

@@ -24,7 +24,12 @@ TEST(ColorMathConstants, ByteScaleRoundTripsEveryByte) {
     EXPECT_EQ(std::bit_cast<uint32_t>(kByteToFloat), 0x3B808081u);
     EXPECT_EQ(static_cast<double>(kOneSixtieth), 0.01666666753590107);
     EXPECT_EQ(static_cast<double>(kRandomScale), 3.0518509447574615e-05);
+    // The table must hold exactly the single-precision product made at run time.
+    volatile float scale = kByteToFloat;
     for (uint32_t b = 0; b < 256; ++b) {
+        EXPECT_EQ(std::bit_cast<uint32_t>(FloatFromByte(b)),
+                  std::bit_cast<uint32_t>(static_cast<float>(b) * scale))
+            << b;
         EXPECT_EQ(ByteFromFloat(FloatFromByte(b)), b) << b;
     }
     CColorMath math;
