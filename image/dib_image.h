@@ -88,27 +88,25 @@ class CDibImage {
         // One unsigned test per axis covers the lock, the range and the depth:
         // the limits are 0 unless the block is locked and 24 bits per pixel.
         // The whole addressing is read before the test, so that a run of
-        // accesses shares one read of it whichever way each test goes. The
-        // slow path's colour is laid out like a pixel, so that both ways end in
-        // the same byte loads and a caller after one channel loads one byte.
+        // accesses shares one read of it whichever way each test goes; both
+        // ways end in three channels, so that a caller after one channel costs
+        // one byte load, and reads of one pixel share one test.
         const FastAccess fast = m_fast;
-        uint8_t spare[3];
-        const uint8_t* pixel = spare;
+        uint32_t blue, green, red;
         if ((uint32_t(x) < fast.width) & (uint32_t(y) < fast.height)) {
-            pixel = fast.Address(x, y);
+            const uint8_t* pixel = fast.Address(x, y);
+            blue = pixel[0], green = pixel[1], red = pixel[2];
         } else {
             const PackedColor color = GetPixelSlow(x, y);
-            spare[0] = static_cast<uint8_t>(BlueOf(color));
-            spare[1] = static_cast<uint8_t>(GreenOf(color));
-            spare[2] = static_cast<uint8_t>(RedOf(color));
+            blue = BlueOf(color), green = GreenOf(color), red = RedOf(color);
         }
-        return PackRgb(pixel[2], pixel[1], pixel[0]);
+        return PackRgb(red, green, blue);
     }
     // Dropped out of range and for images that are not 24 bits per pixel.
     void SetPixel(int32_t x, int32_t y, PackedColor color) {
         const FastAccess fast = m_fast;
         const BgrHalves halves = SplitBgr(color);
-        if (uint32_t(x) < fast.width && uint32_t(y) < fast.height) {
+        if ((uint32_t(x) < fast.width) & (uint32_t(y) < fast.height)) {
             StoreBgr(fast.Address(x, y), halves);
             return;
         }
