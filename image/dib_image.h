@@ -163,10 +163,10 @@ class CDibImage {
         uint16_t greenRed;
     };
     static BgrHalves SplitBgr(PackedColor color) {
-        const uint32_t blue = BlueOf(color);
-        const uint32_t green = GreenOf(color);
-        const uint32_t red = RedOf(color);
-        return {static_cast<uint16_t>(blue | green << 8), static_cast<uint16_t>(green | red << 8)};
+        // (green, blue) and (red, green) are the colour's middle and low byte
+        // pairs; each half is one of them with its two bytes swapped.
+        return {__builtin_bswap16(static_cast<uint16_t>(color >> 8)),
+                __builtin_bswap16(static_cast<uint16_t>(color))};
     }
     static void StoreBgr(uint8_t* pixel, BgrHalves halves) {
         *reinterpret_cast<UnalignedU16*>(pixel) = halves.blueGreen;
