@@ -93,19 +93,37 @@ const Frame& SharedFrame() {
     return frame;
 }
 
-template <typename Repair>
-void RunRepairs(benchmark::State& state, Repair repair) {
-    const Frame& frame = SharedFrame();
-    CImageSurface surface;
-    if (!LoadFrame(*surface.GetImage(), frame)) {
+// Puts the frame into the surface and locks it, or marks the benchmark failed.
+bool PrepareSurface(benchmark::State& state, CImageSurface& surface) {
+    if (!LoadFrame(*surface.GetImage(), SharedFrame())) {
         state.SkipWithError("could not load the frame");
-        return;
+        return false;
     }
     surface.Lock();
+    return true;
+}
+
+// Each iteration repairs the original pixels again.
+void RestoreFrame(CImageSurface& surface) {
+    const Frame& frame = SharedFrame();
+    surface.GetImage()->SetBits(frame.dibRows.data(), static_cast<uint32_t>(frame.dibRows.size()));
+}
+
+void AllRepairs(CImageSurface& surface) {
+    Deinterlace(surface);
+    ClipRows(surface, 8, 4);
+    SoftenBorders(surface, 8, 4);
+}
+
+template <typename Repair>
+void RunRepairs(benchmark::State& state, Repair repair) {
+    CImageSurface surface;
+    if (!PrepareSurface(state, surface)) {
+        return;
+    }
     for (auto _ : state) {
         state.PauseTiming();
-        surface.GetImage()->SetBits(frame.dibRows.data(),
-                                    static_cast<uint32_t>(frame.dibRows.size()));
+        RestoreFrame(surface);
         state.ResumeTiming();
         repair(surface);
         benchmark::ClobberMemory();
@@ -115,11 +133,7 @@ void RunRepairs(benchmark::State& state, Repair repair) {
 }
 
 void BM_Repairs(benchmark::State& state) {
-    RunRepairs(state, [](CImageSurface& surface) {
-        Deinterlace(surface);
-        ClipRows(surface, 8, 4);
-        SoftenBorders(surface, 8, 4);
-    });
+    RunRepairs(state, AllRepairs);
 }
 BENCHMARK(BM_Repairs)->Unit(benchmark::kMillisecond);
 
@@ -169,25 +183,19 @@ BENCHMARK(BM_JpegQuality100)->Unit(benchmark::kMillisecond);
 // time as a part of the encode's. The reported time is the repairs' alone.
 void BM_RepairsShareOfEncode(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
-    const Frame& frame = SharedFrame();
     CImageSurface surface;
-    if (!LoadFrame(*surface.GetImage(), frame)) {
-        state.SkipWithError("could not load the frame");
+    if (!PrepareSurface(state, surface)) {
         return;
     }
-    surface.Lock();
     double repairSeconds = 0;
     double encodeSeconds = 0;
     for (auto _ : state) {
-        surface.GetImage()->SetBits(frame.dibRows.data(),
-                                    static_cast<uint32_t>(frame.dibRows.size()));
+        RestoreFrame(surface);
         const auto start = Clock::now();
-        Deinterlace(surface);
-        ClipRows(surface, 8, 4);
-        SoftenBorders(surface, 8, 4);
+        AllRepairs(surface);
         benchmark::ClobberMemory();
         const auto repaired = Clock::now();
-        EncodeQuality100(frame);
+        EncodeQuality100(SharedFrame());
         const auto encoded = Clock::now();
         const double repair = std::chrono::duration<double>(repaired - start).count();
         repairSeconds += repair;
