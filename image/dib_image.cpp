@@ -102,49 +102,51 @@ CDibImage::PixelLayout CDibImage::ReadLayout(uint8_t* dib, uint64_t blockSize) {
 }
 
 void CDibImage::CacheLayout() {
-    const PixelLayout layout = ReadLayout(m_pDib, m_hDib.Size());
-    m_pPixels = layout.pixels;
-    m_nWidth = layout.width;
-    m_nHeight = layout.height;
-    m_nStride = layout.stride;
-    m_nBitCount = layout.bitCount;
-    m_bTrueColor = layout.trueColor;
+    m_layout = ReadLayout(m_pDib, m_hDib.Size());
     m_fast = FastAccess();
-    if (m_bTrueColor) {
-        m_fast.topRow = m_pPixels + int64_t{m_nHeight - 1} * m_nStride;
-        m_fast.stride = m_nStride;
-        m_fast.width = uint32_t(m_nWidth);
-        m_fast.height = uint32_t(m_nHeight);
+    if (m_layout.trueColor) {
+        m_fast.topRow = m_layout.pixels + int64_t{m_layout.height - 1} * m_layout.stride;
+        m_fast.stride = m_layout.stride;
+        m_fast.width = uint32_t(m_layout.width);
+        m_fast.height = uint32_t(m_layout.height);
     }
+}
+
+// Unlocked, the block is read in place (its bytes never move), so that no
+// access changes a field the inline paths keep in registers.
+CDibImage::PixelLayout CDibImage::CurrentLayout() {
+    return m_bLocked ? m_layout : ReadLayout(m_hDib.Data(), m_hDib.Size());
+}
+
+// Where (x, y) lies in the pixel array, or null outside the image.
+uint8_t* CDibImage::PixelAt(const PixelLayout& layout, int32_t x, int32_t y) {
+    const int64_t row = int64_t{layout.height} - y - 1;
+    if (x < 0 || row < 0 || x >= layout.width || row >= layout.height) {
+        return nullptr;
+    }
+    return layout.pixels + row * layout.stride + int64_t{x} * 3;
 }
 
 // Everything the inline paths leave: unlocked access, pixels out of range and
 // images that are not 24 bits per pixel.
 PackedColor CDibImage::GetPixelSlow(int32_t x, int32_t y) {
-    if (!m_bLocked) {
-        return GetPixelUnlocked(x, y);
-    }
-    const int64_t row = int64_t{m_nHeight} - y - 1;
-    if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight) {
+    const PixelLayout layout = CurrentLayout();
+    const uint8_t* pixel = PixelAt(layout, x, y);
+    if (pixel == nullptr) {
         return kOutOfRangeGrey;
     }
-    if (!m_bTrueColor) {
+    if (!layout.trueColor) {
         return 0;
     }
-    const uint8_t* pixel = m_pPixels + row * m_nStride + int64_t{x} * 3;
     return PackRgb(pixel[2], pixel[1], pixel[0]);
 }
 
 void CDibImage::SetPixelSlow(int32_t x, int32_t y, PackedColor color) {
-    if (!m_bLocked) {
-        SetPixelUnlocked(x, y, color);
-        return;
+    const PixelLayout layout = CurrentLayout();
+    uint8_t* pixel = PixelAt(layout, x, y);
+    if (pixel != nullptr && layout.trueColor) {
+        StoreBgr(pixel, SplitBgr(color));
     }
-    const int64_t row = int64_t{m_nHeight} - y - 1;
-    if (x < 0 || row < 0 || x >= m_nWidth || row >= m_nHeight || !m_bTrueColor) {
-        return;
-    }
-    StoreBgr(m_pPixels + row * m_nStride + int64_t{x} * 3, SplitBgr(color));
 }
 
 int CDibImage::Lock() {
@@ -177,29 +179,11 @@ int CDibImage::Unlock() {
 }
 
 int32_t CDibImage::GetWidth() {
-    if (m_hDib.IsNone()) {
-        return 0;
-    }
-    if (m_bLocked) {
-        return m_nWidth;
-    }
-    m_pDib = m_hDib.Lock();
-    const int32_t width = ReadLayout(m_pDib, m_hDib.Size()).width;
-    m_hDib.Unlock();
-    return width;
+    return m_hDib.IsNone() ? 0 : CurrentLayout().width;
 }
 
 int32_t CDibImage::GetHeight() {
-    if (m_hDib.IsNone()) {
-        return 0;
-    }
-    if (m_bLocked) {
-        return m_nHeight;
-    }
-    m_pDib = m_hDib.Lock();
-    const int32_t height = ReadLayout(m_pDib, m_hDib.Size()).height;
-    m_hDib.Unlock();
-    return height;
+    return m_hDib.IsNone() ? 0 : CurrentLayout().height;
 }
 
 uint16_t CDibImage::GetBitCount() const {
@@ -207,31 +191,6 @@ uint16_t CDibImage::GetBitCount() const {
         return 0;
     }
     return ParseInfoHeader(m_hDib.Data()).biBitCount;
-}
-
-// Unlocked access works on the block in place (its bytes never move) and
-// changes none of the object's fields, so that the inline paths around a call
-// of the slow paths keep those fields in registers.
-PackedColor CDibImage::GetPixelUnlocked(int32_t x, int32_t y) {
-    const PixelLayout layout = ReadLayout(m_hDib.Data(), m_hDib.Size());
-    PackedColor color = kOutOfRangeGrey;
-    const int64_t row = int64_t{layout.height} - y - 1;
-    if (x >= 0 && row >= 0 && x < layout.width && row < layout.height) {
-        color = 0;
-        if (layout.trueColor) {
-            const uint8_t* pixel = layout.pixels + row * layout.stride + int64_t{x} * 3;
-            color = PackRgb(pixel[2], pixel[1], pixel[0]);
-        }
-    }
-    return color;
-}
-
-void CDibImage::SetPixelUnlocked(int32_t x, int32_t y, PackedColor color) {
-    const PixelLayout layout = ReadLayout(m_hDib.Data(), m_hDib.Size());
-    const int64_t row = int64_t{layout.height} - y - 1;
-    if (x >= 0 && row >= 0 && x < layout.width && row < layout.height && layout.trueColor) {
-        StoreBgr(layout.pixels + row * layout.stride + int64_t{x} * 3, SplitBgr(color));
-    }
 }
 
 int CDibImage::SetBits(const uint8_t* source, uint32_t length) {

@@ -181,8 +181,8 @@ class CDibImage {
     [[gnu::noinline, gnu::cold, gnu::pure]] PackedColor GetPixelSlow(int32_t x, int32_t y);
     [[gnu::noinline, gnu::cold]] void SetPixelSlow(int32_t x, int32_t y, PackedColor color);
     void DeletePaletteAndBitmap();
-    PackedColor GetPixelUnlocked(int32_t x, int32_t y);
-    void SetPixelUnlocked(int32_t x, int32_t y, PackedColor color);
+    PixelLayout CurrentLayout();
+    static uint8_t* PixelAt(const PixelLayout& layout, int32_t x, int32_t y);
     bool MakePalette();
     void MakeDisplayBitmap();
 
@@ -195,12 +195,7 @@ class CDibImage {
     std::unique_ptr<LogicalPalette> m_hPalette;
 
     // Layout of the locked block (valid while m_bLocked is 1).
-    uint8_t* m_pPixels = nullptr;
-    int32_t m_nWidth = 0;
-    int32_t m_nHeight = 0;
-    int64_t m_nStride = 0;
-    uint16_t m_nBitCount = 0;
-    bool m_bTrueColor = false;
+    PixelLayout m_layout;
     FastAccess m_fast;
 
     LoadReport m_loadReport;
