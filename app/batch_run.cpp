@@ -46,11 +46,10 @@ std::string FileNameFromPath(std::string_view path) {
 }
 
 bool IsBmpOutputName(std::string_view outputPath) {
-    const std::string_view tail =
-        outputPath.size() < 3 ? outputPath : outputPath.substr(outputPath.size() - 3);
-    if (tail.size() != 3) {
+    if (outputPath.size() < 3) {
         return false;
     }
+    const std::string_view tail = outputPath.substr(outputPath.size() - 3);
     return LowerAscii(tail[0]) == 'b' && LowerAscii(tail[1]) == 'm' && LowerAscii(tail[2]) == 'p';
 }
 
