@@ -87,13 +87,14 @@ class CDibImage {
     PackedColor GetPixel(int32_t x, int32_t y) {
         // One unsigned test per axis covers the lock, the range and the depth:
         // the limits are 0 unless the block is locked and 24 bits per pixel.
-        // The whole addressing is read before the test, so that a run of
-        // accesses shares one read of it whichever way each test goes; both
-        // ways end in three channels, so that a caller after one channel costs
-        // one byte load, and reads of one pixel share one test.
+        // The two are separate branches (&&, not &): so the compiler leaves a
+        // caller after one channel a single byte load, instead of packing both
+        // ways' channels into one colour and taking it apart again. The whole
+        // addressing is read before the tests, so that a run of accesses
+        // shares one read of it whichever way they go.
         const FastAccess fast = m_fast;
         uint32_t blue, green, red;
-        if ((uint32_t(x) < fast.width) & (uint32_t(y) < fast.height)) {
+        if (uint32_t(y) < fast.height && uint32_t(x) < fast.width) {
             const uint8_t* pixel = fast.Address(x, y);
             blue = pixel[0], green = pixel[1], red = pixel[2];
         } else {
@@ -106,7 +107,7 @@ class CDibImage {
     void SetPixel(int32_t x, int32_t y, PackedColor color) {
         const FastAccess fast = m_fast;
         const BgrHalves halves = SplitBgr(color);
-        if ((uint32_t(x) < fast.width) & (uint32_t(y) < fast.height)) {
+        if (uint32_t(y) < fast.height && uint32_t(x) < fast.width) {
             StoreBgr(fast.Address(x, y), halves);
             return;
         }
