@@ -30,14 +30,15 @@ inline int32_t TruncToInt(double value) {
 // A float channel as a byte: trunc(v x 255) keeping the low 8 bits, no clamping,
 // so 1.5 gives 126 and -0.004 gives 255 (beyond 32 bits: 255 above, 0 below and
 // for NaN, as TruncToInt gives). This is on the per-pixel path of every float
-// write, so with SSE2 it runs without a branch: NaN masked to 0, then a max and
-// a min; each step folds at compile time as it runs.
+// write, so with SSE2 it is one cap and one conversion, without a branch: the
+// conversion's "indefinite" answer for NaN and for anything beyond 32 bits is
+// INT32_MIN, whose low byte 0 is right for NaN and below; only values above
+// need the cap, and a comparison with NaN fails, so NaN passes it untouched.
 inline uint32_t ByteFromFloat(float value) {
 #if defined(__SSE2__)
-    __m128d v = _mm_set_sd(static_cast<double>(value) * 255.0);
-    v = _mm_and_pd(v, _mm_cmpord_sd(v, v));
-    v = _mm_min_sd(_mm_max_sd(v, _mm_set_sd(-2147483648.0)), _mm_set_sd(2147483647.0));
-    return static_cast<uint32_t>(_mm_cvttsd_si32(v)) & 0xFF;
+    const double product = static_cast<double>(value) * 255.0;
+    const double capped = 2147483647.0 < product ? 2147483647.0 : product;
+    return static_cast<uint32_t>(_mm_cvttsd_si32(_mm_set_sd(capped))) & 0xFF;
 #else
     return static_cast<uint32_t>(TruncToInt(static_cast<double>(value) * 255.0)) & 0xFF;
 #endif

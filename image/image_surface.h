@@ -58,9 +58,7 @@ class CImageSurface {
                                     float t);
     virtual int SetRgbFTransparent(int32_t x, int32_t y, float red, float green, float blue, int t);
     virtual int SetRgbF(int32_t x, int32_t y, float red, float green, float blue) {
-        SetPixel(
-            x, y,
-            PackRgb(ByteFromFloatQuick(red), ByteFromFloatQuick(green), ByteFromFloatQuick(blue)));
+        SetPixel(x, y, PackRgb(ByteFromFloat(red), ByteFromFloat(green), ByteFromFloat(blue)));
         return 1;
     }
     virtual int SetRgbTransparentF(int32_t x, int32_t y, int red, int green, int blue, float t) {
@@ -133,19 +131,6 @@ class CImageSurface {
     virtual int DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, PackedColor color);
 
   protected:
-    // ByteFromFloat with a short path for the usual case: the processor's
-    // truncation answers for every value it can represent, and only its
-    // "indefinite" result (NaN, out of range, or exactly INT32_MIN) takes the
-    // clamped conversion.
-    static uint32_t ByteFromFloatQuick(float value) {
-#if defined(__SSE2__)
-        const int32_t truncated = _mm_cvttsd_si32(_mm_set_sd(static_cast<double>(value) * 255.0));
-        if (__builtin_expect(truncated != INT32_MIN, 1)) {
-            return static_cast<uint32_t>(truncated) & 0xFF;
-        }
-#endif
-        return ByteFromFloat(value);
-    }
     // Integer channels count with their low 8 bits only.
     static PackedColor PackInts(int red, int green, int blue) {
         return PackRgb(static_cast<uint32_t>(red), static_cast<uint32_t>(green),

@@ -61,6 +61,32 @@ TEST(ColorMathConstants, ConversionOutsideIntRangeIsDefined) {
     EXPECT_EQ(ByteFromFloat(minusOne), 1u);  // -255 is 0x...01 in its low byte
 }
 
+// The per-pixel conversion takes a shortcut through the processor's own
+// truncation; it must agree with the portable clamped form for every kind of
+// float: signs, subnormals, both 32-bit edges, infinities and NaN payloads.
+TEST(ColorMathConstants, ByteFromFloatAgreesWithTruncToIntAcrossFloats) {
+    const auto portable = [](float v) {
+        return static_cast<uint32_t>(TruncToInt(static_cast<double>(v) * 255.0)) & 0xFF;
+    };
+    for (uint64_t bits = 0; bits <= 0xFFFFFFFFu; bits += 4099) {
+        volatile float v = std::bit_cast<float>(static_cast<uint32_t>(bits));
+        ASSERT_EQ(ByteFromFloat(v), portable(v)) << std::hex << bits;
+    }
+    // Floats whose product with 255 lies next to either 32-bit edge.
+    constexpr float kUp = std::numeric_limits<float>::infinity();
+    for (const double edge : {2147483647.0, 2147483648.0, -2147483648.0, -2147483649.0}) {
+        float v = static_cast<float>(edge / 255.0);
+        for (int step = 0; step < 64; ++step) {
+            v = std::nextafter(v, -kUp);
+        }
+        for (int step = 0; step < 128; ++step) {
+            volatile float probe = v;
+            ASSERT_EQ(ByteFromFloat(probe), portable(probe)) << v;
+            v = std::nextafter(v, kUp);
+        }
+    }
+}
+
 TEST(RgbToHsv, PrimariesGreysAndBlack) {
     const std::vector<HsvCase> cases = {
         {0, 255, 255, {255, 0, 0}},    {120, 255, 255, {0, 255, 0}},   {240, 255, 255, {0, 0, 255}},
