@@ -87,11 +87,11 @@ class CDibImage {
     PackedColor GetPixel(int32_t x, int32_t y) {
         // One unsigned test per axis covers the lock, the range and the depth:
         // the limits are 0 unless the block is locked and 24 bits per pixel.
-        // The two are separate branches (&&, not &): so the compiler leaves a
-        // caller after one channel a single byte load, instead of packing both
-        // ways' channels into one colour and taking it apart again. The whole
-        // addressing is read before the tests, so that a run of accesses
-        // shares one read of it whichever way they go.
+        // The two tests are separate branches (&&, not &), so that the compiler
+        // leaves a caller after one channel a single byte load instead of
+        // packing both ways' channels into one colour and taking it apart
+        // again. The whole addressing is read before the tests, so that a run
+        // of accesses shares one read of it whichever way they go.
         const FastAccess fast = m_fast;
         uint32_t blue, green, red;
         if (uint32_t(y) < fast.height && uint32_t(x) < fast.width) {
