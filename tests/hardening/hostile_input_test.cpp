@@ -164,6 +164,12 @@ Bytes GifClaiming(uint16_t width, uint16_t height) {
     return gif;
 }
 
+// A hostile file and what to call it in a failure message.
+struct NamedFile {
+    const char* name;
+    Bytes file;
+};
+
 Bytes BmpClaiming(int32_t width, int32_t height, size_t fileSize) {
     Bytes bmp = BmpBuilder(1, 1, 24).Build();
     StoreLe32(bmp.data() + 18, uint32_t(width));
@@ -173,18 +179,14 @@ Bytes BmpClaiming(int32_t width, int32_t height, size_t fileSize) {
 }
 
 TEST(HugeHeaders, AreRefusedBeforeAnyLargeAllocation) {
-    struct Case {
-        const char* name;
-        Bytes file;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<NamedFile> cases = {
         {"GIF 65535 x 65535", GifClaiming(65535, 65535)},
         {"BMP 3,000,000 x 2,000,000 in 100 bytes", BmpClaiming(3000000, 2000000, 100)},
         {"BMP 3,000,000 x -2,000,000 in 100 bytes", BmpClaiming(3000000, -2000000, 100)},
         {"JPEG 65500 x 65500", test::JpegHeaderOnly(65500, 65500)},
     };
     TempDir dir;
-    for (const Case& c : cases) {
+    for (const NamedFile& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(test::WriteBytes(dir.File("huge"), c.file));
         const std::string path = dir.File("huge");
@@ -222,14 +224,10 @@ void ExpectUsableImage(CImageSurface& surface, const TempDir& dir, int32_t width
 
 TEST(DamagedBmp, InconsistentSizesStillLoadAndRepairInsideTheBlock) {
     auto rgb = [](int32_t x, int32_t y) { return uint32_t(0x102030 + x + y * 16); };
-    struct Case {
-        const char* name;
-        Bytes file;
-    };
     const BmpBuilder base = BmpBuilder(5, 4, 24).Pixels24(rgb);
     Bytes cutTable = BmpBuilder(5, 4, 8).GreyPalette(256).Build();
     cutTable.resize(54 + 100);  // 25 of 256 colour entries, no pixels
-    const std::vector<Case> cases = {
+    const std::vector<NamedFile> cases = {
         {"biSizeImage smaller than the rows", BmpBuilder(base).SizeImage(7).Build()},
         {"biSizeImage larger than the rows", BmpBuilder(base).SizeImage(4000).Build()},
         {"bfOffBits beyond the end of the file", BmpBuilder(base).OffBits(1u << 20).Build()},
@@ -237,7 +235,7 @@ TEST(DamagedBmp, InconsistentSizesStillLoadAndRepairInsideTheBlock) {
         {"16383 colours", BmpBuilder(5, 4, 8).ClrUsed(16383).Build()},
     };
     TempDir dir;
-    for (const Case& c : cases) {
+    for (const NamedFile& c : cases) {
         SCOPED_TRACE(c.name);
         CImageSurface surface;
         LoadAndRepair(surface, dir.File("damaged.bmp"), c.file);
@@ -246,21 +244,17 @@ TEST(DamagedBmp, InconsistentSizesStillLoadAndRepairInsideTheBlock) {
 }
 
 TEST(DamagedBmp, SixteenThousandColoursAndPixelsOfNoBitsAreRefused) {
-    struct Case {
-        const char* name;
-        Bytes file;
-    };
     Bytes zeroBits = BmpBuilder(4, 4, 24).Build();
     StoreLe16(zeroBits.data() + 28, 0);
     Bytes zeroBitsHuge = zeroBits;
     StoreLe32(zeroBitsHuge.data() + 22, uint32_t(-2147483000));  // top-down, two billion rows
-    const std::vector<Case> cases = {
+    const std::vector<NamedFile> cases = {
         {"16384 colours", BmpBuilder(5, 4, 8).ClrUsed(16384).Build()},
         {"0 bits per pixel", zeroBits},
         {"0 bits per pixel, two billion rows", zeroBitsHuge},
     };
     TempDir dir;
-    for (const Case& c : cases) {
+    for (const NamedFile& c : cases) {
         SCOPED_TRACE(c.name);
         CImageSurface surface;
         LoadAndRepair(surface, dir.File("refused.bmp"), c.file);
@@ -298,18 +292,14 @@ TEST(DamagedBmp, AVeryWideEmptyPictureIsRepairedAtOnce) {
 // ---- Empty GIF and JPEG pictures, and damaged GIF data -------------------------
 
 TEST(EmptyPictures, GifAndJpegWithoutPixelsGiveNoImage) {
-    struct Case {
-        const char* name;
-        Bytes file;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<NamedFile> cases = {
         {"GIF width 0", GifClaiming(0, 5)},
         {"GIF height 0", GifClaiming(5, 0)},
         {"JPEG width 0", test::JpegHeaderOnly(0, 8)},
         {"JPEG height 0", test::JpegHeaderOnly(8, 0)},
     };
     TempDir dir;
-    for (const Case& c : cases) {
+    for (const NamedFile& c : cases) {
         SCOPED_TRACE(c.name);
         CImageSurface surface;
         LoadAndRepair(surface, dir.File("empty"), c.file);
