@@ -4,14 +4,11 @@
 //
 // Usage: bench_codec_floor OUT_DIR FILE...
 
-// jpeglib.h needs FILE declared before it.
-#include <cstdio>
-
-#include <jpeglib.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tight_jpeg.h"
 
 namespace {
 
@@ -46,18 +43,8 @@ bool Recode(const char* input, const std::string& output) {
     encoder.err = jpeg_std_error(&encodeErrors);
     jpeg_create_compress(&encoder);
     jpeg_stdio_dest(&encoder, out);
-    encoder.image_width = decoder.output_width;
-    encoder.image_height = decoder.output_height;
-    encoder.input_components = decoder.output_components;
-    encoder.in_color_space = decoder.out_color_space;
-    jpeg_set_defaults(&encoder);
-    jpeg_set_quality(&encoder, 100, TRUE);
-    jpeg_start_compress(&encoder, TRUE);
-    while (encoder.next_scanline < encoder.image_height) {
-        JSAMPROW row = pixels.data() + rowBytes * encoder.next_scanline;
-        jpeg_write_scanlines(&encoder, &row, 1);
-    }
-    jpeg_finish_compress(&encoder);
+    EncodeTightRows(encoder, pixels.data(), decoder.output_width, decoder.output_height,
+                    decoder.output_components, decoder.out_color_space, 100);
     jpeg_destroy_compress(&encoder);
     jpeg_destroy_decompress(&decoder);
     return std::fclose(out) == 0;

@@ -5,16 +5,14 @@
 // Usage: bench_make_frames jpeg|gif|bmp WIDTH HEIGHT COUNT OUT_DIR
 
 #include <gif_lib.h>
-// jpeglib.h needs FILE declared before it.
-#include <cstdio>
-
-#include <jpeglib.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "tight_jpeg.h"
 
 namespace {
 
@@ -57,19 +55,8 @@ bool WriteJpeg(const Frame& frame, const std::string& path) {
     encoder.err = jpeg_std_error(&errors);
     jpeg_create_compress(&encoder);
     jpeg_stdio_dest(&encoder, out);
-    encoder.image_width = static_cast<JDIMENSION>(frame.width);
-    encoder.image_height = static_cast<JDIMENSION>(frame.height);
-    encoder.input_components = 3;
-    encoder.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&encoder);
-    jpeg_set_quality(&encoder, 90, TRUE);
-    jpeg_start_compress(&encoder, TRUE);
-    while (encoder.next_scanline < encoder.image_height) {
-        JSAMPROW row =
-            const_cast<uint8_t*>(&frame.rgb[size_t(encoder.next_scanline) * frame.width * 3]);
-        jpeg_write_scanlines(&encoder, &row, 1);
-    }
-    jpeg_finish_compress(&encoder);
+    EncodeTightRows(encoder, frame.rgb.data(), static_cast<JDIMENSION>(frame.width),
+                    static_cast<JDIMENSION>(frame.height), 3, JCS_RGB, 90);
     jpeg_destroy_compress(&encoder);
     return std::fclose(out) == 0;
 }

@@ -14,6 +14,7 @@
 
 #include "image/image_surface.h"
 #include "ops/field_ops.h"
+#include "tight_jpeg.h"
 
 namespace tessary {
 namespace {
@@ -151,19 +152,7 @@ void EncodeQuality100(const Frame& frame) {
     unsigned char* out = nullptr;
     unsigned long outSize = 0;
     jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = kHeight;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(frame.rgb.data() +
-                                            static_cast<size_t>(cinfo.next_scanline) * kWidth * 3);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
+    EncodeTightRows(cinfo, frame.rgb.data(), kWidth, kHeight, 3, JCS_RGB, 100);
     jpeg_destroy_compress(&cinfo);
     benchmark::DoNotOptimize(outSize);
     std::free(out);
