@@ -197,8 +197,8 @@ ByteBuffer ReadJpegFile(const char* path, uint32_t* width, uint32_t* height, Rea
 
 int WriteJpegFile(const char* path, const uint8_t* buffer, uint32_t width, uint32_t height,
                   int quality, int* errorNumber) {
-    SetNumber(errorNumber, 0);
     if (buffer == nullptr) {
+        SetNumber(errorNumber, 0);
         return 0;
     }
     TightBufferSource source(buffer, width);

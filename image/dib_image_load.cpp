@@ -212,7 +212,6 @@ void CDibImage::LoadJpeg(const char* path) {
     DeletePaletteAndBitmap();
     // The previous image is gone from here on; only its memory may be used again.
     DibRowSink sink(std::move(m_hDib));
-    m_hDib.Free();
     ReadStatus status = ReadStatus::Ok;
     if (!DecodeJpegFile(path, sink, &status)) {
         m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
