@@ -677,5 +677,20 @@ TEST(TessaryBatchUsage, TheReadmeShowsTheHelpText) {
         << block;
 }
 
+TEST(TessaryBatchUsage, TheManualPageDescribesEveryOptionOfTheHelp) {
+    const std::string page = ReadText(TESSARY_SOURCE_DIR "/docs/man/tessary-batch.1");
+    const std::regex option("(^|[ ,])(--?[a-z0-9-]+)");
+    const std::string help = RunTool({"--help"}).out;
+    int found = 0;
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), option);
+         it != std::sregex_iterator(); ++it) {
+        // roff writes a hyphen in an option as "\-".
+        const std::string name = std::regex_replace((*it)[2].str(), std::regex("-"), "\\-");
+        EXPECT_NE(page.find(name), std::string::npos) << (*it)[2].str();
+        ++found;
+    }
+    EXPECT_GT(found, 25);
+}
+
 }  // namespace
 }  // namespace tessary
