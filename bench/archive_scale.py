@@ -59,20 +59,21 @@ def make_tree(root, files):
 
 
 def timed(command):
-    """Wall time and peak resident memory (KiB) of one run."""
+    """Wall time, peak resident memory (KiB) and processor time (user + system) of one run."""
     start = time.monotonic()
-    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE, text=True)
+    result = subprocess.run(["/usr/bin/time", "-f", "%M %U %S"] + command,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     elapsed = time.monotonic() - start
     if result.returncode not in (0,):
         raise SystemExit("failed: %s\n%s" % (" ".join(command), result.stderr[-2000:]))
-    return elapsed, int(result.stderr.strip().splitlines()[-1])
+    peak, user, system = result.stderr.strip().splitlines()[-1].split()
+    return elapsed, int(peak), float(user) + float(system)
 
 
 def archive_run(tool, work, files, repeats):
     tree = make_tree(work, files)
     print("%d inputs in %s" % (files, tree))
-    plans, runs = [], []
+    plans, runs, updates = [], [], []
     for _ in range(repeats):
         out = os.path.join(work, "out")
         shutil.rmtree(out, ignore_errors=True)
@@ -84,9 +85,14 @@ def archive_run(tool, work, files, repeats):
                            "-o", out, tree]))
         with open(report) as records:
             assert sum(1 for _ in records) == files
+        # Every output there: the run is the planning alone (walk, checks, skips).
+        updates.append(timed([tool, "-q", "-u", "-r", "-d", "-o", out, tree]))
     print("dry run (planning, printing %d lines): median %.2f s, peak %d KiB  runs: %s" % (
         files, statistics.median(p[0] for p in plans), max(p[1] for p in plans),
         ", ".join("%.2f" % p[0] for p in plans)))
+    print("planning (-u over complete outputs): median %.2f s wall, %.2f s processor  runs: %s" % (
+        statistics.median(u[0] for u in updates), statistics.median(u[2] for u in updates),
+        ", ".join("%.2f" % u[0] for u in updates)))
     print("full run with --report: median %.1f s (%.0f files/s), peak %d KiB (%.1f MiB)  runs: %s" % (
         statistics.median(r[0] for r in runs), files / statistics.median(r[0] for r in runs),
         max(r[1] for r in runs), max(r[1] for r in runs) / 1024.0,
@@ -111,8 +117,10 @@ def rerun_cost(tool, work, frames, repeats):
     out = os.path.join(work, "rerun")
     for _ in range(repeats):
         shutil.rmtree(out, ignore_errors=True)
-        fresh.append(timed(command + [out, jpegs])[0])
-        again.append(timed(command + [out, jpegs])[0])
+        fresh.append(timed(command + [out, jpegs]))
+        again.append(timed(command + [out, jpegs]))
+    fresh = [t[0] for t in fresh]
+    again = [t[0] for t in again]
     ratio = statistics.median(again) / statistics.median(fresh)
     print("%d frames 720x576, -j 1: fresh median %.3f s, into its outputs median %.3f s, "
           "ratio %.3f" % (frames, statistics.median(fresh), statistics.median(again), ratio))
