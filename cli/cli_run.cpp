@@ -61,18 +61,7 @@ std::string LoadFailureReason(const LoadReport& load) {
     if (load.source == LoadSource::MissingFile) {
         return std::strerror(ENOENT);  // removed since the run started
     }
-    switch (load.status) {
-        case ReadStatus::TooLarge:
-            return "the image exceeds the size limit of 1 GiB of pixel data";
-        case ReadStatus::CantOpen:
-            return "cannot be opened for reading";
-        case ReadStatus::OutOfMemory:
-            return "not enough memory to load the image";
-        case ReadStatus::Ok:
-        case ReadStatus::Invalid:
-            break;
-    }
-    return "not a JPEG, GIF or BMP image";
+    return load.status.Text();
 }
 
 // Prints what went wrong with one file; true when its output was written.

@@ -139,7 +139,7 @@ TEST_F(LoadChainTest, FilesNoReaderTakes) {
     descriptor.useRawData = true;
     huge.images.push_back(descriptor);
     image.Load(Write("huge.gif", test::BuildGif(huge)).c_str());
-    EXPECT_EQ(image.GetLoadReport().status, ReadStatus::TooLarge);
+    EXPECT_EQ(image.GetLoadReport().status.code, StatusCode::TooLarge);
     EXPECT_FALSE(image.HasImage());
 }
 
