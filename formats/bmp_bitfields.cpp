@@ -35,7 +35,18 @@ uint8_t ChannelScale::Scale(uint32_t value) const {
     if (m_nMax == 0) {
         return 0;
     }
-    return static_cast<uint8_t>((uint64_t{value} * 255 + m_nMax / 2) / m_nMax);
+    const bool contiguous = (m_nMax & (m_nMax + 1)) == 0;
+    if (!contiguous || m_nMax > 0xFF) {
+        return static_cast<uint8_t>((uint64_t{value} * 255 + m_nMax / 2) / m_nMax);
+    }
+    // Up to 8 bits: the bits repeated until they fill the byte, as other
+    // programs widen 5- and 6-bit channels (31 -> 255, 16 -> 132, 7 -> 57).
+    const int bits = __builtin_popcount(m_nMax);
+    uint32_t widened = 0;
+    for (int filled = 0; filled < 8; filled += bits) {
+        widened = widened << bits | value;
+    }
+    return static_cast<uint8_t>(widened >> ((8 + bits - 1) / bits * bits - 8));
 }
 
 void DefaultMasks(uint16_t bits, uint32_t masks[3]) {

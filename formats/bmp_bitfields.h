@@ -5,9 +5,9 @@
 
 namespace tessary {
 
-// One colour channel of a bit-field pixel: the bits of its mask, scaled to 8
-// bits with rounding (5 bits: v x 255 / 31; 10 bits: v x 255 / 1023). A mask
-// of no bits gives 0.
+// One colour channel of a bit-field pixel: the bits of its mask widened to 8
+// bits by repeating them (5 bits: 16 -> 132), wider channels scaled with
+// rounding (10 bits: v x 255 / 1023). A mask of no bits gives 0.
 class ChannelScale {
   public:
     explicit ChannelScale(uint32_t mask = 0);

@@ -342,11 +342,11 @@ Status ParseBmpLayout(ByteView bytes, BmpLayout* layout) {
     }
     layout->colors = colors;
     layout->tableStart = start.infoStart + layout->storedHeaderSize;
+    layout->header = header;
     if (layout->converted) {
         PlaceConvertedParts(bytes, start.infoStart, layout);
-        header.biSize = kInfoHeaderSize;
+        layout->header.biSize = kInfoHeaderSize;
     }
-    layout->header = header;
     // Without an offset in the file header the pixels follow the colour table.
     const uint64_t entryBytes = core ? 3 : 4;
     layout->pixelStart =
