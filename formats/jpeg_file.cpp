@@ -34,7 +34,11 @@ void KeepJpegWarning(j_common_ptr object, int level) {
         manager->warningCode = manager->library.msg_code;
         (*manager->library.format_message)(object, manager->warningText);
         if (object->is_decompressor) {
-            manager->warningRow = reinterpret_cast<j_decompress_ptr>(object)->output_scanline;
+            // The first row of the row of blocks being decoded: in a single
+            // scan, the data ran out there.
+            const auto* library = reinterpret_cast<j_decompress_ptr>(object);
+            manager->warningRow = uint32_t(library->input_iMCU_row) *
+                                  uint32_t(library->max_v_samp_factor) * DCTSIZE;
         }
     }
 }

@@ -26,7 +26,7 @@ struct JpegErrorManager {
     char errorText[JMSG_LENGTH_MAX] = {};
     int warningCode = 0;  // of the first warning; 0 when there was none
     char warningText[JMSG_LENGTH_MAX] = {};
-    uint32_t warningRow = 0;  // the output row in hand when it came
+    uint32_t warningRow = 0;  // the first row of the blocks being decoded when it came
 };
 
 // Fills `manager` with the library's routines, fatal errors jumping to its
