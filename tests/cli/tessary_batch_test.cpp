@@ -238,7 +238,7 @@ TEST(TessaryBatchRun, EachFailingFileGetsOneLineAndTheRunGoesOn) {
     std::vector<std::string> lines = o.errLines();
     std::vector<std::string> expected = {
         Line(dir.File("missing.gif"), "No such file or directory"),
-        Line(dir.File("notes.jpg"), "not a JPEG, GIF or BMP image"),
+        Line(dir.File("notes.jpg"), "not a JPEG, GIF, BMP or PNG image"),
         Line(dir.File("huge.bmp"), "the image exceeds the size limit of 1 GiB of pixel data"),
         Line(dir.File("blocked.bmp"), "cannot write " + out + "/blocked.bmp: Is a directory"),
     };
