@@ -78,6 +78,9 @@ bool ReportFile(const FileReport& report, bool repairsAsked, StderrReporter& rep
         reporter.Line(report.input, reason);
         return false;
     }
+    if (!report.load.warning.empty()) {
+        reporter.Line(report.input, "warning: " + report.load.warning);
+    }
     if (!report.repairable && repairsAsked) {
         reporter.Line(report.input,
                       "warning: not 24 bits per pixel, so the repairs cannot touch it; written "
