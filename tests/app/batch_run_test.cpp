@@ -283,7 +283,7 @@ TEST(RunBatch, MissingAndUnreadableInputsWriteNothingAndAreSummedUp) {
     EXPECT_EQ(FailureSummary(outcome),
               "1 of 3 files were written.\n"
               "gone.bmp: No such file or directory\n"
-              "notes.bmp: not a JPEG, GIF or BMP image");
+              "notes.bmp: not a JPEG, GIF, BMP or PNG image");
 }
 
 TEST(FailureSummary, ListsTenFailuresThenHowManyMore) {
