@@ -116,6 +116,14 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
                 "touch it; written unchanged";
         }
         surface.Unlock();
+        if (!report.load.warning.empty()) {
+            // What the reader worked around comes first; a repair's warning follows it.
+            const std::string repairs = report.warning;
+            report.warning = "warning: " + report.load.warning;
+            if (!repairs.empty()) {
+                report.warning += "; " + repairs.substr(std::string("warning: ").size());
+            }
+        }
         Write(image, job, report);
     } else {
         report.reason = LoadFailureReason(report.load);

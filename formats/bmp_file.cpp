@@ -243,8 +243,7 @@ Status DecodeConverted(ByteView bytes, const BmpLayout& layout, MemoryBlock& spa
     const uint64_t rows = RowCount(header);
     MemoryBlock dib = CreateDib(width, static_cast<uint32_t>(rows), 24, std::move(spare));
     const uint64_t sourceStride = DibStride(width, header.biBitCount);
-    ByteBuffer scratch = AllocateBytes(sourceStride);
-    if (!dib || !scratch) {
+    if (!dib) {
         return Status::OutOfMemory(kFormat);
     }
     uint8_t palette[256 * 4] = {};
@@ -263,15 +262,15 @@ Status DecodeConverted(ByteView bytes, const BmpLayout& layout, MemoryBlock& spa
     const bool topDown = header.biHeight < 0;
     for (uint64_t stored = 0; stored < rows; ++stored) {
         const uint64_t from = layout.pixelStart + stored * sourceStride;
-        const uint8_t* row = bytes.data() + from;
-        if (from > bytes.size() || sourceStride > bytes.size() - from) {
-            // The end of the file cuts this row: what is missing is 0.
-            std::memset(scratch.get(), 0, sourceStride);
-            CopyAvailable(bytes, from, sourceStride, scratch.get());
-            row = scratch.get();
+        if (from >= bytes.size()) {
+            break;  // the file ends above this row: the rest stays black
         }
+        // Only whole pixels the file holds; a row the end cuts is black from there on.
+        const uint64_t present = std::min<uint64_t>(sourceStride, bytes.size() - from);
+        const uint64_t pixelsPresent = std::min<uint64_t>(width, present * 8 / header.biBitCount);
         const uint64_t bottomUp = topDown ? rows - 1 - stored : stored;
-        ConvertBmpRow(row, width, format, pixels + bottomUp * stride);
+        ConvertBmpRow(bytes.data() + from, uint32_t(pixelsPresent), format,
+                      pixels + bottomUp * stride);
     }
     BitmapInfoHeader made = ParseInfoHeader(dib.Data());
     made.biXPelsPerMeter = header.biXPelsPerMeter;

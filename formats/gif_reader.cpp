@@ -83,8 +83,8 @@ class DibSink final : public GifPictureSink {
     MemoryBlock& m_spare;
 };
 
-// After the first image: is there a second one? Walks the rest of the file the
-// way the block walker does, without decoding anything.
+// After the first image: is there a second one? Walks the blocks that follow
+// without decoding anything; bytes that are no block end the search.
 bool AnotherImageFollows(GifStream& stream) {
     uint8_t scratch[256];
     if (!stream.LastBlockEmpty()) {

@@ -37,8 +37,8 @@ void KeepJpegWarning(j_common_ptr object, int level) {
             // The first row of the row of blocks being decoded: in a single
             // scan, the data ran out there.
             const auto* library = reinterpret_cast<j_decompress_ptr>(object);
-            manager->warningRow = uint32_t(library->input_iMCU_row) *
-                                  uint32_t(library->max_v_samp_factor) * DCTSIZE;
+            manager->warningRow =
+                uint32_t(library->input_iMCU_row) * uint32_t(library->max_v_samp_factor) * DCTSIZE;
         }
     }
 }
@@ -162,8 +162,9 @@ bool RunDecode(DecodeContext* context) {
                                        std::to_string(library->image_width) + " x " +
                                        std::to_string(library->image_height) + " image"));
     }
-    Status colours = CheckColourSpace(*library);
-    if (!colours.IsOk()) {
+    // Scoped, so that no object with a destructor is alive when the library
+    // may jump back to the recovery point.
+    if (Status colours = CheckColourSpace(*library); !colours.IsOk()) {
         return Refuse(context, std::move(colours));
     }
     if (context->extras != nullptr) {

@@ -202,9 +202,10 @@ class CDibImage {
     [[gnu::noinline, gnu::cold, gnu::pure]] PackedColor GetPixelSlow(int32_t x, int32_t y);
     [[gnu::noinline, gnu::cold]] void SetPixelSlow(int32_t x, int32_t y, PackedColor color);
     void DeletePaletteAndBitmap();
-    // Load steps: the previous image goes, and the bytes of the file at `path`.
+    // The start of every load step: the previous image goes.
     void BeginLoadStep();
-    bool TakeDecoded(ImageFormat format, Status status, DecodedImage& image);
+    void TakeImage(ImageFormat format, DecodedImage& image);
+    void LeaveNoImage(Status reason);
     void MakeMissingFilePlaceholder();
     void LoadWithPlaceholder(ImageFormat format, const char* path);
     PixelLayout CurrentLayout();

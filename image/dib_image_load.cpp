@@ -39,6 +39,14 @@ LoadSource SourceOf(ImageFormat format) {
     return LoadSource::None;
 }
 
+// One reader over the whole file at `path`.
+Status DecodeFile(const char* path, const ImageReader& reader, MemoryBlock& spare,
+                  DecodedImage& image) {
+    FileBytes file;
+    Status status = ReadFileBytes(path, &file);
+    return status.IsOk() ? reader.decode(file.View(), spare, image) : status;
+}
+
 // Where the picture of a DIB lies, for JPEG output: only bottom-up DIBs of
 // 1, 4, 8, 24 or 32 bits whose rows all lie inside the block qualify.
 struct DibPicture {
@@ -179,19 +187,16 @@ void CDibImage::BeginLoadStep() {
     m_metadata = ImageMetadata();
 }
 
-// Installs a reader's result; false (with the store left without an image)
-// when the reader refused the file.
-bool CDibImage::TakeDecoded(ImageFormat format, Status status, DecodedImage& image) {
-    m_hDib.Free();
-    if (!status.IsOk()) {
-        m_loadReport = LoadReport{LoadSource::None, std::move(status), {}};
-        return false;
-    }
+void CDibImage::TakeImage(ImageFormat format, DecodedImage& image) {
     m_hDib = std::move(image.dib);
     m_metadata = std::move(image.metadata);
     m_loadReport = LoadReport{SourceOf(format), Status::Ok(), std::move(image.warning)};
     CreatePaletteAndBitmap();
-    return true;
+}
+
+void CDibImage::LeaveNoImage(Status reason) {
+    m_hDib.Free();
+    m_loadReport = LoadReport{LoadSource::None, std::move(reason), {}};
 }
 
 void CDibImage::MakeMissingFilePlaceholder() {
@@ -216,11 +221,10 @@ void CDibImage::Load(const char* path) {
     Status read = ReadFileBytes(path, &file);
     if (!read.IsOk()) {
         spare.Free();
-        DecodedImage none;
         if (NoFileAt(path)) {
             MakeMissingFilePlaceholder();
         } else {
-            TakeDecoded(ImageFormat::Bmp, std::move(read), none);
+            LeaveNoImage(std::move(read));
         }
         return;
     }
@@ -234,7 +238,7 @@ void CDibImage::Load(const char* path) {
         DecodedImage image;
         Status status = reader.decode(file.View(), spare, image);
         if (status.IsOk()) {
-            TakeDecoded(reader.format, std::move(status), image);
+            TakeImage(reader.format, image);
             return;
         }
         if (reason.code == StatusCode::NotThisFormat) {
@@ -242,8 +246,7 @@ void CDibImage::Load(const char* path) {
         }
     }
     // An existing file no reader takes: no image, and not marked as failed.
-    DecodedImage none;
-    TakeDecoded(ImageFormat::Bmp, std::move(reason), none);
+    LeaveNoImage(std::move(reason));
 }
 
 // One reader over the file at `path`, as a step of its own: a refusal leaves
@@ -259,17 +262,16 @@ void CDibImage::LoadGif(const char* path) {
 void CDibImage::LoadWithPlaceholder(ImageFormat format, const char* path) {
     BeginLoadStep();
     MemoryBlock spare = std::move(m_hDib);
-    FileBytes file;
-    Status status = ReadFileBytes(path, &file);
     DecodedImage image;
+    Status status = DecodeFile(path, ReaderFor(format), spare, image);
     if (status.IsOk()) {
-        status = ReaderFor(format).decode(file.View(), spare, image);
+        TakeImage(format, image);
+        return;
     }
-    if (!TakeDecoded(format, std::move(status), image)) {
-        m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
-        CreatePaletteAndBitmap();
-        m_bLoadFailed = 1;
-    }
+    LeaveNoImage(std::move(status));
+    m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
+    CreatePaletteAndBitmap();
+    m_bLoadFailed = 1;
 }
 
 void CDibImage::LoadBmp(const char* path) {
@@ -280,14 +282,14 @@ void CDibImage::LoadBmp(const char* path) {
         MakeMissingFilePlaceholder();
         return;
     }
-    FileBytes file;
-    Status status = ReadFileBytes(path, &file);
-    DecodedImage image;
     MemoryBlock spare;
+    DecodedImage image;
+    Status status = DecodeFile(path, ReaderFor(ImageFormat::Bmp), spare, image);
     if (status.IsOk()) {
-        status = ReaderFor(ImageFormat::Bmp).decode(file.View(), spare, image);
+        TakeImage(ImageFormat::Bmp, image);
+    } else {
+        LeaveNoImage(std::move(status));
     }
-    TakeDecoded(ImageFormat::Bmp, std::move(status), image);
 }
 
 void CDibImage::SaveJpeg(const char* path, int quality) {
