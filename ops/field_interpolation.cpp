@@ -1,0 +1,154 @@
+#include "ops/field_interpolation.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace tessary {
+
+namespace {
+
+// Pixels on each side of a pixel whose differences count into a direction's cost.
+constexpr int32_t kWindow = 2;
+// Room on both sides of a padded row for the farthest sample: three steps of
+// kMaxStep for the outer cubic taps, and the cost window.
+constexpr int32_t kPad = 3 * FieldInterpolator::kMaxStep + kWindow + 1;
+// Cost added per pixel of step, so that texture without a clear direction is
+// filled straight up and down and only a real edge turns the search aside.
+constexpr int32_t kStepPenalty = 48;
+
+// The four-tap cubic (-1, 9, 9, -1) / 16 through near samples a and b and far
+// samples a3 and b3, held to the range of a and b.
+inline uint8_t Cubic(int32_t a, int32_t b, int32_t a3, int32_t b3) {
+    const int32_t value = (9 * (a + b) - a3 - b3 + 8) >> 4;
+    return static_cast<uint8_t>(std::clamp(value, std::min(a, b), std::max(a, b)));
+}
+
+}  // namespace
+
+FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows(rows) {
+    if (rows.IsEmpty()) {
+        return;
+    }
+    m_firstKept = FirstRowOf(keep);
+    m_lastKept = rows.height - 1 - ((rows.height - 1 - m_firstKept) & 1);
+    const size_t padded = size_t(rows.width) + 2 * kPad;
+    for (PaddedRow& slot : m_slots) {
+        slot.bgr.resize(padded * 3);
+        slot.luma.resize(padded);
+    }
+    const size_t width = size_t(rows.width);
+    m_diff.resize(width + 2 * kWindow);
+    for (std::vector<int32_t>& cost : m_cost) {
+        cost.resize(width);
+    }
+    m_bestCost.resize(width);
+    m_best.resize(width);
+    m_open.resize(width);
+}
+
+const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
+    row = std::clamp(row, m_firstKept, m_lastKept);
+    // Up to four neighbouring kept rows are in use at once; consecutive kept
+    // rows differ by 2, so row / 2 gives them four different slots.
+    PaddedRow& slot = m_slots[(row / 2) & 3];
+    if (slot.row == row) {
+        return slot;
+    }
+    slot.row = row;
+    const int32_t width = m_rows.width;
+    uint8_t* bgr = slot.bgr.data();
+    std::memcpy(bgr + 3 * kPad, m_rows.Row(row), size_t(width) * 3);
+    const uint8_t* first = bgr + 3 * kPad;
+    const uint8_t* last = bgr + 3 * (kPad + width - 1);
+    for (int32_t i = 0; i < kPad; ++i) {
+        std::memcpy(bgr + 3 * i, first, 3);
+        std::memcpy(bgr + 3 * (kPad + width + i), last, 3);
+    }
+    int16_t* luma = slot.luma.data();
+    const int32_t padded = width + 2 * kPad;
+    for (int32_t i = 0; i < padded; ++i) {
+        luma[i] = static_cast<int16_t>(bgr[3 * i] + 2 * bgr[3 * i + 1] + bgr[3 * i + 2]);
+    }
+    return slot;
+}
+
+// For each pixel, the step (-kMaxStep .. kMaxStep) along which the rows above
+// and below agree best. A wider step is tried only while each narrower one on
+// that side was better still than the last, so that a lone match far to the
+// side in busy texture can't win.
+void FieldInterpolator::ChooseDirections(const PaddedRow& above, const PaddedRow& below) {
+    const int32_t width = m_rows.width;
+    for (int32_t step = -kMaxStep; step <= kMaxStep; ++step) {
+        const int16_t* la = above.luma.data() + kPad - kWindow + step;
+        const int16_t* lb = below.luma.data() + kPad - kWindow - step;
+        int32_t* diff = m_diff.data();
+        for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
+            diff[i] = std::abs(la[i] - lb[i]);
+        }
+        int32_t* cost = m_cost[step + kMaxStep].data();
+        for (int32_t x = 0; x < width; ++x) {
+            cost[x] = diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4];
+        }
+    }
+    int32_t* bestCost = m_bestCost.data();
+    int8_t* best = m_best.data();
+    int8_t* open = m_open.data();
+    std::memcpy(bestCost, m_cost[kMaxStep].data(), size_t(width) * sizeof(int32_t));
+    std::fill(best, best + width, int8_t{0});
+    for (int32_t side = -1; side <= 1; side += 2) {
+        std::fill(open, open + width, int8_t{1});
+        for (int32_t size = 1; size <= kMaxStep; ++size) {
+            const int32_t step = side * size;
+            const int32_t* cost = m_cost[step + kMaxStep].data();
+            for (int32_t x = 0; x < width; ++x) {
+                const int32_t candidate = cost[x] + kStepPenalty * size;
+                const bool take = open[x] && candidate < bestCost[x];
+                bestCost[x] = take ? candidate : bestCost[x];
+                best[x] = take ? static_cast<int8_t>(step) : best[x];
+                open[x] = take;
+            }
+        }
+    }
+}
+
+void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
+    if (m_lastKept < m_firstKept) {
+        return;
+    }
+    const PaddedRow& above = Kept(y - 1);
+    const PaddedRow& below = Kept(y + 1);
+    const PaddedRow& above3 = Kept(y - 3);
+    const PaddedRow& below3 = Kept(y + 3);
+    const uint8_t* a = above.bgr.data() + 3 * kPad;
+    const uint8_t* b = below.bgr.data() + 3 * kPad;
+    const uint8_t* a3 = above3.bgr.data() + 3 * kPad;
+    const uint8_t* b3 = below3.bgr.data() + 3 * kPad;
+    const int32_t bytes = 3 * m_rows.width;
+    for (int32_t i = 0; i < bytes; ++i) {
+        out[i] = Cubic(a[i], b[i], a3[i], b3[i]);
+    }
+    ChooseDirections(above, below);
+    const int8_t* best = m_best.data();
+    for (int32_t x = 0; x < m_rows.width; ++x) {
+        if (best[x] == 0) {
+            continue;
+        }
+        const int32_t near = 3 * best[x];
+        for (int32_t c = 3 * x; c < 3 * x + 3; ++c) {
+            out[c] = Cubic(a[c + near], b[c - near], a3[c + 3 * near], b3[c - 3 * near]);
+        }
+    }
+}
+
+void KeepField(const PixelRows& rows, Field keep) {
+    if (rows.IsEmpty()) {
+        return;
+    }
+    FieldInterpolator interpolator(rows, keep);
+    for (int32_t y = FirstRowOf(OtherField(keep)); y < rows.height; y += 2) {
+        interpolator.Interpolate(y, rows.Row(y));
+    }
+}
+
+}  // namespace tessary
