@@ -9,7 +9,9 @@ namespace tessary {
 namespace {
 
 // Bottom field only when its rows are clearly the more consistent.
-constexpr double kBottomMargin = 0.9;
+constexpr double kBottomMargin = 0.75;
+// Keeps a picture with a few teeth and no detail at all from scoring 100.
+constexpr double kScoreFloor = 0.05e-3;
 
 void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
     for (int32_t x = 0; x < width; ++x) {
@@ -17,68 +19,67 @@ void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
     }
 }
 
-// +1 where row p sticks out above both neighbours a and b, -1 where it sticks
-// out below both, 0 elsewhere.
-void StickOut(const int16_t* a, const int16_t* p, const int16_t* b, int32_t width, int8_t* sign) {
-    for (int32_t x = 0; x < width; ++x) {
-        const int32_t up = p[x] - a[x];
-        const int32_t down = p[x] - b[x];
-        const bool above = up > kToothContrast && down > kToothContrast;
-        const bool below = up < -kToothContrast && down < -kToothContrast;
-        sign[x] = static_cast<int8_t>(int32_t{above} - int32_t{below});
+// Keeps only runs of kToothRun or more ones along the row; returns how many are left.
+uint32_t KeepRuns(const uint8_t* raw, int32_t width, uint8_t* kept) {
+    std::memset(kept, 0, size_t(width));
+    for (int32_t x = 0; x + kToothRun <= width; ++x) {
+        uint8_t core = 1;
+        for (int32_t k = 0; k < kToothRun; ++k) {
+            core &= raw[x + k];
+        }
+        for (int32_t k = 0; k < kToothRun; ++k) {
+            kept[x + k] |= core;
+        }
     }
+    uint32_t count = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        count += kept[x];
+    }
+    return count;
 }
 
-// Teeth of one row from the signs of the row and its neighbours, opened along
-// the row so that only runs of three pixels or more remain.
-void MarkTeeth(const int8_t* above, const int8_t* row, const int8_t* below, int32_t width,
-               uint8_t* raw, uint8_t* marks) {
-    for (int32_t x = 0; x < width; ++x) {
-        const int32_t s = row[x];
-        raw[x] = s != 0 && (above[x] == -s || below[x] == -s);
-    }
-    std::memset(marks, 0, size_t(width));
-    for (int32_t x = 1; x + 1 < width; ++x) {
-        const uint8_t core = raw[x - 1] & raw[x] & raw[x + 1];
-        marks[x - 1] |= core;
-        marks[x] |= core;
-        marks[x + 1] |= core;
+// Row y against the other field (the rows next to it) and its own (two away):
+// `teeth` where the other field predicts it much worse, `detail` where its own does.
+void CompareFields(const CombTeeth& frame, int32_t y, uint8_t* teeth, uint8_t* detail) {
+    const int16_t* up2 = frame.LumaOf(y - 2);
+    const int16_t* up = frame.LumaOf(y - 1);
+    const int16_t* row = frame.LumaOf(y);
+    const int16_t* down = frame.LumaOf(y + 1);
+    const int16_t* down2 = frame.LumaOf(y + 2);
+    for (int32_t x = 0; x < frame.width; ++x) {
+        const int32_t other = std::abs(2 * row[x] - up[x] - down[x]);
+        const int32_t own = std::abs(2 * row[x] - up2[x] - down2[x]);
+        teeth[x] = other > kToothFactor * own + kToothContrast;
+        detail[x] = own > kToothFactor * other + kToothContrast;
     }
 }
 
 }  // namespace
 
-void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth) {
-    teeth.width = rows.IsEmpty() ? 0 : rows.width;
-    teeth.height = rows.IsEmpty() ? 0 : rows.height;
-    const size_t width = size_t(teeth.width);
-    const size_t pixels = width * size_t(teeth.height);
-    teeth.luma.resize(pixels);
-    teeth.marks.assign(pixels, 0);
+void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
+    frame.width = rows.IsEmpty() ? 0 : rows.width;
+    frame.height = rows.IsEmpty() ? 0 : rows.height;
+    frame.teeth = 0;
+    frame.detail = 0;
+    const size_t width = size_t(frame.width);
+    const size_t pixels = width * size_t(frame.height);
+    frame.luma.resize(pixels);
+    frame.marks.assign(pixels, 0);
     if (pixels == 0) {
         return;
     }
-    for (int32_t y = 0; y < teeth.height; ++y) {
-        LumaOfRow(rows.Row(y), teeth.width, teeth.luma.data() + size_t(y) * width);
+    for (int32_t y = 0; y < frame.height; ++y) {
+        LumaOfRow(rows.Row(y), frame.width, frame.luma.data() + size_t(y) * width);
     }
-    // Signs of three rows in turn; the picture's first and last rows have no
-    // neighbour on one side and never stick out.
-    std::vector<int8_t> signs(3 * width, 0);
-    std::vector<uint8_t> raw(width);
-    auto signOf = [&](int32_t y) { return signs.data() + size_t((y + 3) % 3) * width; };
-    auto fillSign = [&](int32_t y) {
-        if (y <= 0 || y >= teeth.height - 1) {
-            std::memset(signOf(y), 0, width);
-            return;
-        }
-        StickOut(teeth.LumaOf(y - 1), teeth.LumaOf(y), teeth.LumaOf(y + 1), teeth.width, signOf(y));
-    };
-    fillSign(0);
-    fillSign(1);
-    for (int32_t y = 1; y + 1 < teeth.height; ++y) {
-        fillSign(y + 1);
-        MarkTeeth(signOf(y - 1), signOf(y), signOf(y + 1), teeth.width, raw.data(),
-                  teeth.marks.data() + size_t(y) * width);
+    // Two rows at the top and the bottom lack a neighbour in their own field
+    // and are never marked.
+    std::vector<uint8_t> teeth(width);
+    std::vector<uint8_t> detail(width);
+    std::vector<uint8_t> kept(width);
+    for (int32_t y = 2; y + 2 < frame.height; ++y) {
+        CompareFields(frame, y, teeth.data(), detail.data());
+        frame.teeth += KeepRuns(teeth.data(), frame.width, frame.marks.data() + size_t(y) * width);
+        frame.detail += KeepRuns(detail.data(), frame.width, kept.data());
     }
 }
 
@@ -104,11 +105,9 @@ CombingReport ReportCombing(const CombTeeth& teeth) {
     if (pixels == 0) {
         return report;
     }
-    uint64_t count = 0;
-    for (const uint8_t mark : teeth.marks) {
-        count += mark;
-    }
-    report.score = 1000.0 * double(count) / double(pixels);
+    const double teethShare = double(teeth.teeth) / double(pixels);
+    const double detailShare = double(teeth.detail) / double(pixels);
+    report.score = 100.0 * teethShare / (teethShare + detailShare + kScoreFloor);
     report.combed = report.score > kCombedScore;
     report.keep = MoreConsistentField(teeth);
     return report;

@@ -15,6 +15,8 @@ constexpr int32_t kWindow = 2;
 constexpr int32_t kPad = 3 * FieldInterpolator::kMaxStep + kWindow + 1;
 // Cost added per pixel of step, so that texture without a clear direction is
 // filled straight up and down and only a real edge turns the search aside.
+// A turn must cost less than a third of the alternatives.
+constexpr int32_t kClearDivisor = 3;
 constexpr int32_t kStepPenalty = 48;
 
 // The four-tap cubic (-1, 9, 9, -1) / 16 through near samples a and b and far
@@ -42,7 +44,10 @@ FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows
     for (std::vector<int32_t>& cost : m_cost) {
         cost.resize(width);
     }
-    m_bestCost.resize(width);
+    for (int32_t side = 0; side < 2; ++side) {
+        m_sideCost[side].resize(width);
+        m_sideStep[side].resize(width);
+    }
     m_best.resize(width);
     m_open.resize(width);
 }
@@ -77,29 +82,35 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
 // and below agree best. A wider step is tried only while each narrower one on
 // that side was better still than the last, so that a lone match far to the
 // side in busy texture can't win.
-void FieldInterpolator::ChooseDirections(const PaddedRow& above, const PaddedRow& below) {
+void FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
+                                         const PaddedRow& below, const PaddedRow& below3) {
     const int32_t width = m_rows.width;
     for (int32_t step = -kMaxStep; step <= kMaxStep; ++step) {
         const int16_t* la = above.luma.data() + kPad - kWindow + step;
         const int16_t* lb = below.luma.data() + kPad - kWindow - step;
+        const int16_t* la3 = above3.luma.data() + kPad - kWindow + 3 * step;
+        const int16_t* lb3 = below3.luma.data() + kPad - kWindow - 3 * step;
         int32_t* diff = m_diff.data();
         for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
-            diff[i] = std::abs(la[i] - lb[i]);
+            diff[i] =
+                2 * std::abs(la[i] - lb[i]) + std::abs(la3[i] - la[i]) + std::abs(lb[i] - lb3[i]);
         }
         int32_t* cost = m_cost[step + kMaxStep].data();
         for (int32_t x = 0; x < width; ++x) {
             cost[x] = diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4];
         }
     }
-    int32_t* bestCost = m_bestCost.data();
-    int8_t* best = m_best.data();
-    int8_t* open = m_open.data();
-    std::memcpy(bestCost, m_cost[kMaxStep].data(), size_t(width) * sizeof(int32_t));
-    std::fill(best, best + width, int8_t{0});
-    for (int32_t side = -1; side <= 1; side += 2) {
+    // The best step on each side, found by widening while each wider step is better.
+    const int32_t* straight = m_cost[kMaxStep].data();
+    for (int32_t side = 0; side < 2; ++side) {
+        int32_t* bestCost = m_sideCost[side].data();
+        int8_t* best = m_sideStep[side].data();
+        int8_t* open = m_open.data();
+        std::memcpy(bestCost, straight, size_t(width) * sizeof(int32_t));
+        std::fill(best, best + width, int8_t{0});
         std::fill(open, open + width, int8_t{1});
         for (int32_t size = 1; size <= kMaxStep; ++size) {
-            const int32_t step = side * size;
+            const int32_t step = side == 0 ? -size : size;
             const int32_t* cost = m_cost[step + kMaxStep].data();
             for (int32_t x = 0; x < width; ++x) {
                 const int32_t candidate = cost[x] + kStepPenalty * size;
@@ -109,6 +120,20 @@ void FieldInterpolator::ChooseDirections(const PaddedRow& above, const PaddedRow
                 open[x] = take;
             }
         }
+    }
+    // A side wins only when it is clearly better than straight down and than
+    // the other side: in a stripy texture both sides match, and any turn would
+    // draw stripes of the wrong slant.
+    const int32_t* left = m_sideCost[0].data();
+    const int32_t* right = m_sideCost[1].data();
+    const int8_t* leftStep = m_sideStep[0].data();
+    const int8_t* rightStep = m_sideStep[1].data();
+    int8_t* best = m_best.data();
+    for (int32_t x = 0; x < width; ++x) {
+        const int32_t bar = std::min(straight[x], std::max(left[x], right[x]));
+        const bool toLeft = left[x] * kClearDivisor < bar && left[x] <= right[x];
+        const bool toRight = right[x] * kClearDivisor < bar && right[x] < left[x];
+        best[x] = toLeft ? leftStep[x] : toRight ? rightStep[x] : int8_t{0};
     }
 }
 
@@ -128,7 +153,7 @@ void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
     for (int32_t i = 0; i < bytes; ++i) {
         out[i] = Cubic(a[i], b[i], a3[i], b3[i]);
     }
-    ChooseDirections(above, below);
+    ChooseDirections(above3, above, below, below3);
     const int8_t* best = m_best.data();
     for (int32_t x = 0; x < m_rows.width; ++x) {
         if (best[x] == 0) {

@@ -39,7 +39,8 @@ class FieldInterpolator {
         std::vector<int16_t> luma;  // blue + 2 green + red, padded the same way
     };
     const PaddedRow& Kept(int32_t row);
-    void ChooseDirections(const PaddedRow& above, const PaddedRow& below);
+    void ChooseDirections(const PaddedRow& above3, const PaddedRow& above, const PaddedRow& below,
+                          const PaddedRow& below3);
 
     PixelRows m_rows;
     int32_t m_firstKept = 0;
@@ -47,7 +48,8 @@ class FieldInterpolator {
     PaddedRow m_slots[4];
     std::vector<int32_t> m_diff;
     std::vector<int32_t> m_cost[2 * kMaxStep + 1];
-    std::vector<int32_t> m_bestCost;
+    std::vector<int32_t> m_sideCost[2];
+    std::vector<int8_t> m_sideStep[2];
     std::vector<int8_t> m_best;
     std::vector<int8_t> m_open;
 };
