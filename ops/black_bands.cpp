@@ -17,6 +17,9 @@ constexpr int32_t kBrightPerMille = 10;
 constexpr double kNoiseFactor = 2.5;
 // The smallest change, in levels per pixel, that counts as noise whatever the picture.
 constexpr double kNoiseFloor = 4.0;
+// The first noise row changes this many times more than the row above it.
+constexpr double kBreakJump = 2.0;
+constexpr int32_t kFieldStep = 2;
 // Rows above the noise zone that tell how much the picture itself changes.
 constexpr int32_t kBaselineRows = 32;
 
@@ -95,32 +98,37 @@ double Median(std::vector<double> values) {
 // The first row of the head-switching noise that ends at row `last` (inclusive),
 // or last + 1 when there is none.
 int32_t NoiseStart(RowMeasures& rows, int32_t height, int32_t last) {
+    // Rows are compared with the row two above, of the same field, so that
+    // the combing of a moving picture does not look like a tear.
+    auto torn = [&rows](int32_t y) {
+        return VerticalChange(rows.Of(y - kFieldStep), rows.Of(y), rows.width);
+    };
     const int32_t zone = std::max(height / kMaxNoiseShare, 1);
-    const int32_t zoneTop = std::max(last - zone + 1, 1);
-    const int32_t baselineTop = std::max(zoneTop - kBaselineRows, 1);
+    const int32_t zoneTop = std::max(last - zone + 1, kFieldStep + 1);
+    const int32_t baselineTop = std::max(zoneTop - kBaselineRows, kFieldStep + 1);
     if (zoneTop - baselineTop < 4) {
         return last + 1;
     }
     std::vector<double> vertical;
     std::vector<double> horizontal;
     for (int32_t y = baselineTop; y < zoneTop; ++y) {
-        vertical.push_back(VerticalChange(rows.Of(y - 1), rows.Of(y), rows.width));
+        vertical.push_back(torn(y));
         horizontal.push_back(HorizontalChange(rows.Of(y), rows.width));
     }
     const double verticalLimit = std::max(kNoiseFactor * Median(vertical), kNoiseFloor);
     const double horizontalLimit = std::max(kNoiseFactor * Median(horizontal), kNoiseFloor);
     int32_t start = last + 1;
     for (int32_t y = last; y >= zoneTop; --y) {
-        const bool torn = VerticalChange(rows.Of(y - 1), rows.Of(y), rows.width) > verticalLimit;
-        const bool noisy = HorizontalChange(rows.Of(y), rows.width) > horizontalLimit;
-        if (!torn && !noisy) {
+        if (torn(y) <= verticalLimit &&
+            HorizontalChange(rows.Of(y), rows.width) <= horizontalLimit) {
             break;
         }
         start = y;
     }
-    // The noise ends in a break from the picture above it.
+    // The noise begins with a jump from the picture above it, not with a
+    // picture that grows busier towards the bottom.
     if (start <= last &&
-        VerticalChange(rows.Of(start - 1), rows.Of(start), rows.width) <= verticalLimit) {
+        (torn(start) <= verticalLimit || torn(start) <= kBreakJump * torn(start - 1))) {
         return last + 1;
     }
     return start;
