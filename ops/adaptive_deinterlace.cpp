@@ -21,80 +21,107 @@ static_assert(kFade <= kGrow);
 // The fade sums (2 kFade + 1) pixels of three rebuilt rows.
 constexpr int32_t kFadeCells = 3 * (2 * kFade + 1);
 
-// How far from a tooth weaker signs of combing still count: teeth mark the
-// sharp edges of what moved, and the areas between them moved too.
-constexpr int32_t kReachX = 128;
-constexpr int32_t kReachY = 64;
+// How far from a tooth weaker signs of combing still count, in blocks of
+// kBlock x kBlock pixels: teeth mark the sharp edges of what moved, and the
+// areas between them moved too. About 128 pixels along the row and 64 rows.
+constexpr int32_t kBlock = 16;
+constexpr int32_t kReachBlocksX = 8;
+constexpr int32_t kReachBlocksY = 4;
 // A weaker sign: the other field predicts a row worse than its own by this much.
 constexpr int32_t kWeakContrast = 16;
 
-// 1 where any mark of `marks` lies within `reach` pixels of x along the row.
-void SpreadAlongRow(const uint8_t* marks, int32_t width, int32_t reach, std::vector<int32_t>& sums,
-                    uint8_t* near) {
-    int32_t* prefix = sums.data();
-    prefix[0] = 0;
-    for (int32_t x = 0; x < width; ++x) {
-        prefix[x + 1] = prefix[x] + marks[x];
+// Whether any of `count` (at most kBlock) marks is set, eight at a time.
+uint8_t AnyMark(const uint8_t* marks, int32_t count) {
+    uint64_t any = 0;
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, marks + i, 8);
+        any |= eight;
     }
-    for (int32_t x = 0; x < width; ++x) {
-        const int32_t from = std::max(x - reach, 0);
-        const int32_t to = std::min(x + reach + 1, width);
-        near[x] = prefix[to] > prefix[from];
+    for (; i < count; ++i) {
+        any |= marks[i];
     }
+    return any != 0;
 }
 
-// Pixels within kReachX along the row and kReachY rows of a tooth, whole picture.
-std::vector<uint8_t> NearTeeth(const CombTeeth& teeth) {
-    const size_t width = size_t(teeth.width);
-    std::vector<uint8_t> along(width * size_t(teeth.height));
-    std::vector<int32_t> sums(width + 1);
-    for (int32_t y = 0; y < teeth.height; ++y) {
-        SpreadAlongRow(teeth.MarksOf(y), teeth.width, kReachX, sums, along.data() + y * width);
-    }
-    std::vector<uint8_t> near(along.size());
-    std::vector<int32_t> column(width, 0);  // marks in the rows within reach
-    for (int32_t y = 0; y < std::min(kReachY, teeth.height); ++y) {
-        for (size_t x = 0; x < width; ++x) {
-            column[x] += along[y * width + x];
-        }
-    }
-    for (int32_t y = 0; y < teeth.height; ++y) {
-        const int32_t enter = y + kReachY;
-        const int32_t leave = y - kReachY - 1;
-        if (enter < teeth.height) {
-            for (size_t x = 0; x < width; ++x) {
-                column[x] += along[enter * width + x];
+// Which blocks lie within reach of a block with a tooth.
+class NearTeeth {
+  public:
+    explicit NearTeeth(const CombTeeth& teeth)
+        : m_columns((teeth.width + kBlock - 1) / kBlock),
+          m_rows((teeth.height + kBlock - 1) / kBlock),
+          m_near(size_t(m_columns) * size_t(m_rows), 0) {
+        std::vector<uint8_t> has(m_near.size(), 0);
+        for (int32_t y = 0; y < teeth.height; ++y) {
+            const uint8_t* marks = teeth.MarksOf(y);
+            uint8_t* blocks = has.data() + size_t(y / kBlock) * size_t(m_columns);
+            for (int32_t x = 0; x < teeth.width; x += kBlock) {
+                blocks[x / kBlock] |= AnyMark(marks + x, std::min(kBlock, teeth.width - x));
             }
         }
-        if (leave >= 0) {
-            for (size_t x = 0; x < width; ++x) {
-                column[x] -= along[leave * width + x];
-            }
-        }
-        for (size_t x = 0; x < width; ++x) {
-            near[y * width + x] = column[x] > 0;
+        std::vector<uint8_t> along(has.size(), 0);
+        Spread(has.data(), 1, m_columns, m_columns, m_rows, kReachBlocksX, along.data());
+        Spread(along.data(), m_columns, m_rows, 1, m_columns, kReachBlocksY, m_near.data());
+    }
+
+    // Expands block row y / kBlock into one byte per pixel.
+    void RowOf(int32_t y, int32_t width, uint8_t* near) const {
+        const uint8_t* blocks = m_near.data() + size_t(y / kBlock) * size_t(m_columns);
+        for (int32_t x = 0; x < width; ++x) {
+            near[x] = blocks[x / kBlock];
         }
     }
-    return near;
-}
+
+  private:
+    // Grows marks by `reach` cells along lines of `length` cells, `step` apart,
+    // for `lines` lines that start `lineStep` apart.
+    static void Spread(const uint8_t* from, int32_t step, int32_t length, int32_t lineStep,
+                       int32_t lines, int32_t reach, uint8_t* to) {
+        for (int32_t line = 0; line < lines; ++line) {
+            const uint8_t* in = from + size_t(line) * size_t(lineStep);
+            uint8_t* out = to + size_t(line) * size_t(lineStep);
+            for (int32_t i = 0; i < length; ++i) {
+                uint8_t any = 0;
+                for (int32_t j = std::max(i - reach, 0); j <= std::min(i + reach, length - 1);
+                     ++j) {
+                    any |= in[size_t(j) * size_t(step)];
+                }
+                out[size_t(i) * size_t(step)] = any;
+            }
+        }
+    }
+
+    int32_t m_columns;
+    int32_t m_rows;
+    std::vector<uint8_t> m_near;
+};
 
 // Marks where row y (with two rows above and below it) is predicted worse by
 // the other field than by its own.
-void MarkWeakSigns(const CombTeeth& teeth, int32_t y, uint8_t* signs) {
-    if (y < 2 || y + 2 >= teeth.height) {
-        return;
-    }
-    const int16_t* up2 = teeth.LumaOf(y - 2);
-    const int16_t* up = teeth.LumaOf(y - 1);
-    const int16_t* row = teeth.LumaOf(y);
-    const int16_t* down = teeth.LumaOf(y + 1);
-    const int16_t* down2 = teeth.LumaOf(y + 2);
-    for (int32_t x = 0; x < teeth.width; ++x) {
+TESSARY_ROW_KERNEL void MarkWeakSigns(const int16_t* up2, const int16_t* up, const int16_t* row,
+                                      const int16_t* down, const int16_t* down2, int32_t width,
+                                      uint8_t* __restrict signs) {
+    for (int32_t x = 0; x < width; ++x) {
         const int32_t other = std::abs(2 * row[x] - up[x] - down[x]);
         const int32_t own = std::abs(2 * row[x] - up2[x] - down2[x]);
         signs[x] |= other > own + kWeakContrast;
     }
 }
+
+// A tooth or, near one, a weak sign; then grown by kGrow along the row
+// (`hit` has kGrow zero bytes before and after it).
+TESSARY_ROW_KERNEL void MarkArea(const uint8_t* marks, const uint8_t* weak, const uint8_t* near,
+                                 int32_t width, uint8_t* hit, uint8_t* area) {
+    for (int32_t x = 0; x < width; ++x) {
+        hit[x] = marks[x] | (weak[x] & near[x]);
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        area[x] =
+            hit[x - 3] | hit[x - 2] | hit[x - 1] | hit[x] | hit[x + 1] | hit[x + 2] | hit[x + 3];
+    }
+}
+static_assert(kGrow == 3, "MarkArea spells out three pixels to each side");
 
 // Which pixels of the rebuilt rows lie in a combed area, one row of `width`
 // bytes per rebuilt row: a tooth in the row or in the kept rows above or
@@ -103,41 +130,42 @@ std::vector<uint8_t> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
     const int32_t width = teeth.width;
     const int32_t count = (teeth.height - firstRebuilt + 1) / 2;
     std::vector<uint8_t> areas(size_t(width) * size_t(std::max(count, 0)), 0);
-    const std::vector<uint8_t> near = NearTeeth(teeth);
+    const NearTeeth nearTeeth(teeth);
     std::vector<uint8_t> hit(size_t(width) + 2 * kGrow, 0);
     std::vector<uint8_t> weak(static_cast<size_t>(width));
+    std::vector<uint8_t> marks(static_cast<size_t>(width));
+    std::vector<uint8_t> near(static_cast<size_t>(width));
     for (int32_t k = 0; k < count; ++k) {
         const int32_t y = firstRebuilt + 2 * k;
-        uint8_t* row = hit.data() + kGrow;
-        std::memset(weak.data(), 0, weak.size());
-        for (int32_t n = y - 1; n <= y + 1; ++n) {
-            MarkWeakSigns(teeth, n, weak.data());
-        }
-        const uint8_t* nearRow = near.data() + size_t(y) * size_t(width);
-        const uint8_t* marks = teeth.MarksOf(y);
-        for (int32_t x = 0; x < width; ++x) {
-            row[x] = marks[x] | (weak[x] & nearRow[x]);
-        }
-        for (int32_t n = y - 1; n <= y + 1; n += 2) {
-            if (n < 0 || n >= teeth.height) {
-                continue;
-            }
-            const uint8_t* other = teeth.MarksOf(n);
+        std::fill(weak.begin(), weak.end(), uint8_t{0});
+        std::fill(marks.begin(), marks.end(), uint8_t{0});
+        for (int32_t n = std::max(y - 1, 0); n <= std::min(y + 1, teeth.height - 1); ++n) {
+            const uint8_t* row = teeth.MarksOf(n);
             for (int32_t x = 0; x < width; ++x) {
-                row[x] |= other[x];
+                marks[x] |= row[x];
+            }
+            if (n >= 2 && n + 2 < teeth.height) {
+                MarkWeakSigns(teeth.LumaOf(n - 2), teeth.LumaOf(n - 1), teeth.LumaOf(n),
+                              teeth.LumaOf(n + 1), teeth.LumaOf(n + 2), width, weak.data());
             }
         }
-        uint8_t* area = areas.data() + size_t(k) * size_t(width);
-        for (int32_t x = 0; x < width; ++x) {
-            uint8_t any = 0;
-            for (int32_t d = -kGrow; d <= kGrow; ++d) {
-                any |= row[x + d];
-            }
-            area[x] = any;
-        }
+        nearTeeth.RowOf(y, width, near.data());
+        MarkArea(marks.data(), weak.data(), near.data(), width, hit.data() + kGrow,
+                 areas.data() + size_t(k) * size_t(width));
     }
     return areas;
 }
+
+// Weights from the combed cells around each pixel (`sum` has kFade zero bytes
+// before and after it).
+TESSARY_ROW_KERNEL void FadeRow(const uint8_t* sum, int32_t width, uint8_t* weights) {
+    for (int32_t x = 0; x < width; ++x) {
+        const int32_t cells = sum[x - 2] + sum[x - 1] + sum[x] + sum[x + 1] + sum[x + 2];
+        // 0 .. kFadeCells to 0 .. 16, rounding so that a full count gives 16.
+        weights[x] = static_cast<uint8_t>((cells * 16 + kFadeCells / 2) / kFadeCells);
+    }
+}
+static_assert(kFade == 2, "FadeRow spells out two pixels to each side");
 
 // Weight (0 .. 16) of the rebuilt pixel in each pixel of rebuilt row k: the
 // share of combed cells among the row's and the neighbouring rebuilt rows'
@@ -150,33 +178,28 @@ bool FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count
         rows[d + 1] = areas.data() + size_t(n) * size_t(width);
     }
     uint8_t* sum = column.data() + kFade;
-    bool any = false;
+    uint8_t any = 0;
     for (int32_t x = 0; x < width; ++x) {
         sum[x] = static_cast<uint8_t>(rows[0][x] + rows[1][x] + rows[2][x]);
-        any |= sum[x] != 0;
+        any |= sum[x];
     }
-    if (!any) {
+    if (any == 0) {
         return false;
     }
-    for (int32_t x = 0; x < width; ++x) {
-        int32_t cells = 0;
-        for (int32_t d = -kFade; d <= kFade; ++d) {
-            cells += sum[x + d];
-        }
-        // 0 .. kFadeCells to 0 .. 16, rounding so that a full count gives 16.
-        weights[x] = static_cast<uint8_t>((cells * 16 + kFadeCells / 2) / kFadeCells);
-    }
+    FadeRow(sum, width, weights);
     return true;
 }
 
 // Moves each byte of the captured row towards the rebuilt one by its pixel's weight.
-void Blend(uint8_t* captured, const uint8_t* rebuilt, const uint8_t* weights, int32_t width) {
+TESSARY_ROW_KERNEL void Blend(uint8_t* captured, const uint8_t* rebuilt, const uint8_t* weights,
+                              int32_t width) {
     for (int32_t x = 0; x < width; ++x) {
         const int32_t w = weights[x];
-        for (int32_t c = 3 * x; c < 3 * x + 3; ++c) {
-            const int32_t change = (rebuilt[c] - captured[c]) * w;
-            captured[c] = static_cast<uint8_t>(captured[c] + ((change + 8) >> 4));
-        }
+        uint8_t* pixel = captured + 3 * x;
+        const uint8_t* source = rebuilt + 3 * x;
+        pixel[0] = static_cast<uint8_t>(pixel[0] + (((source[0] - pixel[0]) * w + 8) >> 4));
+        pixel[1] = static_cast<uint8_t>(pixel[1] + (((source[1] - pixel[1]) * w + 8) >> 4));
+        pixel[2] = static_cast<uint8_t>(pixel[2] + (((source[2] - pixel[2]) * w + 8) >> 4));
     }
 }
 
@@ -185,7 +208,7 @@ void Blend(uint8_t* captured, const uint8_t* rebuilt, const uint8_t* weights, in
 CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep) {
     CombTeeth teeth;
     FindCombTeeth(rows, teeth);
-    CombingReport report = ReportCombing(teeth);
+    CombingReport report = ReportCombing(teeth.counts);
     if (keep) {
         report.keep = *keep;
     }

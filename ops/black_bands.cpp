@@ -23,12 +23,6 @@ constexpr int32_t kFieldStep = 2;
 // Rows above the noise zone that tell how much the picture itself changes.
 constexpr int32_t kBaselineRows = 32;
 
-void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
-    for (int32_t x = 0; x < width; ++x) {
-        luma[x] = static_cast<int16_t>(bgr[3 * x] + 2 * bgr[3 * x + 1] + bgr[3 * x + 2]);
-    }
-}
-
 // The luma of the rows asked for, each worked out once: the detector only
 // looks at the rows near the top and the bottom.
 class RowMeasures {

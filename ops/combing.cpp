@@ -13,40 +13,39 @@ constexpr double kBottomMargin = 0.75;
 // Keeps a picture with a few teeth and no detail at all from scoring 100.
 constexpr double kScoreFloor = 0.05e-3;
 
-void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
-    for (int32_t x = 0; x < width; ++x) {
-        luma[x] = static_cast<int16_t>(bgr[3 * x] + 2 * bgr[3 * x + 1] + bgr[3 * x + 2]);
-    }
-}
+// Room before and after a row of raw marks, kept 0, so that the runs can be
+// found without tests at the row's ends.
+constexpr int32_t kRunPad = kToothRun - 1;
 
-// Keeps only runs of kToothRun or more ones along the row; returns how many are left.
-uint32_t KeepRuns(const uint8_t* raw, int32_t width, uint8_t* kept) {
-    std::memset(kept, 0, size_t(width));
-    for (int32_t x = 0; x + kToothRun <= width; ++x) {
-        uint8_t core = 1;
-        for (int32_t k = 0; k < kToothRun; ++k) {
-            core &= raw[x + k];
-        }
-        for (int32_t k = 0; k < kToothRun; ++k) {
-            kept[x + k] |= core;
-        }
+// Keeps only runs of kToothRun or more ones of `raw` (which has kRunPad zero
+// bytes before and after it); returns how many are left.
+TESSARY_ROW_KERNEL uint32_t KeepRuns(const uint8_t* raw, int32_t width, uint8_t* core,
+                                     uint8_t* kept) {
+    // core[i] (from i = -kRunPad): a run starts at i.
+    for (int32_t i = -kRunPad; i < width; ++i) {
+        core[i + kRunPad] = raw[i] & raw[i + 1] & raw[i + 2] & raw[i + 3] & raw[i + 4];
     }
     uint32_t count = 0;
     for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* starts = core + x;  // runs starting at x - 4 .. x
+        kept[x] = starts[0] | starts[1] | starts[2] | starts[3] | starts[4];
         count += kept[x];
     }
     return count;
 }
+static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
+
+// Detection alone looks at a band of kSampleRows rows out of every kSampleEvery
+// (even, so that each band starts on the top field).
+constexpr int32_t kSampleRows = 12;
+constexpr int32_t kSampleEvery = 32;
 
 // Row y against the other field (the rows next to it) and its own (two away):
 // `teeth` where the other field predicts it much worse, `detail` where its own does.
-void CompareFields(const CombTeeth& frame, int32_t y, uint8_t* teeth, uint8_t* detail) {
-    const int16_t* up2 = frame.LumaOf(y - 2);
-    const int16_t* up = frame.LumaOf(y - 1);
-    const int16_t* row = frame.LumaOf(y);
-    const int16_t* down = frame.LumaOf(y + 1);
-    const int16_t* down2 = frame.LumaOf(y + 2);
-    for (int32_t x = 0; x < frame.width; ++x) {
+TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, const int16_t* row,
+                                      const int16_t* down, const int16_t* down2, int32_t width,
+                                      uint8_t* __restrict teeth, uint8_t* __restrict detail) {
+    for (int32_t x = 0; x < width; ++x) {
         const int32_t other = std::abs(2 * row[x] - up[x] - down[x]);
         const int32_t own = std::abs(2 * row[x] - up2[x] - down2[x]);
         teeth[x] = other > kToothFactor * own + kToothContrast;
@@ -54,69 +53,102 @@ void CompareFields(const CombTeeth& frame, int32_t y, uint8_t* teeth, uint8_t* d
     }
 }
 
+// Sum over the teeth of row y of how far it differs from its own field's
+// rows: how rough that field's picture is where the fields disagree.
+TESSARY_ROW_KERNEL uint64_t Roughness(const uint8_t* marks, const int16_t* up2, const int16_t* row,
+                                      const int16_t* down2, int32_t width) {
+    uint64_t sum = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        sum += uint32_t(marks[x] * std::abs(2 * row[x] - up2[x] - down2[x]));
+    }
+    return sum;
+}
+
 }  // namespace
+
+void CombCounts::Add(const CombCounts& other) {
+    compared += other.compared;
+    teeth += other.teeth;
+    detail += other.detail;
+    roughness[0] += other.roughness[0];
+    roughness[1] += other.roughness[1];
+}
 
 void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
     frame.width = rows.IsEmpty() ? 0 : rows.width;
     frame.height = rows.IsEmpty() ? 0 : rows.height;
-    frame.teeth = 0;
-    frame.detail = 0;
+    frame.counts = CombCounts();
     const size_t width = size_t(frame.width);
     const size_t pixels = width * size_t(frame.height);
-    frame.luma.resize(pixels);
-    frame.marks.assign(pixels, 0);
+    frame.luma.reset(new int16_t[pixels]);
+    frame.marks.reset(new uint8_t[pixels]);
     if (pixels == 0) {
         return;
     }
     for (int32_t y = 0; y < frame.height; ++y) {
-        LumaOfRow(rows.Row(y), frame.width, frame.luma.data() + size_t(y) * width);
+        LumaOfRow(rows.Row(y), frame.width, frame.luma.get() + size_t(y) * width);
     }
     // Two rows at the top and the bottom lack a neighbour in their own field
     // and are never marked.
-    std::vector<uint8_t> teeth(width);
-    std::vector<uint8_t> detail(width);
+    const size_t edge = std::min<size_t>(2, size_t(frame.height)) * width;
+    std::fill(frame.marks.get(), frame.marks.get() + edge, uint8_t{0});
+    std::fill(frame.marks.get() + pixels - edge, frame.marks.get() + pixels, uint8_t{0});
+    std::vector<uint8_t> teeth(width + 2 * kRunPad, 0);
+    std::vector<uint8_t> detail(width + 2 * kRunPad, 0);
+    std::vector<uint8_t> core(width + kRunPad);
     std::vector<uint8_t> kept(width);
+    uint8_t* teethRow = teeth.data() + kRunPad;
+    uint8_t* detailRow = detail.data() + kRunPad;
+    CombCounts& counts = frame.counts;
     for (int32_t y = 2; y + 2 < frame.height; ++y) {
-        CompareFields(frame, y, teeth.data(), detail.data());
-        frame.teeth += KeepRuns(teeth.data(), frame.width, frame.marks.data() + size_t(y) * width);
-        frame.detail += KeepRuns(detail.data(), frame.width, kept.data());
+        const int16_t* up2 = frame.LumaOf(y - 2);
+        const int16_t* row = frame.LumaOf(y);
+        const int16_t* down2 = frame.LumaOf(y + 2);
+        uint8_t* marks = frame.marks.get() + size_t(y) * width;
+        CompareFields(up2, frame.LumaOf(y - 1), row, frame.LumaOf(y + 1), down2, frame.width,
+                      teethRow, detailRow);
+        counts.teeth += KeepRuns(teethRow, frame.width, core.data(), marks);
+        counts.detail += KeepRuns(detailRow, frame.width, core.data(), kept.data());
+        counts.roughness[y & 1] += Roughness(marks, up2, row, down2, frame.width);
+        counts.compared += width;
     }
 }
 
-Field MoreConsistentField(const CombTeeth& teeth) {
-    uint64_t roughness[2] = {0, 0};
-    for (int32_t y = 2; y + 2 < teeth.height; ++y) {
-        const uint8_t* marks = teeth.MarksOf(y);
-        const int16_t* up = teeth.LumaOf(y - 2);
-        const int16_t* row = teeth.LumaOf(y);
-        const int16_t* down = teeth.LumaOf(y + 2);
-        uint64_t sum = 0;
-        for (int32_t x = 0; x < teeth.width; ++x) {
-            sum += marks[x] * uint64_t(std::abs(2 * row[x] - up[x] - down[x]));
-        }
-        roughness[y & 1] += sum;
-    }
-    return double(roughness[1]) < kBottomMargin * double(roughness[0]) ? Field::Bottom : Field::Top;
+Field MoreConsistentField(const CombCounts& counts) {
+    return double(counts.roughness[1]) < kBottomMargin * double(counts.roughness[0]) ? Field::Bottom
+                                                                                     : Field::Top;
 }
 
-CombingReport ReportCombing(const CombTeeth& teeth) {
+CombingReport ReportCombing(const CombCounts& counts) {
     CombingReport report;
-    const size_t pixels = teeth.marks.size();
-    if (pixels == 0) {
+    if (counts.compared == 0) {
         return report;
     }
-    const double teethShare = double(teeth.teeth) / double(pixels);
-    const double detailShare = double(teeth.detail) / double(pixels);
+    const double teethShare = double(counts.teeth) / double(counts.compared);
+    const double detailShare = double(counts.detail) / double(counts.compared);
     report.score = 100.0 * teethShare / (teethShare + detailShare + kScoreFloor);
     report.combed = report.score > kCombedScore;
-    report.keep = MoreConsistentField(teeth);
+    report.keep = MoreConsistentField(counts);
     return report;
 }
 
 CombingReport DetectCombing(const PixelRows& rows) {
     CombTeeth teeth;
-    FindCombTeeth(rows, teeth);
-    return ReportCombing(teeth);
+    if (rows.IsEmpty() || rows.height < 2 * kSampleEvery) {
+        FindCombTeeth(rows, teeth);
+        return ReportCombing(teeth.counts);
+    }
+    // Bands of rows spread evenly over the picture stand for the whole: the
+    // score is a ratio of counts, which a sample keeps.
+    CombCounts counts;
+    for (int32_t top = 0; top + kSampleRows <= rows.height; top += kSampleEvery) {
+        PixelRows band = rows;
+        band.top = rows.Row(top);
+        band.height = kSampleRows;
+        FindCombTeeth(band, teeth);
+        counts.Add(teeth.counts);
+    }
+    return ReportCombing(counts);
 }
 
 }  // namespace tessary

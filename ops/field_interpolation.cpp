@@ -26,6 +26,62 @@ inline uint8_t Cubic(int32_t a, int32_t b, int32_t a3, int32_t b3) {
     return static_cast<uint8_t>(std::clamp(value, std::min(a, b), std::max(a, b)));
 }
 
+TESSARY_ROW_KERNEL void CubicRow(const uint8_t* a, const uint8_t* b, const uint8_t* a3,
+                                 const uint8_t* b3, int32_t bytes, uint8_t* out) {
+    for (int32_t i = 0; i < bytes; ++i) {
+        out[i] = Cubic(a[i], b[i], a3[i], b3[i]);
+    }
+}
+
+// The cost of one step for every pixel: differences along the line through
+// the four kept rows (the near pair counted twice), summed over the window.
+// Fits 16 bits: at most 4 x 1020 per pixel, 5 pixels.
+TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, const int16_t* lb,
+                                      const int16_t* lb3, int32_t width, int16_t* diff,
+                                      int16_t* cost) {
+    for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
+        const int32_t near = std::abs(la[i] - lb[i]);
+        diff[i] =
+            static_cast<int16_t>(2 * near + std::abs(la3[i] - la[i]) + std::abs(lb[i] - lb3[i]));
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        cost[x] =
+            static_cast<int16_t>(diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4]);
+    }
+}
+
+// One wider step on a side, taken where it is better than the best so far and
+// every narrower step on that side was taken too, so that a lone match far to
+// the side in busy texture can't win.
+TESSARY_ROW_KERNEL void WidenSide(const int16_t* cost, int16_t penalty, int16_t step, int32_t width,
+                                  int16_t* bestCost, int16_t* best, int16_t* open) {
+    for (int32_t x = 0; x < width; ++x) {
+        const int16_t candidate = static_cast<int16_t>(cost[x] + penalty);
+        // All 1 bits where the step is taken; selecting by mask rather than by
+        // branch lets the loop vectorise.
+        const int16_t take = static_cast<int16_t>(-(open[x] & (candidate < bestCost[x])));
+        bestCost[x] = static_cast<int16_t>((candidate & take) | (bestCost[x] & ~take));
+        best[x] = static_cast<int16_t>((step & take) | (best[x] & ~take));
+        open[x] = static_cast<int16_t>(take & 1);
+    }
+}
+
+// A side wins only when it is clearly better than straight down and than the
+// other side: in a stripy texture both sides match, and any turn would draw
+// stripes of the wrong slant.
+TESSARY_ROW_KERNEL void PickSide(const int16_t* straight, const int16_t* left, const int16_t* right,
+                                 const int16_t* leftStep, const int16_t* rightStep, int32_t width,
+                                 int16_t* best) {
+    for (int32_t x = 0; x < width; ++x) {
+        const int16_t bar = std::min(straight[x], std::max(left[x], right[x]));
+        const int16_t toLeft =
+            static_cast<int16_t>(-((left[x] * kClearDivisor < bar) & (left[x] <= right[x])));
+        const int16_t toRight =
+            static_cast<int16_t>(-((right[x] * kClearDivisor < bar) & (right[x] < left[x])));
+        best[x] = static_cast<int16_t>((leftStep[x] & toLeft) | (rightStep[x] & toRight));
+    }
+}
+
 }  // namespace
 
 FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows(rows) {
@@ -41,7 +97,7 @@ FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows
     }
     const size_t width = size_t(rows.width);
     m_diff.resize(width + 2 * kWindow);
-    for (std::vector<int32_t>& cost : m_cost) {
+    for (std::vector<int16_t>& cost : m_cost) {
         cost.resize(width);
     }
     for (int32_t side = 0; side < 2; ++side) {
@@ -70,71 +126,35 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
         std::memcpy(bgr + 3 * i, first, 3);
         std::memcpy(bgr + 3 * (kPad + width + i), last, 3);
     }
-    int16_t* luma = slot.luma.data();
-    const int32_t padded = width + 2 * kPad;
-    for (int32_t i = 0; i < padded; ++i) {
-        luma[i] = static_cast<int16_t>(bgr[3 * i] + 2 * bgr[3 * i + 1] + bgr[3 * i + 2]);
-    }
+    LumaOfRow(bgr, width + 2 * kPad, slot.luma.data());
     return slot;
 }
 
 // For each pixel, the step (-kMaxStep .. kMaxStep) along which the rows above
-// and below agree best. A wider step is tried only while each narrower one on
-// that side was better still than the last, so that a lone match far to the
-// side in busy texture can't win.
+// and below agree best: the kept rows 1 above and below most of all, and rows
+// 3 above and below along the same line too.
 void FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
                                          const PaddedRow& below, const PaddedRow& below3) {
     const int32_t width = m_rows.width;
     for (int32_t step = -kMaxStep; step <= kMaxStep; ++step) {
-        const int16_t* la = above.luma.data() + kPad - kWindow + step;
-        const int16_t* lb = below.luma.data() + kPad - kWindow - step;
-        const int16_t* la3 = above3.luma.data() + kPad - kWindow + 3 * step;
-        const int16_t* lb3 = below3.luma.data() + kPad - kWindow - 3 * step;
-        int32_t* diff = m_diff.data();
-        for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
-            diff[i] =
-                2 * std::abs(la[i] - lb[i]) + std::abs(la3[i] - la[i]) + std::abs(lb[i] - lb3[i]);
-        }
-        int32_t* cost = m_cost[step + kMaxStep].data();
-        for (int32_t x = 0; x < width; ++x) {
-            cost[x] = diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4];
-        }
+        const int32_t from = kPad - kWindow;
+        DirectionCost(above3.luma.data() + from + 3 * step, above.luma.data() + from + step,
+                      below.luma.data() + from - step, below3.luma.data() + from - 3 * step, width,
+                      m_diff.data(), m_cost[step + kMaxStep].data());
     }
-    // The best step on each side, found by widening while each wider step is better.
-    const int32_t* straight = m_cost[kMaxStep].data();
+    const int16_t* straight = m_cost[kMaxStep].data();
     for (int32_t side = 0; side < 2; ++side) {
-        int32_t* bestCost = m_sideCost[side].data();
-        int8_t* best = m_sideStep[side].data();
-        int8_t* open = m_open.data();
-        std::memcpy(bestCost, straight, size_t(width) * sizeof(int32_t));
-        std::fill(best, best + width, int8_t{0});
-        std::fill(open, open + width, int8_t{1});
+        std::memcpy(m_sideCost[side].data(), straight, size_t(width) * sizeof(int16_t));
+        std::fill(m_sideStep[side].begin(), m_sideStep[side].end(), int16_t{0});
+        std::fill(m_open.begin(), m_open.end(), int16_t{1});
         for (int32_t size = 1; size <= kMaxStep; ++size) {
             const int32_t step = side == 0 ? -size : size;
-            const int32_t* cost = m_cost[step + kMaxStep].data();
-            for (int32_t x = 0; x < width; ++x) {
-                const int32_t candidate = cost[x] + kStepPenalty * size;
-                const bool take = open[x] && candidate < bestCost[x];
-                bestCost[x] = take ? candidate : bestCost[x];
-                best[x] = take ? static_cast<int8_t>(step) : best[x];
-                open[x] = take;
-            }
+            WidenSide(m_cost[step + kMaxStep].data(), int16_t(kStepPenalty * size), int16_t(step),
+                      width, m_sideCost[side].data(), m_sideStep[side].data(), m_open.data());
         }
     }
-    // A side wins only when it is clearly better than straight down and than
-    // the other side: in a stripy texture both sides match, and any turn would
-    // draw stripes of the wrong slant.
-    const int32_t* left = m_sideCost[0].data();
-    const int32_t* right = m_sideCost[1].data();
-    const int8_t* leftStep = m_sideStep[0].data();
-    const int8_t* rightStep = m_sideStep[1].data();
-    int8_t* best = m_best.data();
-    for (int32_t x = 0; x < width; ++x) {
-        const int32_t bar = std::min(straight[x], std::max(left[x], right[x]));
-        const bool toLeft = left[x] * kClearDivisor < bar && left[x] <= right[x];
-        const bool toRight = right[x] * kClearDivisor < bar && right[x] < left[x];
-        best[x] = toLeft ? leftStep[x] : toRight ? rightStep[x] : int8_t{0};
-    }
+    PickSide(straight, m_sideCost[0].data(), m_sideCost[1].data(), m_sideStep[0].data(),
+             m_sideStep[1].data(), width, m_best.data());
 }
 
 void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
@@ -149,12 +169,10 @@ void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
     const uint8_t* b = below.bgr.data() + 3 * kPad;
     const uint8_t* a3 = above3.bgr.data() + 3 * kPad;
     const uint8_t* b3 = below3.bgr.data() + 3 * kPad;
-    const int32_t bytes = 3 * m_rows.width;
-    for (int32_t i = 0; i < bytes; ++i) {
-        out[i] = Cubic(a[i], b[i], a3[i], b3[i]);
-    }
+    CubicRow(a, b, a3, b3, 3 * m_rows.width, out);
     ChooseDirections(above3, above, below, below3);
-    const int8_t* best = m_best.data();
+    // Turns are rare (edges only), so they are filled one pixel at a time.
+    const int16_t* best = m_best.data();
     for (int32_t x = 0; x < m_rows.width; ++x) {
         if (best[x] == 0) {
             continue;

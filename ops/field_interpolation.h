@@ -46,12 +46,12 @@ class FieldInterpolator {
     int32_t m_firstKept = 0;
     int32_t m_lastKept = -1;
     PaddedRow m_slots[4];
-    std::vector<int32_t> m_diff;
-    std::vector<int32_t> m_cost[2 * kMaxStep + 1];
-    std::vector<int32_t> m_sideCost[2];
-    std::vector<int8_t> m_sideStep[2];
-    std::vector<int8_t> m_best;
-    std::vector<int8_t> m_open;
+    std::vector<int16_t> m_diff;
+    std::vector<int16_t> m_cost[2 * kMaxStep + 1];
+    std::vector<int16_t> m_sideCost[2];
+    std::vector<int16_t> m_sideStep[2];
+    std::vector<int16_t> m_best;
+    std::vector<int16_t> m_open;
 };
 
 }  // namespace tessary

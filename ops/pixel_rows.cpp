@@ -4,6 +4,12 @@
 
 namespace tessary {
 
+TESSARY_ROW_KERNEL void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
+    for (int32_t x = 0; x < width; ++x) {
+        luma[x] = static_cast<int16_t>(bgr[3 * x] + 2 * bgr[3 * x + 1] + bgr[3 * x + 2]);
+    }
+}
+
 PixelRows RowsOf(CDibImage& image) {
     uint8_t* dib = image.GetDibBytes();
     const uint64_t blockSize = image.GetDib().Size();

@@ -4,6 +4,15 @@
 
 #include "image/dib_image.h"
 
+// The row kernels of the repairs below are built twice on x86-64, once for
+// AVX2, and the processor picks one at run time: without the byte shuffles of
+// later processors GCC can't vectorise loops over interleaved blue, green, red.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TESSARY_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define TESSARY_ROW_KERNEL
+#endif
+
 namespace tessary {
 
 // The two fields of an interlaced frame: the even rows (0, 2, 4, ...) and the odd rows.
@@ -32,6 +41,10 @@ struct PixelRows {
     int64_t RowBytes() const { return int64_t{width} * 3; }
     bool IsEmpty() const { return top == nullptr || width <= 0 || height <= 0; }
 };
+
+// Blue + 2 green + red of each pixel of a row (0 .. 1020): a brightness cheap
+// enough for the detectors, in which no channel is left out.
+void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma);
 
 // The rows of the image, or an empty view when it has no image, is not 24 bits
 // per pixel, or its header names rows that the block does not hold.
