@@ -40,6 +40,18 @@ static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
 constexpr int32_t kSampleRows = 12;
 constexpr int32_t kSampleEvery = 32;
 
+// The marks of a row that have a mark above or below them; returns how many.
+TESSARY_ROW_KERNEL uint32_t KeepStacked(const uint8_t* above, const uint8_t* marks,
+                                        const uint8_t* below, int32_t width,
+                                        uint8_t* __restrict stacked) {
+    uint32_t count = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        stacked[x] = marks[x] & (above[x] | below[x]);
+        count += stacked[x];
+    }
+    return count;
+}
+
 // Row y against the other field (the rows next to it) and its own (two away):
 // `teeth` where the other field predicts it much worse, `detail` where its own does.
 TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, const int16_t* row,
@@ -107,10 +119,20 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
         CompareFields(up2, frame.LumaOf(y - 1), row, frame.LumaOf(y + 1), down2, frame.width,
                       teethRow, detailRow);
-        counts.teeth += KeepRuns(teethRow, frame.width, core.data(), marks);
+        KeepRuns(teethRow, frame.width, core.data(), marks);
         counts.detail += KeepRuns(detailRow, frame.width, core.data(), kept.data());
-        counts.roughness[y & 1] += Roughness(marks, up2, row, down2, frame.width);
         counts.compared += width;
+    }
+    // Combing runs through rows on end, each field in turn; a thin line across
+    // a still picture marks the rows on either side of it, never its own. So
+    // only stacked teeth count (the marks stay, for the areas to repair).
+    std::vector<uint8_t> stacked(width);
+    for (int32_t y = 2; y + 2 < frame.height; ++y) {
+        const uint8_t* marks = frame.MarksOf(y);
+        counts.teeth +=
+            KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
+        counts.roughness[y & 1] += Roughness(stacked.data(), frame.LumaOf(y - 2), frame.LumaOf(y),
+                                             frame.LumaOf(y + 2), frame.width);
     }
 }
 

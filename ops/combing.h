@@ -19,7 +19,7 @@ namespace tessary {
 // What the score and the choice of field are made from.
 struct CombCounts {
     uint64_t compared = 0;  // pixels compared (all but two rows at each edge)
-    uint64_t teeth = 0;     // pixels marked
+    uint64_t teeth = 0;     // marked pixels with a marked pixel above or below
     uint64_t detail = 0;    // pixels where the own field predicts worse
     // Per field (top, bottom): how much its rows at the teeth differ from its
     // own rows two above and below.
@@ -65,7 +65,7 @@ struct CombingReport {
 };
 
 // A picture counts as combed above this score.
-inline constexpr double kCombedScore = 7.5;
+inline constexpr double kCombedScore = 1.5;
 
 // Looks at evenly spread bands of rows (three eighths of a picture more than
 // 64 rows high), which keeps the score's ratio at a fraction of the work.
