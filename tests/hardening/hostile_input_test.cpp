@@ -195,7 +195,7 @@ TEST(HugeHeaders, AreRefusedBeforeAnyLargeAllocation) {
             const uint64_t before = test::PeakResidentKib();
             CDibImage image;
             image.Load(path.c_str());
-            if (image.HasImage() || image.GetLoadReport().status != ReadStatus::TooLarge) {
+            if (image.HasImage() || image.GetLoadReport().status.code != StatusCode::TooLarge) {
                 return 1;
             }
             const uint64_t grown = test::PeakResidentKib() - before;
@@ -259,7 +259,7 @@ TEST(DamagedBmp, SixteenThousandColoursAndPixelsOfNoBitsAreRefused) {
         CImageSurface surface;
         LoadAndRepair(surface, dir.File("refused.bmp"), c.file);
         EXPECT_FALSE(surface.GetImage()->HasImage());
-        EXPECT_EQ(surface.GetImage()->GetLoadReport().status, ReadStatus::Invalid);
+        EXPECT_EQ(surface.GetImage()->GetLoadReport().status.code, StatusCode::Damaged);
     }
 }
 
