@@ -7,15 +7,14 @@
 
 namespace tessary {
 
-// Repairs only where the two fields disagree. The combed areas (the comb
-// teeth, grown by a few pixels and a row of the rebuilt field each way) take
-// the other field's rows rebuilt from the kept field by FieldInterpolator; the
-// rebuilt rows fade into the captured ones over a few pixels at the edge of an
-// area, so that no seam shows. Every pixel outside those areas, and every row
-// of the kept field, stays exactly as captured: a picture without combing comes
-// out unchanged. `keep` names the field to keep; without it the field whose
-// rows are the more consistent picture is kept (MoreConsistentField).
-// Returns what it found and the field it kept (in `keep` of the report).
+// Repairs only where the two fields disagree. A picture that is not combed
+// (CombingReport::combed) comes out unchanged. Otherwise the rows of the field
+// not kept are rebuilt by FieldInterpolator at the comb teeth and, near them,
+// wherever the other field predicts a row worse than its own; the rebuilt
+// pixels fade into the captured ones over a few pixels, so that no seam
+// shows. Every other pixel, and every row of the kept field, stays exactly as
+// captured. `keep` names the field to keep; without it MoreConsistentField
+// chooses. Returns what was found, with the field kept in `keep`.
 CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep = std::nullopt);
 
 }  // namespace tessary
