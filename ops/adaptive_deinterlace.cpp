@@ -129,12 +129,13 @@ static_assert(kGrow == 3, "MarkArea spells out three pixels to each side");
 std::vector<uint8_t> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
     const int32_t width = teeth.width;
     const int32_t count = (teeth.height - firstRebuilt + 1) / 2;
-    std::vector<uint8_t> areas(size_t(width) * size_t(std::max(count, 0)), 0);
+    const size_t bytes = size_t(std::max(width, 0));
+    std::vector<uint8_t> areas(bytes * size_t(std::max(count, 0)), 0);
     const NearTeeth nearTeeth(teeth);
-    std::vector<uint8_t> hit(size_t(width) + 2 * kGrow, 0);
-    std::vector<uint8_t> weak(static_cast<size_t>(width));
-    std::vector<uint8_t> marks(static_cast<size_t>(width));
-    std::vector<uint8_t> near(static_cast<size_t>(width));
+    std::vector<uint8_t> hit(bytes + 2 * kGrow, 0);
+    std::vector<uint8_t> weak(bytes);
+    std::vector<uint8_t> marks(bytes);
+    std::vector<uint8_t> near(bytes);
     for (int32_t k = 0; k < count; ++k) {
         const int32_t y = firstRebuilt + 2 * k;
         std::fill(weak.begin(), weak.end(), uint8_t{0});
