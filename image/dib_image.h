@@ -142,6 +142,8 @@ class CDibImage {
     bool HasImage() const { return !m_hDib.IsNone(); }
     uint16_t GetBitCount() const;  // 0 without an image
     const MemoryBlock& GetDib() const { return m_hDib; }
+    // The packed DIB's bytes, for repairs that work on whole rows; null without an image.
+    uint8_t* GetDibBytes() { return m_hDib.Data(); }
     const LogicalPalette* GetPalette() const { return m_hPalette.get(); }
     const DisplayBitmap* GetDisplayBitmap() const { return m_hBitmap.get(); }
     const LoadReport& GetLoadReport() const { return m_loadReport; }
