@@ -152,7 +152,7 @@ def produce(method, tool, frame_path, out_path, mask_path):
 
 # ---- Scoring -------------------------------------------------------------------------------
 
-REGIONS = ["whole", "moving", "still", "nomotion"]
+REGIONS = ["whole", "moving", "still", "nomotion", "pans", "subjects"]
 
 
 def score_frame(setdir, entry, out_path):
@@ -179,6 +179,8 @@ def score_frame(setdir, entry, out_path):
     sums["whole"] = [se.sum(), ss.sum(), se.size]
     sums["moving"] = [se[moving].sum(), ss[moving].sum(), int(moving.sum())]
     sums["still"] = [se[~moving].sum(), ss[~moving].sum(), int((~moving).sum())]
+    # Whole-frame figures split by kind of motion: the camera moved, or subjects over a still scene.
+    sums["pans" if any(entry["pan"]) else "subjects"] = sums["whole"]
     return sums, instant
 
 
@@ -192,7 +194,9 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
     score_file = os.path.join(workdir, "scores", slug(method) + ".json")
     if cached and os.path.exists(score_file):
         with open(score_file) as f:
-            return json.load(f)
+            row = json.load(f)
+        if "pans_db" in row:
+            return row
     os.makedirs(outdir, exist_ok=True)
 
     def one(entry):
@@ -204,7 +208,11 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
 
     totals = {r: [0.0, 0.0, 0] for r in REGIONS}
     instants = {"t": 0, "h": 0}
-    for sums, instant in pool.map(one, frames):
+    per_frame = {}
+    for entry, (sums, instant) in zip(frames, pool.map(one, frames)):
+        region = "whole" if sums["whole"][2] else "nomotion"
+        per_frame[entry["name"]] = [metrics.psnr(sums[region][0], 3 * sums[region][2]),
+                                    metrics.psnr(sums["moving"][0], 3 * sums["moving"][2]), instant]
         for r in REGIONS:
             for i in range(3):
                 totals[r][i] += sums[r][i]
@@ -216,6 +224,7 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
         row[r + "_db"] = metrics.psnr(sse, 3 * n)
         row[r + "_ssim"] = ssim / n if n else float("nan")
     row["instants"] = instants
+    row["frames"] = per_frame
     if cached:
         os.makedirs(os.path.dirname(score_file), exist_ok=True)
         with open(score_file, "w") as f:
@@ -229,15 +238,29 @@ def fmt_db(v):
     return "%.2f" % v
 
 
+def print_frames(rows):
+    """Per-frame PSNR (whole frame, then moving area) of each method, for finding what fails."""
+    names = list(rows[0][1]["frames"])
+    print("frame\t" + "\t".join(m for m, _ in rows), file=sys.stderr)
+    for n in names:
+        cells = []
+        for _, row in rows:
+            whole, moving, instant = row["frames"][n]
+            cells.append(fmt_db(whole) + ("/" + fmt_db(moving) if not math.isnan(moving) else "")
+                         + ("" if instant == "t" else " (t+½)"))
+        print(n + "\t" + "\t".join(cells), file=sys.stderr)
+
+
 def print_table(rows):
     print("| method | whole dB | whole SSIM | moving dB | moving SSIM | still dB | still SSIM "
-          "| no-motion dB | no-motion SSIM | truth t / t+½ |")
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|:-:|")
+          "| no-motion dB | no-motion SSIM | pans dB | subjects dB | truth t / t+½ |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|:-:|")
     for method, row in rows:
-        print("| %s | %s | %.4f | %s | %.4f | %s | %.4f | %s | %.5f | %d / %d |" % (
+        print("| %s | %s | %.4f | %s | %.4f | %s | %.4f | %s | %.5f | %s | %s | %d / %d |" % (
             method, fmt_db(row["whole_db"]), row["whole_ssim"], fmt_db(row["moving_db"]),
             row["moving_ssim"], fmt_db(row["still_db"]), row["still_ssim"], fmt_db(row["nomotion_db"]),
-            row["nomotion_ssim"], row["instants"]["t"], row["instants"]["h"]))
+            row["nomotion_ssim"], fmt_db(row["pans_db"]), fmt_db(row["subjects_db"]),
+            row["instants"]["t"], row["instants"]["h"]))
 
 
 # ---- Detectors -----------------------------------------------------------------------------
@@ -347,6 +370,8 @@ def main():
     ap.add_argument("--no-peers", action="store_true", help="score only this program's methods")
     ap.add_argument("--no-detect", action="store_true", help="skip the detector table")
     ap.add_argument("--detect-only", action="store_true", help="only the detector table")
+    ap.add_argument("--per-frame", action="store_true",
+                    help="also print each frame's PSNR (whole/moving) per method on standard error")
     ap.add_argument("--json", help="write the figures to this file as well")
     args = ap.parse_args()
 
@@ -372,6 +397,8 @@ def main():
                 rows.append((m, row))
                 print("scored %s" % m, file=sys.stderr)
             print_table(rows)
+            if args.per_frame and rows:
+                print_frames(rows)
             results["table"] = rows
         if not args.no_detect:
             stats, misses = detector_rows(tool, setdir, frames, pool)
