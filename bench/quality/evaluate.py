@@ -306,6 +306,7 @@ def detector_rows(tool, setdir, frames, pool):
 
     stats = {}
     misses = {}
+    band_misses = {}
     for entry, res in pool.map(one, frames):
         for name, (combed, top, bottom) in res.items():
             s = stats.setdefault(name, {"comb_ok": 0, "comb_n": 0, "band_ok": 0, "band_n": 0,
@@ -319,15 +320,20 @@ def detector_rows(tool, setdir, frames, pool):
                 continue
             if entry["kind"] == "band":
                 s["band_n"] += 1
-                s["band_ok"] += abs(top - entry["band_top"]) <= 1 and abs(bottom - entry["band_bottom"]) <= 1
+                ok = abs(top - entry["band_top"]) <= 1 and abs(bottom - entry["band_bottom"]) <= 1
+                s["band_ok"] += ok
                 s["bottom_err"] += abs(bottom - entry["band_bottom"])
             else:
                 s["free_n"] += 1
-                s["free_ok"] += top == 0 and bottom == 0
-    return stats, misses
+                ok = top == 0 and bottom == 0
+                s["free_ok"] += ok
+            if not ok:
+                band_misses.setdefault(name, []).append("%s %d/%d (truth %d/%d)" % (
+                    entry["name"], top, bottom, entry["band_top"], entry["band_bottom"]))
+    return stats, misses, band_misses
 
 
-def print_detectors(stats, misses):
+def print_detectors(stats, misses, band_misses):
     print()
     print("| detector | combing right | bands within 1 row | band-free frames clean "
           "| mean bottom error on band frames (rows) |")
@@ -341,6 +347,8 @@ def print_detectors(stats, misses):
         print("| %s | %s | %s | %s | %s |" % (name, comb, band, free, err))
     for name, names in misses.items():
         print("%s: combing wrong on %s" % (name, ", ".join(names)), file=sys.stderr)
+    for name, names in band_misses.items():
+        print("%s: bands wrong on %s" % (name, ", ".join(names)), file=sys.stderr)
 
 
 # ---- Main ----------------------------------------------------------------------------------
@@ -401,8 +409,8 @@ def main():
                 print_frames(rows)
             results["table"] = rows
         if not args.no_detect:
-            stats, misses = detector_rows(tool, setdir, frames, pool)
-            print_detectors(stats, misses)
+            stats, misses, band_misses = detector_rows(tool, setdir, frames, pool)
+            print_detectors(stats, misses, band_misses)
             results["detectors"] = stats
     if args.json:
         with open(args.json, "w") as f:
