@@ -105,11 +105,12 @@ REFERENCES = ["leave alone", "pair average (reference)", "top field, linear",
 
 # ---- Running -------------------------------------------------------------------------------
 
-def run(cmd):
+def run(cmd, with_stderr=True):
+    """The command's output (ffmpeg's filters report on standard error); raises on failure."""
     r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     if r.returncode != 0:
         raise RuntimeError("%s: exit %d: %s" % (" ".join(cmd), r.returncode, r.stderr.strip()[:300]))
-    return r.stdout + r.stderr
+    return r.stdout + r.stderr if with_stderr else r.stdout
 
 
 class Tool:
@@ -127,10 +128,11 @@ class Tool:
         os.makedirs(scratch, exist_ok=True)
         run([self.path, "-q", "-j", "1", "-d", "-o", scratch, src])
         shutil.move(os.path.join(scratch, os.path.basename(src)), dst)
+        os.rmdir(scratch)
 
     def detect(self, src):
         """(combed, top, bottom) from the tool's one-line answer."""
-        lines = [l for l in run([self.path, "detect", src]).splitlines() if l.strip()]
+        lines = [l for l in run([self.path, "detect", src], with_stderr=False).splitlines() if l.strip()]
         fields = lines[-1].split("\t")
         if len(fields) == 6:  # a leading file column
             fields = fields[1:]

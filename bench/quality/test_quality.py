@@ -3,6 +3,7 @@
 every figure. Run: /usr/bin/python3 -m unittest bench/quality/test_quality.py"""
 import os
 import sys
+import tempfile
 import unittest
 from unittest import mock
 
@@ -95,7 +96,47 @@ class References(unittest.TestCase):
         self.assertTrue((oracle[~mask] == frame[~mask]).all())
 
 
+class Scoring(unittest.TestCase):
+    def test_nearer_instant_and_regions(self):
+        at_t = np.clip(picture(), 0, 255).astype(np.uint8)
+        at_h = np.roll(at_t, 3, axis=1)
+        moving = np.zeros(at_t.shape[:2], bool)
+        moving[:, 20:40] = True
+        with tempfile.TemporaryDirectory() as d:
+            make_set.save(f"{d}/truth/f.t.png", at_t)
+            make_set.save(f"{d}/truth/f.h.png", at_h)
+            make_set.save(f"{d}/masks/f.png", (moving * 255).astype(np.uint8))
+            out = at_h.copy()
+            out[0, 0, 0] ^= 4  # one channel of one still pixel off by 4
+            make_set.save(f"{d}/out.bmp", out)
+            for pan, kind in [([0, 0], "subjects"), ([3, 0], "pans")]:
+                entry = {"name": "f", "kind": "motion", "pan": pan}
+                sums, instant = evaluate.score_frame(d, entry, f"{d}/out.bmp")
+                self.assertEqual(instant, "h")
+                self.assertEqual(sums["moving"][0], 0.0)
+                self.assertEqual(sums["still"][0], 16.0)
+                self.assertEqual(sums["still"][2] + sums["moving"][2], moving.size)
+                self.assertEqual(sums[kind], sums["whole"])
+            make_set.save(f"{d}/small.bmp", out[:-2])
+            with self.assertRaises(RuntimeError):
+                evaluate.score_frame(d, entry, f"{d}/small.bmp")
+
+
 class Parsing(unittest.TestCase):
+    def test_peer_detector_output(self):
+        idet = ("[Parsed_idet_0 @ 0x1] Single frame detection: TFF:     %d BFF:     %d "
+                "Progressive:     0 Undetermined:     %d\n")
+        crop = "[Parsed_cropdetect_0 @ 0x2] x1:0 x2:719 y1:64 y2:503 w:720 h:432 x:0 y:%d crop=720:%d:0:%d\n"
+        cases = [(evaluate.idet_combed, ("a",), idet % (0, 0, 1), False),
+                 (evaluate.idet_combed, ("a",), idet % (0, 1, 0), True),
+                 (evaluate.cropdetect_bands, ("a", 576), crop % (64, 440, 64), (64, 72)),
+                 (evaluate.cropdetect_bands, ("a", 576), "no crop line\n", (0, 0)),
+                 (evaluate.trim_bands, ("a", 576), "720x432+1+73", (72, 72)),
+                 (evaluate.trim_bands, ("a", 576), "720x576+1+1", (0, 0))]
+        for fn, args, text, want in cases:
+            with mock.patch.object(evaluate, "run", return_value=text):
+                self.assertEqual(fn(*args), want, text)
+
     def test_detect_line_with_or_without_file_column(self):
         tool = evaluate.Tool("/x/tessary-eval")
         for out, want in [("yes\t81.2\ttop\t0\t12\n", (True, 0, 12)),
