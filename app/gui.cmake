@@ -9,6 +9,7 @@ add_library(tessary_gui STATIC
     batch_app.cpp
     dialog_builder.cpp
     main_dialog.cpp
+    main_dialog_drop.cpp
     progress_dialog.cpp
     settings.cpp
     ui_services.cpp

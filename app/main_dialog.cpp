@@ -22,22 +22,6 @@
 namespace tessary {
 namespace {
 
-enum ControlId {
-    kCloseId = 1,
-    kCancelId = 2,
-    kListId = 1000,
-    kAddId = 1001,
-    kRemoveId = 1002,
-    kDeinterlaceId = 1003,
-    kClipId = 1004,
-    kTopId = 1005,
-    kBottomId = 1006,
-    kSoftenId = 1007,
-    kProcessId = 1008,
-    kOutputId = 1010,
-    kBrowseId = 1011,
-};
-
 constexpr int kMinRows = 0;
 constexpr int kMaxRows = 480;
 constexpr int kFieldCharacters = 31;
@@ -91,6 +75,9 @@ CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()) 
                    Qt::WindowCloseButtonHint);
     BuildDialog(*this, *FindDialogTemplate(kMainDialogId));
     ConnectCommands();
+    // A path wider than the list scrolls sideways instead of being cut off.
+    FindControlAs<QListWidget>(this, kListId)->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    AcceptDropsOnListAndOutput();
 }
 
 void CMainDialog::ConnectCommands() {
@@ -122,10 +109,12 @@ int CMainDialog::DoModal() {
 
 void CMainDialog::LoadSettings() {
     SetSettings(ReadBatchSettings());
+    m_strOutputFolder = ReadOutputLocation();
 }
 
 void CMainDialog::SaveSettings() {
     WriteBatchSettings(Settings());
+    WriteOutputLocation(m_strOutputFolder);
 }
 
 BatchSettings CMainDialog::Settings() const {
@@ -232,10 +221,15 @@ void CMainDialog::RefreshControls() {
     UpdateData(false);
 }
 
+QStringList CMainDialog::SupportedImagePatterns() {
+    return {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.gif"),
+            QStringLiteral("*.bmp")};
+}
+
 QStringList CMainDialog::InputNameFilters() {
     // Every format the program reads, matched without regard to case.
     return {
-        QStringLiteral("All supported files (*.jpg *.jpeg *.gif *.bmp)"),
+        QStringLiteral("All supported files (%1)").arg(SupportedImagePatterns().join(u' ')),
         QStringLiteral("Windows BMP (*.bmp)"),
         QStringLiteral("JPEG Images (*.jpg *.jpeg)"),
         QStringLiteral("GIF Images (*.gif)"),
@@ -252,11 +246,15 @@ FileDialogRequest CMainDialog::InputDialogRequest() const {
 
 void CMainDialog::OnAddInputs() {
     UpdateData(true);
-    const QStringList chosen = Ui().GetOpenFileNames(this, InputDialogRequest());
+    AppendInputs(Ui().GetOpenFileNames(this, InputDialogRequest()));
+}
+
+void CMainDialog::AppendInputs(const QStringList& paths) {
     auto* list = FindControlAs<QListWidget>(this, kListId);
-    for (const QString& path : chosen) {
+    for (const QString& path : paths) {
         m_inputPaths.append(path);
-        list->addItem(path);
+        auto* item = new QListWidgetItem(path, list);
+        item->setToolTip(path);
     }
     UpdateData(false);
 }
@@ -295,23 +293,30 @@ bool CMainDialog::RemoveInputPath(const QString& text) {
 
 void CMainDialog::OnBrowseOutput() {
     UpdateData(true);
-    auto* output = FindControlAs<QLineEdit>(this, kOutputId);
-    m_strOutputFolder = output->text();
-    FileDialogRequest request = InputDialogRequest();
-    request.initialPath = m_strOutputFolder.left(kMaxInitialPath);
-    const QString chosen = Ui().GetSaveFileName(this, request);
-    if (chosen.isEmpty()) {
-        return;
+    m_strOutputFolder = FindControlAs<QLineEdit>(this, kOutputId)->text();
+    const QString chosen = Ui().GetExistingFolder(this, m_strOutputFolder.left(kMaxInitialPath));
+    if (!chosen.isEmpty()) {
+        SetOutputLocation(chosen);
     }
-    // Keep the folder with its trailing separator; the chosen file is never written.
-    const qsizetype nameLength = chosen.size() - (chosen.lastIndexOf(u'/') + 1);
-    m_strOutputFolder = chosen.left(chosen.size() - nameLength);
-    output->setText(m_strOutputFolder);
+}
+
+QString WithTrailingSeparator(const QString& folder) {
+    return folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
+void CMainDialog::SetOutputLocation(const QString& folder) {
+    // The trailing separator puts each file inside the folder rather than beside it.
+    m_strOutputFolder = WithTrailingSeparator(folder);
+    FindControlAs<QLineEdit>(this, kOutputId)->setText(m_strOutputFolder);
     UpdateData(false);
 }
 
 void CMainDialog::OnProcess() {
-    UpdateData(true);
+    // A bad Top or Bottom has been reported with the focus on it; running with the
+    // members as the failed read left them would write pictures nobody asked for.
+    if (!UpdateData(true)) {
+        return;
+    }
     std::vector<std::string> inputs;
     inputs.reserve(static_cast<size_t>(m_inputPaths.size()));
     for (const QString& path : m_inputPaths) {

@@ -7,6 +7,7 @@
 #include "app/batch_run.h"
 
 class QMenu;
+class QUrl;
 
 namespace tessary {
 
@@ -20,6 +21,22 @@ class CMainDialog : public QDialog {
   public:
     static constexpr int kAboutBoxCommand = 16;   // the About item of the window menu
     static constexpr int kCloseCommand = 0xF060;  // the Close item of the window menu
+
+    enum ControlId {
+        kCloseId = 1,
+        kCancelId = 2,
+        kListId = 1000,
+        kAddId = 1001,
+        kRemoveId = 1002,
+        kDeinterlaceId = 1003,
+        kClipId = 1004,
+        kTopId = 1005,
+        kBottomId = 1006,
+        kSoftenId = 1007,
+        kProcessId = 1008,
+        kOutputId = 1010,
+        kBrowseId = 1011,
+    };
 
     explicit CMainDialog(QWidget* parent = nullptr);
 
@@ -46,8 +63,15 @@ class CMainDialog : public QDialog {
     // The window menu: Close, a separator, then "&About Tessary...". Each action's
     // data is its command id.
     QMenu* BuildWindowMenu(QWidget* parent);
-    // The filters of the open and save dialogs, the first one active.
+    // The filters of the open dialog, the first one active.
     static QStringList InputNameFilters();
+    // The name patterns of the images the program reads, as in "All supported files".
+    static QStringList SupportedImagePatterns();
+
+    // Appends paths to the list and its box, as Add does with the chosen files.
+    void AppendInputs(const QStringList& paths);
+    // Makes folder (with a trailing separator added) the output location, as browsing does.
+    void SetOutputLocation(const QString& folder);
 
     BatchSettings Settings() const;
     void SetSettings(const BatchSettings& settings);
@@ -68,6 +92,7 @@ class CMainDialog : public QDialog {
     void contextMenuEvent(QContextMenuEvent* event) override;
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void OnInitDialog();
@@ -77,6 +102,9 @@ class CMainDialog : public QDialog {
     void FailField(int id, const QString& message);
     void SetEnabledStates();
     FileDialogRequest InputDialogRequest() const;
+    void AcceptDropsOnListAndOutput();
+    bool HandleListDrag(QEvent* event);
+    bool HandleOutputDrag(QEvent* event);
 
     bool m_bInitialised = false;
 };
@@ -85,5 +113,13 @@ class CMainDialog : public QDialog {
 // sign and digits, of the first 31 characters only; 0 only when written with a leading
 // "0". Saturates at the 32-bit limits. False for anything else.
 bool ParseFieldInteger(const QString& text, int32_t* value);
+
+// Local paths of dropped URLs, in their order: a file as it is, a folder as the images
+// in it (by the supported patterns, sorted by name). Anything not local is left out.
+QStringList InputPathsFromUrls(const QList<QUrl>& urls);
+// The first dropped URL when it names a local folder, else empty.
+QString FolderFromUrls(const QList<QUrl>& urls);
+// folder with one trailing "/", as the output location takes it.
+QString WithTrailingSeparator(const QString& folder);
 
 }  // namespace tessary

@@ -42,7 +42,7 @@ class ProcessTest : public testing::Test {
         }
         fake.openAnswers.push_back(inputs);
         Click(Control<QPushButton>(&dialog, 1001));
-        fake.saveAnswers.push_back(QString::fromStdString(outDir.File("ignored.jpg")));
+        fake.folderAnswers.push_back(QString::fromStdString(outDir.Path()));
         Click(Control<QPushButton>(&dialog, 1011));
         ASSERT_TRUE(Control<QPushButton>(&dialog, 1008)->isEnabled());
     }
@@ -120,14 +120,36 @@ TEST_F(ProcessTest, CancelDuringTheSecondFileFinishesItAndStops) {
 }
 
 TEST_F(ProcessTest, TheRunUsesTheFieldsAsThisClickReadsThem) {
-    // Deinterlace is read by the run's own exchange, and a bad Top is reported first.
     Control<QAbstractButton>(&dialog, 1003)->setChecked(true);
-    FindControlAs<QLineEdit>(&dialog, 1005)->setText("900");
     Click(Control<QPushButton>(&dialog, 1008));
     EXPECT_EQ(dialog.m_bInterlace, 1);
-    EXPECT_EQ(dialog.m_nClipTop, 900);
-    EXPECT_EQ(fake.MessageTexts(), QStringList({"Please enter an integer between 0 and 480."}));
     EXPECT_EQ(outDir.List().size(), 3u);
+}
+
+TEST_F(ProcessTest, ABadRowCountStopsTheRunBeforeAnythingIsWritten) {
+    const struct {
+        int field;
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {1005, "999", "Please enter an integer between 0 and 480."},
+        {1006, "-1", "Please enter an integer between 0 and 480."},
+        {1005, "x", "Please enter an integer."},
+    };
+    Click(Control<QAbstractButton>(&dialog, 1004));  // the fields take the focus only when on
+    Watch(-1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        fake.messages.clear();
+        FindControlAs<QLineEdit>(&dialog, c.field)->setText(c.text);
+        Control<QPushButton>(&dialog, 1008)->setFocus();
+        Click(Control<QPushButton>(&dialog, 1008));
+        EXPECT_EQ(fake.MessageTexts(), QStringList({c.message}));
+        EXPECT_EQ(dialog.focusWidget(), FindControl(&dialog, c.field));
+        EXPECT_TRUE(seen.captions.isEmpty()) << "no progress window";
+        EXPECT_TRUE(outDir.List().empty());
+        FindControlAs<QLineEdit>(&dialog, c.field)->setText("0");
+    }
 }
 
 }  // namespace
