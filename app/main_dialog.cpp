@@ -14,6 +14,7 @@
 #include "app/about_dialog.h"
 #include "app/app_icon.h"
 #include "app/dialog_builder.h"
+#include "app/preview_window.h"
 #include "app/progress_dialog.h"
 #include "app/resources/string_table.h"
 #include "app/settings.h"
@@ -97,6 +98,8 @@ void CMainDialog::ConnectCommands() {
     onClick(kDeinterlaceId, &CMainDialog::RefreshControls);
     if (auto* list = FindControlAs<QListWidget>(this, kListId)) {
         connect(list, &QListWidget::itemSelectionChanged, this, &CMainDialog::RefreshControls);
+        connect(list, &QListWidget::itemDoubleClicked, this,
+                [this, list](QListWidgetItem* item) { OnPreview(list->row(item)); });
     }
 }
 
@@ -154,14 +157,19 @@ bool CMainDialog::UpdateData(bool saving) {
     ExchangeCheck(kSoftenId, m_bSoftenBorders, saving);
     if (!ExchangeRowCount(kBottomId, m_nClipBottom, saving) ||
         !ExchangeRowCount(kTopId, m_nClipTop, saving)) {
+        m_bLastReadValid = false;
         return false;
     }
     auto* output = FindControlAs<QLineEdit>(this, kOutputId);
     if (saving) {
         m_strOutputFolder = output->text();
+        m_bLastReadValid = true;
     } else {
         output->setText(m_strOutputFolder);
         SetEnabledStates();
+        if (m_pPreview && m_bLastReadValid) {
+            m_pPreview->SetSettings(Settings());
+        }
     }
     return true;
 }
@@ -327,6 +335,40 @@ void CMainDialog::OnProcess() {
     RunBatch(inputs, folder, Settings(), progress);
 }
 
+int CMainDialog::SelectedRow() const {
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    if (list->currentItem() && list->currentItem()->isSelected()) {
+        return list->currentRow();
+    }
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.front());
+}
+
+int CMainDialog::PreviewRowAt(QPoint at) const {
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    const QPoint inList = list->viewport()->mapFrom(this, at);
+    if (list->viewport()->rect().contains(inList)) {
+        if (QListWidgetItem* item = list->itemAt(inList)) {
+            return list->row(item);
+        }
+    }
+    return SelectedRow();
+}
+
+void CMainDialog::OnPreview(int row) {
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    if (row < 0 || row >= list->count() || !UpdateData(true)) {
+        return;
+    }
+    if (!m_pPreview) {
+        m_pPreview = new PreviewWindow(this);
+    }
+    m_pPreview->ShowPicture(list->item(row)->text(), Settings());
+    m_pPreview->show();
+    m_pPreview->raise();
+    m_pPreview->activateWindow();
+}
+
 void CMainDialog::OnOK() {
     if (UpdateData(true)) {
         done(QDialog::Accepted);
@@ -338,11 +380,17 @@ void CMainDialog::OnCancel() {
 }
 
 void CMainDialog::keyPressEvent(QKeyEvent* event) {
-    // Enter outside a push button is the dialog's OK command, as with any dialog here.
+    // Enter outside a push button is the dialog's OK command, as with any dialog here,
+    // except on a selected list entry, which it previews.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         event->accept();
-        OnOK();
+        const int row = SelectedRow();
+        if (focusWidget() == FindControl(this, kListId) && row >= 0) {
+            OnPreview(row);
+        } else {
+            OnOK();
+        }
         return;
     }
     QDialog::keyPressEvent(event);
@@ -361,10 +409,20 @@ QMenu* CMainDialog::BuildWindowMenu(QWidget* parent) {
 
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = BuildWindowMenu(this);
+    // Previewing comes first: the entry under the pointer, else the selected one.
+    const int row = PreviewRowAt(event->pos());
+    auto* preview = new QAction(QStringLiteral("&Preview..."), menu);
+    preview->setEnabled(row >= 0);
+    QAction* first = menu->actions().front();
+    menu->insertAction(first, preview);
+    menu->insertSeparator(first);
     const QAction* chosen = menu->exec(event->globalPos());
+    const bool previewChosen = chosen == preview;
     const int command = chosen ? chosen->data().toInt() : 0;
     delete menu;
-    if (command != 0) {
+    if (previewChosen) {
+        OnPreview(row);
+    } else if (command != 0) {
         OnSysCommand(command);
     }
 }

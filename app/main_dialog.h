@@ -2,9 +2,11 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <QStringList>
 
 #include "app/batch_run.h"
+#include "app/preview_window.h"
 
 class QMenu;
 class QUrl;
@@ -54,6 +56,9 @@ class CMainDialog : public QDialog {
     void OnRemoveInputs();
     void OnBrowseOutput();
     void OnProcess();
+    // Opens the preview of list entry row with the options read as Process reads them;
+    // a failed read has shown its message and opens nothing.
+    void OnPreview(int row);
     void OnOK();
     void OnCancel();
     void OnSysCommand(int command);
@@ -65,6 +70,9 @@ class CMainDialog : public QDialog {
     QMenu* BuildWindowMenu(QWidget* parent);
     // The filters of the open dialog, the first one active.
     static QStringList InputNameFilters();
+    // The preview window, while one is open.
+    PreviewWindow* Preview() const { return m_pPreview; }
+
     // The name patterns of the images the program reads, as in "All supported files".
     static QStringList SupportedImagePatterns();
 
@@ -106,7 +114,13 @@ class CMainDialog : public QDialog {
     bool HandleListDrag(QEvent* event);
     bool HandleOutputDrag(QEvent* event);
 
+    int SelectedRow() const;
+    int PreviewRowAt(QPoint at) const;
+
     bool m_bInitialised = false;
+    // The options reach an open preview only after a read that succeeded.
+    bool m_bLastReadValid = true;
+    QPointer<PreviewWindow> m_pPreview;
 };
 
 // An integer field's text as the exchange reads it: blanks and tabs around an optional
