@@ -18,12 +18,16 @@ constexpr double kSquarePixels = 2;  // from this scale on, no smoothing
 constexpr int kWheelNotch = 120;
 const QColor kBackground(40, 40, 40);
 
+QPointF Middle(const QRect& area) {
+    return QPointF(area.x() + area.width() / 2.0, area.y() + area.height() / 2.0);
+}
+
 }  // namespace
 
 PreviewView::PreviewView(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumSize(160, 120);
+    setMinimumSize(64, 48);
     setFocusPolicy(Qt::StrongFocus);
 }
 
@@ -64,17 +68,16 @@ void PreviewView::ZoomToFit() {
 }
 
 void PreviewView::SetZoom(double scale) {
-    ZoomAbout(scale, LeftArea().center());
+    ZoomAbout(scale, Middle(LeftArea()));
 }
 
-void PreviewView::ZoomAbout(double scale, QPoint anchor) {
-    const QRect area = AreaAt(anchor);
-    const double before = Zoom();
+void PreviewView::ZoomAbout(double scale, QPointF anchor) {
+    const QPointF fromMiddle = anchor - Middle(AreaAt(anchor.toPoint()));
     // The picture point under the anchor stays under it.
-    const QPointF picturePoint = m_center + QPointF(anchor - area.center()) / before;
+    const QPointF picturePoint = m_center + fromMiddle / Zoom();
     m_scale = std::clamp(scale, kMinScale, kMaxScale);
     m_bFit = false;
-    m_center = picturePoint - QPointF(anchor - area.center()) / m_scale;
+    m_center = picturePoint - fromMiddle / m_scale;
     ClampCenter();
     update();
     emit ZoomChanged();
@@ -141,8 +144,7 @@ void PreviewView::ClampCenter() {
 
 QPoint PreviewView::Origin(const QRect& area) const {
     // Whole pixels, so that at 2:1 and 4:1 every picture pixel covers the same square.
-    const QPointF middle(area.x() + area.width() / 2.0, area.y() + area.height() / 2.0);
-    const QPointF origin = middle - m_center * Zoom();
+    const QPointF origin = Middle(area) - m_center * Zoom();
     return QPoint(int(std::lround(origin.x())), int(std::lround(origin.y())));
 }
 
@@ -259,7 +261,7 @@ void PreviewView::wheelEvent(QWheelEvent* event) {
         event->ignore();
         return;
     }
-    ZoomAbout(Zoom() * std::pow(kWheelStep, notches), event->position().toPoint());
+    ZoomAbout(Zoom() * std::pow(kWheelStep, notches), event->position());
     event->accept();
 }
 

@@ -65,7 +65,7 @@ class PreviewView : public QWidget {
     void DrawCaption(QPainter& painter, const QRect& area, const QString& text,
                      Qt::Alignment side) const;
     void UpdateScaledDown();
-    void ZoomAbout(double scale, QPoint anchor);
+    void ZoomAbout(double scale, QPointF anchor);
 
     QImage m_original;
     QImage m_repaired;
