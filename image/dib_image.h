@@ -75,6 +75,12 @@ class CDibImage {
     void SaveBmp(const char* path);
     void SaveJpeg(const char* path, int quality);
 
+    // Replaces a picture of another depth by the same picture at 24 bits per
+    // pixel (indexed pixels through their colour table), so that pixel writes
+    // reach it. 1 when the picture is 24-bit afterwards; 0 with the picture
+    // unchanged when there is none, it is locked, or it can't be converted.
+    int WidenTo24Bits();
+
     int SetFileName(const char* name);
     const char* GetFileName() const { return m_pszFileName.get(); }
 
