@@ -330,9 +330,35 @@ void CMainDialog::OnProcess() {
     for (const QString& path : m_inputPaths) {
         inputs.push_back(QFile::encodeName(path).toStdString());
     }
-    const std::string folder = QFile::encodeName(m_strOutputFolder).toStdString();
-    CProgressDialog progress(this);
-    RunBatch(inputs, folder, Settings(), progress);
+    const SequentialPlan plan =
+        PlanSequentialRun(inputs, QFile::encodeName(m_strOutputFolder).toStdString(), Settings());
+    if (plan.replaced.count > 0 && !Ui().AskYesNo(this, ReplaceQuestion(plan.replaced))) {
+        return;
+    }
+    RunOutcome outcome;
+    {
+        CProgressDialog progress(this);
+        outcome = RunSequential(plan, progress);
+    }
+    // Once, at the end, after "Rendering canceled" if the run was cancelled.
+    const std::string summary = FailureSummary(outcome);
+    if (!summary.empty()) {
+        Ui().ShowMessage(this, QFile::decodeName(QByteArray::fromStdString(summary)));
+    }
+}
+
+QString ReplaceQuestion(const ReplacedOriginals& replaced) {
+    const QString first = QFile::decodeName(QByteArray::fromStdString(replaced.first));
+    if (replaced.count == 1) {
+        return QStringLiteral(
+                   "1 original would be replaced by its repaired picture:\n%1\n\n"
+                   "Replace it?")
+            .arg(first);
+    }
+    return QStringLiteral(
+               "%1 originals would be replaced by their repaired pictures, the first "
+               "of them:\n%2\n\nReplace them?")
+        .arg(QString::fromStdString(FormatCount(replaced.count)), first);
 }
 
 int CMainDialog::SelectedRow() const {

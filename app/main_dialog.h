@@ -133,6 +133,9 @@ bool ParseFieldInteger(const QString& text, int32_t* value);
 QStringList InputPathsFromUrls(const QList<QUrl>& urls);
 // The first dropped URL when it names a local folder, else empty.
 QString FolderFromUrls(const QList<QUrl>& urls);
+// The question before a run that would replace originals: how many, and the first.
+QString ReplaceQuestion(const ReplacedOriginals& replaced);
+
 // folder with one trailing "/", as the output location takes it.
 QString WithTrailingSeparator(const QString& folder);
 

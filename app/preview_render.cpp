@@ -24,25 +24,14 @@ const char* SourceName(LoadSource source) {
     return "";
 }
 
-QString FailureText(const LoadReport& load) {
-    if (load.source == LoadSource::MissingFile) {
-        return QStringLiteral("No such file.");
-    }
-    switch (load.status) {
-        case ReadStatus::TooLarge:
-            return QStringLiteral("The image exceeds the size limit.");
-        case ReadStatus::CantOpen:
-            return QStringLiteral("The file cannot be opened for reading.");
-        case ReadStatus::OutOfMemory:
-            return QStringLiteral("Not enough memory to load the image.");
-        case ReadStatus::Ok:
-        case ReadStatus::Invalid:
-            break;
-    }
-    return QStringLiteral("Not a JPEG, GIF or BMP image.");
-}
-
+// The repairs as a run applies them: a picture of another depth is widened to 24 bits
+// first, so that the repairs reach it.
 void Repair(CImageSurface& surface, const BatchSettings& settings) {
+    CDibImage& image = *surface.GetImage();
+    if (AnyRepairSelected(settings) && image.GetBitCount() != 24 && image.WidenTo24Bits() == 0) {
+        return;
+    }
+    surface.Lock();
     if (settings.m_bInterlace != 0) {
         Deinterlace(surface);
     }
@@ -53,6 +42,7 @@ void Repair(CImageSurface& surface, const BatchSettings& settings) {
         const bool clip = settings.m_bClip != 0;
         SoftenBorders(surface, clip ? settings.m_nClipTop : 0, clip ? settings.m_nClipBottom : 0);
     }
+    surface.Unlock();
 }
 
 // The common case straight from the rows: bottom-up blue, green, red into top-down RGB32.
@@ -113,7 +103,7 @@ PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings)
     image.Load(QFile::encodeName(path).constData());
     const LoadReport load = image.GetLoadReport();
     if (!image.HasImage() || load.source == LoadSource::MissingFile) {
-        picture.failure = FailureText(load);
+        picture.failure = QString::fromStdString(LoadFailureReason(load));
         return picture;
     }
     picture.description = QStringLiteral("%1 × %2, %3, %4 bits per pixel")
@@ -122,9 +112,7 @@ PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings)
                               .arg(QLatin1String(SourceName(load.source)))
                               .arg(image.GetBitCount());
     picture.original = ImageFromDib(image.GetDib());
-    surface.Lock();
     Repair(surface, settings);
-    surface.Unlock();
     picture.repaired = ImageFromDib(image.GetDib());
     if (picture.original.isNull() || picture.repaired.isNull()) {
         picture.failure = QStringLiteral("The image cannot be shown.");

@@ -84,8 +84,8 @@ TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
          qRgb(100, 100, 100),
          qRgb(100, 100, 100),
          {}},
-        {"missing.jpg", {}, {}, 0, 0, 0, "No such file."},
-        {"text.jpg", {}, {}, 0, 0, 0, "Not a JPEG, GIF or BMP image."},
+        {"missing.jpg", {}, {}, 0, 0, 0, "No such file or directory"},
+        {"text.jpg", {}, {}, 0, 0, 0, "not a JPEG, GIF or BMP image"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
