@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <cstdio>
 #include <vector>
@@ -79,9 +80,10 @@ void BM_OpenPreview(benchmark::State& state) {
         clock.start();
         dialog.OnPreview(0);
         tessary::PreviewWindow* preview = dialog.Preview();
-        while (preview->IsBusy()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-        }
+        // Waits as the program's own event loop does, without spinning.
+        QEventLoop loop;
+        QObject::connect(preview, &tessary::PreviewWindow::Shown, &loop, &QEventLoop::quit);
+        loop.exec();
         preview->View()->repaint();
         state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
         state.PauseTiming();
