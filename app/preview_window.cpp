@@ -41,7 +41,6 @@ QToolButton* ToolButton(const QString& text, const char* name, QWidget* parent) 
 }  // namespace
 
 PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
-    setAttribute(Qt::WA_DeleteOnClose, false);
     m_pView = new PreviewView(this);
     m_pInfo = new QLabel(this);
     m_pInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
