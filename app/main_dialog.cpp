@@ -388,11 +388,20 @@ void CMainDialog::OnPreview(int row) {
     }
     if (!m_pPreview) {
         m_pPreview = new PreviewWindow(this);
+        connect(m_pPreview, &PreviewWindow::UseBands, this, &CMainDialog::OnUseBands);
     }
     m_pPreview->ShowPicture(list->item(row)->text(), Settings());
     m_pPreview->show();
     m_pPreview->raise();
     m_pPreview->activateWindow();
+}
+
+void CMainDialog::OnUseBands(int32_t top, int32_t bottom) {
+    FindControlAs<QCheckBox>(this, kClipId)->setChecked(true);
+    FindControlAs<QLineEdit>(this, kTopId)->setText(QString::number(top));
+    FindControlAs<QLineEdit>(this, kBottomId)->setText(QString::number(bottom));
+    // As a click on Clip: the read takes the new values, the preview follows.
+    RefreshControls();
 }
 
 void CMainDialog::OnOK() {

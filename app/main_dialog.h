@@ -59,6 +59,8 @@ class CMainDialog : public QDialog {
     // Opens the preview of list entry row with the options read as Process reads them;
     // a failed read has shown its message and opens nothing.
     void OnPreview(int row);
+    // Ticks Clip and puts the rows into Top and Bottom, then refreshes the controls.
+    void OnUseBands(int32_t top, int32_t bottom);
     void OnOK();
     void OnCancel();
     void OnSysCommand(int command);

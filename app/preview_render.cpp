@@ -4,7 +4,10 @@
 
 #include "formats/dib.h"
 #include "image/image_surface.h"
+#include "ops/black_bands.h"
+#include "ops/combing.h"
 #include "ops/field_ops.h"
+#include "ops/pixel_rows.h"
 
 namespace tessary {
 namespace {
@@ -17,6 +20,8 @@ const char* SourceName(LoadSource source) {
             return "GIF";
         case LoadSource::Bmp:
             return "BMP";
+        case LoadSource::Png:
+            return "PNG";
         case LoadSource::None:
         case LoadSource::MissingFile:
             break;
@@ -24,11 +29,24 @@ const char* SourceName(LoadSource source) {
     return "";
 }
 
-// The repairs as a run applies them: a picture of another depth is widened to 24 bits
-// first, so that the repairs reach it.
+void Detect(CDibImage& image, PreviewPicture& picture) {
+    const PixelRows rows = RowsOf(image);
+    if (rows.IsEmpty()) {
+        return;
+    }
+    const CombingReport combing = DetectCombing(rows);
+    const BandReport bands = DetectBands(rows);
+    picture.detected = true;
+    picture.combScore = combing.score;
+    picture.combed = combing.combed;
+    picture.bandTop = bands.top;
+    picture.bandBottom = bands.bottom;
+}
+
+// The repairs as a run applies them; a picture that could not be widened to 24 bits is
+// written unchanged.
 void Repair(CImageSurface& surface, const BatchSettings& settings) {
-    CDibImage& image = *surface.GetImage();
-    if (AnyRepairSelected(settings) && image.GetBitCount() != 24 && image.WidenTo24Bits() == 0) {
+    if (AnyRepairSelected(settings) && surface.GetImage()->GetBitCount() != 24) {
         return;
     }
     surface.Lock();
@@ -112,6 +130,12 @@ PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings)
                               .arg(QLatin1String(SourceName(load.source)))
                               .arg(image.GetBitCount());
     picture.original = ImageFromDib(image.GetDib());
+    // The detectors and the repairs need 24 bits; widening changes no colour, so the
+    // picture without repairs still looks as the run writes it.
+    if (image.GetBitCount() != 24) {
+        image.WidenTo24Bits();
+    }
+    Detect(image, picture);
     Repair(surface, settings);
     picture.repaired = ImageFromDib(image.GetDib());
     if (picture.original.isNull() || picture.repaired.isNull()) {

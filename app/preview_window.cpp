@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
+#include <QPushButton>
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -15,7 +16,9 @@
 namespace tessary {
 namespace {
 
-constexpr QSize kInitialSize(960, 640);
+constexpr QSize kInitialSize(960, 660);
+// The most rows the dialog's Top and Bottom fields take.
+constexpr int32_t kMaxBandRows = 480;
 // The fixed zooms of the tool bar; 0 stands for "fit".
 constexpr double kZoomSteps[] = {0, 1, 2, 4};
 
@@ -49,6 +52,7 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->addWidget(MakeToolBar());
     layout->addWidget(m_pView, 1);
     layout->addWidget(m_pInfo);
+    layout->addWidget(MakeDetectionRow());
     resize(kInitialSize);
 
     connect(&m_watcher, &QFutureWatcher<PreviewPicture>::finished, this,
@@ -102,6 +106,49 @@ QWidget* PreviewWindow::MakeToolBar() {
     return bar;
 }
 
+QWidget* PreviewWindow::MakeDetectionRow() {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_pDetection = new QLabel(row);
+    auto* useBands = new QPushButton(tr("&Use these bands"), row);
+    useBands->setObjectName(QStringLiteral("useBands"));
+    useBands->setEnabled(false);
+    useBands->setToolTip(tr("Tick Clip and put the bands into Top and Bottom"));
+    connect(useBands, &QPushButton::clicked, this,
+            [this] { emit UseBands(m_nBandTop, m_nBandBottom); });
+    m_pUseBands = useBands;
+    layout->addWidget(m_pDetection, 1);
+    layout->addWidget(useBands);
+    return row;
+}
+
+void PreviewWindow::ShowDetection(const PreviewPicture& picture) {
+    m_nBandTop = picture.bandTop;
+    m_nBandBottom = picture.bandBottom;
+    const bool bands = picture.detected && (m_nBandTop > 0 || m_nBandBottom > 0);
+    // Bands deeper than the fields take would only earn a range message.
+    const bool usable = bands && m_nBandTop <= kMaxBandRows && m_nBandBottom <= kMaxBandRows;
+    m_pUseBands->setEnabled(usable);
+    if (!picture.detected) {
+        m_pDetection->setText(picture.failure.isEmpty()
+                                  ? tr("Combing and black bands: not looked for in this picture")
+                                  : QString());
+        return;
+    }
+    const QString combing = tr("Combing: %1 % (%2)")
+                                .arg(picture.combScore, 0, 'f', 1)
+                                .arg(picture.combed ? tr("combed") : tr("not combed"));
+    const QString found =
+        bands ? tr("black bands: top %1, bottom %2 rows").arg(m_nBandTop).arg(m_nBandBottom)
+              : tr("no black bands");
+    m_pDetection->setText(combing + QStringLiteral(" — ") + found);
+}
+
+QString PreviewWindow::DetectionText() const {
+    return m_pDetection->text();
+}
+
 void PreviewWindow::ShowPicture(const QString& path, const BatchSettings& settings) {
     m_strPath = path;
     m_settings = settings;
@@ -149,6 +196,7 @@ void PreviewWindow::OnRendered() {
         m_pView->SetPictures(picture.original, picture.repaired, m_bKeepView);
         m_pInfo->setText(name + QStringLiteral(" — ") + picture.description);
     }
+    ShowDetection(picture);
     m_pInfo->setToolTip(m_strPath);
     emit Shown();
 }

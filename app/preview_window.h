@@ -33,13 +33,18 @@ class PreviewWindow : public QWidget {
     bool IsBusy() const { return m_bBusy; }
     PreviewView* View() const { return m_pView; }
     QString InfoText() const;
+    QString DetectionText() const;
 
   signals:
     // A job's picture, or why there is none, is on show.
     void Shown();
+    // "Use these bands": clip these rows at the top and the bottom.
+    void UseBands(int32_t top, int32_t bottom);
 
   private:
     QWidget* MakeToolBar();
+    QWidget* MakeDetectionRow();
+    void ShowDetection(const PreviewPicture& picture);
     void StartRender(bool keepView);
     void OnRendered();
     void ShowZoom();
@@ -53,6 +58,10 @@ class PreviewWindow : public QWidget {
 
     PreviewView* m_pView = nullptr;
     QLabel* m_pInfo = nullptr;
+    QLabel* m_pDetection = nullptr;
+    QAbstractButton* m_pUseBands = nullptr;
+    int32_t m_nBandTop = 0;
+    int32_t m_nBandBottom = 0;
     QLabel* m_pZoom = nullptr;
     QButtonGroup* m_pZoomButtons = nullptr;
 };

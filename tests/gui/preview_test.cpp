@@ -85,7 +85,7 @@ TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
          qRgb(100, 100, 100),
          {}},
         {"missing.jpg", {}, {}, 0, 0, 0, "No such file or directory"},
-        {"text.jpg", {}, {}, 0, 0, 0, "not a JPEG, GIF or BMP image"},
+        {"text.jpg", {}, {}, 0, 0, 0, "not a JPEG, GIF, BMP or PNG image"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -109,12 +109,26 @@ TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
         << "the preview writes nothing";
 }
 
+// Black bands of 6 rows at the top and 4 at the bottom around grey rows that alternate
+// between two levels: a combed frame.
+bool WriteBandedBmp(const std::string& path) {
+    return test::WriteBytes(path, test::BmpBuilder(64, 48, 24)
+                                      .Pixels24([](int32_t, int32_t y) -> uint32_t {
+                                          if (y < 6 || y >= 44) {
+                                              return 0;
+                                          }
+                                          return y % 2 == 0 ? 0x646464 : 0xC8C8C8;
+                                      })
+                                      .Build());
+}
+
 class PreviewTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(WriteCombedBmp(dir.File("a.bmp"), 40, 30));
         ASSERT_TRUE(WriteCombedBmp(dir.File("b.bmp"), 8, 8));
-        dialog.AppendInputs({Path("a.bmp"), Path("b.bmp")});
+        ASSERT_TRUE(WriteBandedBmp(dir.File("c.bmp")));
+        dialog.AppendInputs({Path("a.bmp"), Path("b.bmp"), Path("c.bmp")});
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     }
@@ -179,7 +193,32 @@ TEST_F(PreviewTest, OpensFromDoubleClickEnterAndContextMenu) {
         EXPECT_EQ(preview->InfoText(), "b.bmp — 8 × 8, BMP, 24 bits per pixel");
     }
     EXPECT_TRUE(fake.messages.empty());
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.bmp", "b.bmp"})) << "nothing written";
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp"}))
+        << "nothing written";
+}
+
+TEST_F(PreviewTest, DetectedBandsGoIntoTheDialog) {
+    dialog.OnPreview(2);
+    PreviewWindow* preview = ShownPreview();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->DetectionText(),
+              "Combing: 91.9 % (combed) — black bands: top 6, bottom 4 rows");
+    auto* useBands = preview->findChild<QAbstractButton*>("useBands");
+    ASSERT_TRUE(useBands->isEnabled());
+    Control<QLineEdit>(&dialog, 1010)->setText("/typed/");
+    useBands->click();
+    EXPECT_TRUE(Control<QCheckBox>(&dialog, 1004)->isChecked());
+    EXPECT_EQ(Control<QLineEdit>(&dialog, 1005)->text(), "6");
+    EXPECT_EQ(Control<QLineEdit>(&dialog, 1006)->text(), "4");
+    EXPECT_EQ(dialog.m_nClipTop, 6);
+    EXPECT_EQ(dialog.m_strOutputFolder, "/typed/") << "other typing is kept";
+    EXPECT_TRUE(preview->IsBusy()) << "the preview follows";
+
+    // A picture without bands offers nothing to use.
+    dialog.OnPreview(0);
+    preview = ShownPreview();
+    EXPECT_FALSE(preview->findChild<QAbstractButton*>("useBands")->isEnabled());
+    EXPECT_TRUE(fake.messages.empty());
 }
 
 TEST_F(PreviewTest, ABadRowCountOpensNoPreview) {
