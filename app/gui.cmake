@@ -1,6 +1,6 @@
 # The Qt desktop program: the dialogs in a static library the widget tests link,
 # and the Tessary executable over it.
-find_package(Qt6 REQUIRED COMPONENTS Widgets)
+find_package(Qt6 REQUIRED COMPONENTS Widgets Concurrent)
 include(GNUInstallDirs)
 
 add_library(tessary_gui STATIC
@@ -9,6 +9,10 @@ add_library(tessary_gui STATIC
     batch_app.cpp
     dialog_builder.cpp
     main_dialog.cpp
+    main_dialog_drop.cpp
+    preview_render.cpp
+    preview_view.cpp
+    preview_window.cpp
     progress_dialog.cpp
     settings.cpp
     ui_services.cpp
@@ -17,7 +21,8 @@ add_library(tessary_gui STATIC
     resources/tessary.qrc)
 set_target_properties(tessary_gui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(tessary_gui PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(tessary_gui PUBLIC tessary_batch Qt6::Widgets PRIVATE tessary_warnings)
+target_link_libraries(tessary_gui PUBLIC tessary_batch Qt6::Widgets
+                                   PRIVATE Qt6::Concurrent tessary_warnings)
 
 # The file name is the application name: message-box titles and the settings key use it.
 add_executable(Tessary main.cpp)

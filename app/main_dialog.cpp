@@ -14,6 +14,7 @@
 #include "app/about_dialog.h"
 #include "app/app_icon.h"
 #include "app/dialog_builder.h"
+#include "app/preview_window.h"
 #include "app/progress_dialog.h"
 #include "app/resources/string_table.h"
 #include "app/settings.h"
@@ -21,22 +22,6 @@
 
 namespace tessary {
 namespace {
-
-enum ControlId {
-    kCloseId = 1,
-    kCancelId = 2,
-    kListId = 1000,
-    kAddId = 1001,
-    kRemoveId = 1002,
-    kDeinterlaceId = 1003,
-    kClipId = 1004,
-    kTopId = 1005,
-    kBottomId = 1006,
-    kSoftenId = 1007,
-    kProcessId = 1008,
-    kOutputId = 1010,
-    kBrowseId = 1011,
-};
 
 constexpr int kMinRows = 0;
 constexpr int kMaxRows = 480;
@@ -91,6 +76,9 @@ CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()) 
                    Qt::WindowCloseButtonHint);
     BuildDialog(*this, *FindDialogTemplate(kMainDialogId));
     ConnectCommands();
+    // A path wider than the list scrolls sideways instead of being cut off.
+    FindControlAs<QListWidget>(this, kListId)->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    AcceptDropsOnListAndOutput();
 }
 
 void CMainDialog::ConnectCommands() {
@@ -110,6 +98,8 @@ void CMainDialog::ConnectCommands() {
     onClick(kDeinterlaceId, &CMainDialog::RefreshControls);
     if (auto* list = FindControlAs<QListWidget>(this, kListId)) {
         connect(list, &QListWidget::itemSelectionChanged, this, &CMainDialog::RefreshControls);
+        connect(list, &QListWidget::itemDoubleClicked, this,
+                [this, list](QListWidgetItem* item) { OnPreview(list->row(item)); });
     }
 }
 
@@ -122,10 +112,12 @@ int CMainDialog::DoModal() {
 
 void CMainDialog::LoadSettings() {
     SetSettings(ReadBatchSettings());
+    m_strOutputFolder = ReadOutputLocation();
 }
 
 void CMainDialog::SaveSettings() {
     WriteBatchSettings(Settings());
+    WriteOutputLocation(m_strOutputFolder);
 }
 
 BatchSettings CMainDialog::Settings() const {
@@ -165,14 +157,19 @@ bool CMainDialog::UpdateData(bool saving) {
     ExchangeCheck(kSoftenId, m_bSoftenBorders, saving);
     if (!ExchangeRowCount(kBottomId, m_nClipBottom, saving) ||
         !ExchangeRowCount(kTopId, m_nClipTop, saving)) {
+        m_bLastReadValid = false;
         return false;
     }
     auto* output = FindControlAs<QLineEdit>(this, kOutputId);
     if (saving) {
         m_strOutputFolder = output->text();
+        m_bLastReadValid = true;
     } else {
         output->setText(m_strOutputFolder);
         SetEnabledStates();
+        if (m_pPreview && m_bLastReadValid) {
+            m_pPreview->SetSettings(Settings());
+        }
     }
     return true;
 }
@@ -232,10 +229,15 @@ void CMainDialog::RefreshControls() {
     UpdateData(false);
 }
 
+QStringList CMainDialog::SupportedImagePatterns() {
+    return {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.gif"),
+            QStringLiteral("*.bmp")};
+}
+
 QStringList CMainDialog::InputNameFilters() {
     // Every format the program reads, matched without regard to case.
     return {
-        QStringLiteral("All supported files (*.jpg *.jpeg *.gif *.bmp)"),
+        QStringLiteral("All supported files (%1)").arg(SupportedImagePatterns().join(u' ')),
         QStringLiteral("Windows BMP (*.bmp)"),
         QStringLiteral("JPEG Images (*.jpg *.jpeg)"),
         QStringLiteral("GIF Images (*.gif)"),
@@ -252,11 +254,15 @@ FileDialogRequest CMainDialog::InputDialogRequest() const {
 
 void CMainDialog::OnAddInputs() {
     UpdateData(true);
-    const QStringList chosen = Ui().GetOpenFileNames(this, InputDialogRequest());
+    AppendInputs(Ui().GetOpenFileNames(this, InputDialogRequest()));
+}
+
+void CMainDialog::AppendInputs(const QStringList& paths) {
     auto* list = FindControlAs<QListWidget>(this, kListId);
-    for (const QString& path : chosen) {
+    for (const QString& path : paths) {
         m_inputPaths.append(path);
-        list->addItem(path);
+        auto* item = new QListWidgetItem(path, list);
+        item->setToolTip(path);
     }
     UpdateData(false);
 }
@@ -295,31 +301,107 @@ bool CMainDialog::RemoveInputPath(const QString& text) {
 
 void CMainDialog::OnBrowseOutput() {
     UpdateData(true);
-    auto* output = FindControlAs<QLineEdit>(this, kOutputId);
-    m_strOutputFolder = output->text();
-    FileDialogRequest request = InputDialogRequest();
-    request.initialPath = m_strOutputFolder.left(kMaxInitialPath);
-    const QString chosen = Ui().GetSaveFileName(this, request);
-    if (chosen.isEmpty()) {
-        return;
+    m_strOutputFolder = FindControlAs<QLineEdit>(this, kOutputId)->text();
+    const QString chosen = Ui().GetExistingFolder(this, m_strOutputFolder.left(kMaxInitialPath));
+    if (!chosen.isEmpty()) {
+        SetOutputLocation(chosen);
     }
-    // Keep the folder with its trailing separator; the chosen file is never written.
-    const qsizetype nameLength = chosen.size() - (chosen.lastIndexOf(u'/') + 1);
-    m_strOutputFolder = chosen.left(chosen.size() - nameLength);
-    output->setText(m_strOutputFolder);
+}
+
+QString WithTrailingSeparator(const QString& folder) {
+    return folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
+void CMainDialog::SetOutputLocation(const QString& folder) {
+    // The trailing separator puts each file inside the folder rather than beside it.
+    m_strOutputFolder = WithTrailingSeparator(folder);
+    FindControlAs<QLineEdit>(this, kOutputId)->setText(m_strOutputFolder);
     UpdateData(false);
 }
 
 void CMainDialog::OnProcess() {
-    UpdateData(true);
+    // A bad Top or Bottom has been reported with the focus on it; running with the
+    // members as the failed read left them would write pictures nobody asked for.
+    if (!UpdateData(true)) {
+        return;
+    }
     std::vector<std::string> inputs;
     inputs.reserve(static_cast<size_t>(m_inputPaths.size()));
     for (const QString& path : m_inputPaths) {
         inputs.push_back(QFile::encodeName(path).toStdString());
     }
-    const std::string folder = QFile::encodeName(m_strOutputFolder).toStdString();
-    CProgressDialog progress(this);
-    RunBatch(inputs, folder, Settings(), progress);
+    const SequentialPlan plan =
+        PlanSequentialRun(inputs, QFile::encodeName(m_strOutputFolder).toStdString(), Settings());
+    if (plan.replaced.count > 0 && !Ui().AskYesNo(this, ReplaceQuestion(plan.replaced))) {
+        return;
+    }
+    RunOutcome outcome;
+    {
+        CProgressDialog progress(this);
+        outcome = RunSequential(plan, progress);
+    }
+    // Once, at the end, after "Rendering canceled" if the run was cancelled.
+    const std::string summary = FailureSummary(outcome);
+    if (!summary.empty()) {
+        Ui().ShowMessage(this, QFile::decodeName(QByteArray::fromStdString(summary)));
+    }
+}
+
+QString ReplaceQuestion(const ReplacedOriginals& replaced) {
+    const QString first = QFile::decodeName(QByteArray::fromStdString(replaced.first));
+    if (replaced.count == 1) {
+        return QStringLiteral(
+                   "1 original would be replaced by its repaired picture:\n%1\n\n"
+                   "Replace it?")
+            .arg(first);
+    }
+    return QStringLiteral(
+               "%1 originals would be replaced by their repaired pictures, the first "
+               "of them:\n%2\n\nReplace them?")
+        .arg(QString::fromStdString(FormatCount(replaced.count)), first);
+}
+
+int CMainDialog::SelectedRow() const {
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    if (list->currentItem() && list->currentItem()->isSelected()) {
+        return list->currentRow();
+    }
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.front());
+}
+
+int CMainDialog::PreviewRowAt(QPoint at) const {
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    const QPoint inList = list->viewport()->mapFrom(this, at);
+    if (list->viewport()->rect().contains(inList)) {
+        if (QListWidgetItem* item = list->itemAt(inList)) {
+            return list->row(item);
+        }
+    }
+    return SelectedRow();
+}
+
+void CMainDialog::OnPreview(int row) {
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    if (row < 0 || row >= list->count() || !UpdateData(true)) {
+        return;
+    }
+    if (!m_pPreview) {
+        m_pPreview = new PreviewWindow(this);
+        connect(m_pPreview, &PreviewWindow::UseBands, this, &CMainDialog::OnUseBands);
+    }
+    m_pPreview->ShowPicture(list->item(row)->text(), Settings());
+    m_pPreview->show();
+    m_pPreview->raise();
+    m_pPreview->activateWindow();
+}
+
+void CMainDialog::OnUseBands(int32_t top, int32_t bottom) {
+    FindControlAs<QCheckBox>(this, kClipId)->setChecked(true);
+    FindControlAs<QLineEdit>(this, kTopId)->setText(QString::number(top));
+    FindControlAs<QLineEdit>(this, kBottomId)->setText(QString::number(bottom));
+    // As a click on Clip: the read takes the new values, the preview follows.
+    RefreshControls();
 }
 
 void CMainDialog::OnOK() {
@@ -333,11 +415,17 @@ void CMainDialog::OnCancel() {
 }
 
 void CMainDialog::keyPressEvent(QKeyEvent* event) {
-    // Enter outside a push button is the dialog's OK command, as with any dialog here.
+    // Enter outside a push button is the dialog's OK command, as with any dialog here,
+    // except on a selected list entry, which it previews.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         event->accept();
-        OnOK();
+        const int row = SelectedRow();
+        if (focusWidget() == FindControl(this, kListId) && row >= 0) {
+            OnPreview(row);
+        } else {
+            OnOK();
+        }
         return;
     }
     QDialog::keyPressEvent(event);
@@ -356,10 +444,20 @@ QMenu* CMainDialog::BuildWindowMenu(QWidget* parent) {
 
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = BuildWindowMenu(this);
+    // Previewing comes first: the entry under the pointer, else the selected one.
+    const int row = PreviewRowAt(event->pos());
+    auto* preview = new QAction(QStringLiteral("&Preview..."), menu);
+    preview->setEnabled(row >= 0);
+    QAction* first = menu->actions().front();
+    menu->insertAction(first, preview);
+    menu->insertSeparator(first);
     const QAction* chosen = menu->exec(event->globalPos());
+    const bool previewChosen = chosen == preview;
     const int command = chosen ? chosen->data().toInt() : 0;
     delete menu;
-    if (command != 0) {
+    if (previewChosen) {
+        OnPreview(row);
+    } else if (command != 0) {
         OnSysCommand(command);
     }
 }

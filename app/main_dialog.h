@@ -2,11 +2,14 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <QStringList>
 
 #include "app/batch_run.h"
+#include "app/preview_window.h"
 
 class QMenu;
+class QUrl;
 
 namespace tessary {
 
@@ -20,6 +23,22 @@ class CMainDialog : public QDialog {
   public:
     static constexpr int kAboutBoxCommand = 16;   // the About item of the window menu
     static constexpr int kCloseCommand = 0xF060;  // the Close item of the window menu
+
+    enum ControlId {
+        kCloseId = 1,
+        kCancelId = 2,
+        kListId = 1000,
+        kAddId = 1001,
+        kRemoveId = 1002,
+        kDeinterlaceId = 1003,
+        kClipId = 1004,
+        kTopId = 1005,
+        kBottomId = 1006,
+        kSoftenId = 1007,
+        kProcessId = 1008,
+        kOutputId = 1010,
+        kBrowseId = 1011,
+    };
 
     explicit CMainDialog(QWidget* parent = nullptr);
 
@@ -37,6 +56,11 @@ class CMainDialog : public QDialog {
     void OnRemoveInputs();
     void OnBrowseOutput();
     void OnProcess();
+    // Opens the preview of list entry row with the options read as Process reads them;
+    // a failed read has shown its message and opens nothing.
+    void OnPreview(int row);
+    // Ticks Clip and puts the rows into Top and Bottom, then refreshes the controls.
+    void OnUseBands(int32_t top, int32_t bottom);
     void OnOK();
     void OnCancel();
     void OnSysCommand(int command);
@@ -46,8 +70,18 @@ class CMainDialog : public QDialog {
     // The window menu: Close, a separator, then "&About Tessary...". Each action's
     // data is its command id.
     QMenu* BuildWindowMenu(QWidget* parent);
-    // The filters of the open and save dialogs, the first one active.
+    // The filters of the open dialog, the first one active.
     static QStringList InputNameFilters();
+    // The preview window, while one is open.
+    PreviewWindow* Preview() const { return m_pPreview; }
+
+    // The name patterns of the images the program reads, as in "All supported files".
+    static QStringList SupportedImagePatterns();
+
+    // Appends paths to the list and its box, as Add does with the chosen files.
+    void AppendInputs(const QStringList& paths);
+    // Makes folder (with a trailing separator added) the output location, as browsing does.
+    void SetOutputLocation(const QString& folder);
 
     BatchSettings Settings() const;
     void SetSettings(const BatchSettings& settings);
@@ -68,6 +102,7 @@ class CMainDialog : public QDialog {
     void contextMenuEvent(QContextMenuEvent* event) override;
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void OnInitDialog();
@@ -77,13 +112,33 @@ class CMainDialog : public QDialog {
     void FailField(int id, const QString& message);
     void SetEnabledStates();
     FileDialogRequest InputDialogRequest() const;
+    void AcceptDropsOnListAndOutput();
+    bool HandleListDrag(QEvent* event);
+    bool HandleOutputDrag(QEvent* event);
+
+    int SelectedRow() const;
+    int PreviewRowAt(QPoint at) const;
 
     bool m_bInitialised = false;
+    // The options reach an open preview only after a read that succeeded.
+    bool m_bLastReadValid = true;
+    QPointer<PreviewWindow> m_pPreview;
 };
 
 // An integer field's text as the exchange reads it: blanks and tabs around an optional
 // sign and digits, of the first 31 characters only; 0 only when written with a leading
 // "0". Saturates at the 32-bit limits. False for anything else.
 bool ParseFieldInteger(const QString& text, int32_t* value);
+
+// Local paths of dropped URLs, in their order: a file as it is, a folder as the images
+// in it (by the supported patterns, sorted by name). Anything not local is left out.
+QStringList InputPathsFromUrls(const QList<QUrl>& urls);
+// The first dropped URL when it names a local folder, else empty.
+QString FolderFromUrls(const QList<QUrl>& urls);
+// The question before a run that would replace originals: how many, and the first.
+QString ReplaceQuestion(const ReplacedOriginals& replaced);
+
+// folder with one trailing "/", as the output location takes it.
+QString WithTrailingSeparator(const QString& folder);
 
 }  // namespace tessary

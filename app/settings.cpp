@@ -7,6 +7,7 @@ namespace tessary {
 namespace {
 
 constexpr const char* kSection = "Settings";
+constexpr const char* kOutputLocationKey = "Settings/strOutputFolder";
 
 // The store is named by the maker key and the program's own name, so a renamed
 // program keeps its options apart.
@@ -44,6 +45,16 @@ void WriteBatchSettings(const BatchSettings& s) {
     store.setValue(QStringLiteral("nClipTop"), s.m_nClipTop);
     store.setValue(QStringLiteral("nClipBottom"), s.m_nClipBottom);
     store.endGroup();
+    store.sync();
+}
+
+QString ReadOutputLocation() {
+    return OpenStore().value(QString::fromLatin1(kOutputLocationKey)).toString();
+}
+
+void WriteOutputLocation(const QString& location) {
+    QSettings store = OpenStore();
+    store.setValue(QString::fromLatin1(kOutputLocationKey), location);
     store.sync();
 }
 

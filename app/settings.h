@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "app/batch_run.h"
 
 namespace tessary {
@@ -12,5 +14,9 @@ inline constexpr const char* kOrganizationName = "Zedra";
 BatchSettings ReadBatchSettings();
 // Writes the five options; a failed write is not reported.
 void WriteBatchSettings(const BatchSettings& settings);
+
+// The output location of the last session, beside the five options; empty when none.
+QString ReadOutputLocation();
+void WriteOutputLocation(const QString& location);
 
 }  // namespace tessary

@@ -38,11 +38,21 @@ class QtWidgetsUi final : public UiServices {
         return dialog.selectedFiles();
     }
 
-    QString GetSaveFileName(QWidget* parent, const FileDialogRequest& request) override {
-        QFileDialog dialog(parent, QString(), request.initialPath);
-        PrepareFileDialog(dialog, request);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
+    bool AskYesNo(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
+                        QMessageBox::Yes | QMessageBox::No, parent);
+        box.setTextFormat(Qt::PlainText);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    }
+
+    QString GetExistingFolder(QWidget* parent, const QString& startFolder) override {
+        QFileDialog dialog(parent, QString(), startFolder);
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly, true);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
             return {};
         }

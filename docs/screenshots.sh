@@ -1,6 +1,7 @@
 #!/bin/sh
-# Grabs the main dialog, the progress window and the About box into docs/screenshots/,
-# on a virtual X display at the default font. Needs a configured release build.
+# Grabs the main dialog, the progress window, the About box and the preview window into
+# docs/screenshots/, on a virtual X display at the default font. Needs a configured
+# release build.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")

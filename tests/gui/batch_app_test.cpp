@@ -124,6 +124,28 @@ TEST_F(BatchAppTest, EscapeAndCloseBoxSaveWhatTheLastCommandRead) {
     }
 }
 
+TEST_F(BatchAppTest, OutputLocationIsRememberedBetweenStarts) {
+    QString firstShown = "unset";
+    RunApp([&](CMainDialog& d) {
+        firstShown = Control<QLineEdit>(&d, 1010)->text();
+        fake.folderAnswers.push_back("/out/repaired");
+        Click(Control<QAbstractButton>(&d, 1011));
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    EXPECT_EQ(firstShown, "");
+    EXPECT_EQ(StoredSetting("strOutputFolder").toString(), "/out/repaired/");
+    EXPECT_EQ(Stored()["nClipTop"], 0) << "the five keep their own keys";
+
+    QString shown;
+    RunApp([&](CMainDialog& d) {
+        shown = Control<QLineEdit>(&d, 1010)->text();
+        TypeInto(Control<QLineEdit>(&d, 1010), "/typed/");
+        Click(Control<QAbstractButton>(&d, 1));
+    });
+    EXPECT_EQ(shown, "/out/repaired/");
+    EXPECT_EQ(StoredSetting("strOutputFolder").toString(), "/typed/");
+}
+
 TEST_F(BatchAppTest, StoredValuesOutsideTheirRanges) {
     StoreSetting("bclip", 7);
     StoreSetting("nClipTop", 1000);

@@ -45,9 +45,13 @@ class FakeUi : public UiServices {
         openRequests.push_back(request);
         return Next(openAnswers);
     }
-    QString GetSaveFileName(QWidget*, const FileDialogRequest& request) override {
-        saveRequests.push_back(request);
-        return Next(saveAnswers);
+    bool AskYesNo(QWidget* parent, const QString& text) override {
+        questions.push_back({text, parent});
+        return Next(yesNoAnswers);
+    }
+    QString GetExistingFolder(QWidget*, const QString& startFolder) override {
+        folderRequests.push_back(startFolder);
+        return Next(folderAnswers);
     }
 
     QStringList MessageTexts() const {
@@ -61,9 +65,11 @@ class FakeUi : public UiServices {
     std::vector<Message> messages;
     std::function<void(const QString&)> onMessage;
     std::deque<QStringList> openAnswers;  // an empty list is a cancelled dialog
-    std::deque<QString> saveAnswers;      // an empty text is a cancelled dialog
+    std::deque<QString> folderAnswers;    // an empty text is a cancelled dialog
+    std::deque<bool> yesNoAnswers;        // No once the script runs out
     std::vector<FileDialogRequest> openRequests;
-    std::vector<FileDialogRequest> saveRequests;
+    std::vector<QString> folderRequests;
+    std::vector<Message> questions;
 
   private:
     template <typename T>

@@ -206,7 +206,7 @@ TEST_F(MainDialogTest, BadFieldTakesTheFocusWithItsTextSelected) {
 }
 
 TEST_F(MainDialogTest, RangeFailureOnDeinterlaceClickRestoresTheOtherFields) {
-    fake.saveAnswers.push_back("/previous/pic.jpg");
+    fake.folderAnswers.push_back("/previous");
     Click(Button(1011));
     ASSERT_EQ(dialog.m_strOutputFolder, "/previous/");
 
@@ -307,24 +307,26 @@ TEST_F(MainDialogTest, RemoveTakesTheFirstOccurrenceOfADuplicate) {
     EXPECT_EQ(dialog.m_inputPaths, QStringList({"/in/q.jpg"}));
 }
 
-TEST_F(MainDialogTest, BrowseKeepsTheChosenFilesFolder) {
+TEST_F(MainDialogTest, BrowsePutsTheChosenFolderWithItsSeparator) {
     AddFiles({"/in/a.jpg"});
     TypeInto(Edit(1010), "/typed/start");
-    fake.saveAnswers.push_back("/out/sub/pic.jpg");
+    fake.folderAnswers.push_back("/out/sub");
     Click(Button(1011));
-    ASSERT_EQ(fake.saveRequests.size(), 1u);
-    EXPECT_EQ(fake.saveRequests[0].initialPath, "/typed/start");
-    EXPECT_EQ(fake.saveRequests[0].defaultSuffix, "jpg");
-    EXPECT_EQ(fake.saveRequests[0].nameFilters, CMainDialog::InputNameFilters());
+    ASSERT_EQ(fake.folderRequests.size(), 1u);
+    EXPECT_EQ(fake.folderRequests[0], "/typed/start");
     EXPECT_EQ(Edit(1010)->text(), "/out/sub/");
     EXPECT_EQ(dialog.m_strOutputFolder, "/out/sub/");
     EXPECT_TRUE(Button(1008)->isEnabled());
 
+    fake.folderAnswers.push_back("/");  // the root keeps its one separator
+    Click(Button(1011));
+    EXPECT_EQ(Edit(1010)->text(), "/");
+
     // Cancelled: the typed text is taken as the folder but nothing else changes.
     TypeInto(Edit(1010), QString(300, 'x'));
     Click(Button(1011));
-    ASSERT_EQ(fake.saveRequests.size(), 2u);
-    EXPECT_EQ(fake.saveRequests[1].initialPath, QString(259, 'x'));
+    ASSERT_EQ(fake.folderRequests.size(), 3u);
+    EXPECT_EQ(fake.folderRequests[2], QString(259, 'x'));
     EXPECT_EQ(dialog.m_strOutputFolder, QString(300, 'x'));
     EXPECT_EQ(Edit(1010)->text(), QString(300, 'x'));
 }

@@ -6,6 +6,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
+
+#include <sys/stat.h>
 
 #include "app/main_dialog.h"
 #include "tests/gui/gui_test_support.h"
@@ -38,11 +41,10 @@ TEST(RealDialogs, MessageBoxIsAWarningWithOneOkUnderTheProgramName) {
     EXPECT_EQ(buttonCount, 1);
 }
 
-FileDialogRequest InputRequest(const QString& initial = {}) {
+FileDialogRequest InputRequest() {
     FileDialogRequest request;
     request.nameFilters = CMainDialog::InputNameFilters();
     request.defaultSuffix = "jpg";
-    request.initialPath = initial;
     return request;
 }
 
@@ -106,44 +108,48 @@ TEST(RealDialogs, AllFilesShowsNamesWithoutAnExtension) {
     EXPECT_EQ(listed, QStringList({"noext"}));
 }
 
-TEST(RealDialogs, SaveDialogCreatesNothingEvenAfterConfirmingAnOverwrite) {
+TEST(RealDialogs, FolderChooserReturnsTheChosenFolderAndCreatesNothing) {
     test::TempDir dir;
-    const std::string existing = dir.File("old.jpg");
-    ASSERT_TRUE(test::WriteBytes(existing, {9, 9, 9}));
+    ASSERT_TRUE(test::WriteBytes(dir.File("old.jpg"), {9}));
+    ASSERT_EQ(mkdir(dir.File("sub dir").c_str(), 0700), 0);
     const QString folder = QString::fromStdString(dir.Path());
-
-    // A new name gets the default extension; nothing appears on disk.
+    bool foldersOnly = false;
     WhenModal([&](QWidget* top) {
         auto* fd = qobject_cast<QFileDialog*>(top);
         ASSERT_NE(fd, nullptr);
         EXPECT_EQ(fd->directory().absolutePath(), folder);
-        fd->findChild<QLineEdit*>("fileNameEdit")->setText("pic");
+        foldersOnly = fd->fileMode() == QFileDialog::Directory;
+        fd->findChild<QLineEdit*>("fileNameEdit")->setText("sub dir");
         QTest::keyClick(fd->findChild<QLineEdit*>("fileNameEdit"), Qt::Key_Return);
     });
-    EXPECT_EQ(QtUiServices().GetSaveFileName(nullptr, InputRequest(folder + '/')),
-              folder + "/pic.jpg");
+    EXPECT_EQ(QtUiServices().GetExistingFolder(nullptr, folder + '/'), folder + "/sub dir");
+    EXPECT_TRUE(foldersOnly);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"old.jpg", "sub dir"}));
+}
 
-    // An existing name asks first; saying yes still writes nothing.
-    bool asked = false;
-    WhenModal([&](QWidget* top) {
-        auto* fd = qobject_cast<QFileDialog*>(top);
-        ASSERT_NE(fd, nullptr);
-        WhenModal(
-            [&](QWidget* confirm) {
-                auto* box = qobject_cast<QMessageBox*>(confirm);
-                ASSERT_NE(box, nullptr);
-                asked = true;
-                box->button(QMessageBox::Yes)->click();
-            },
-            fd);
-        fd->findChild<QLineEdit*>("fileNameEdit")->setText("old.jpg");
-        QTest::keyClick(fd->findChild<QLineEdit*>("fileNameEdit"), Qt::Key_Return);
-    });
-    EXPECT_EQ(QtUiServices().GetSaveFileName(nullptr, InputRequest(folder + '/')),
-              folder + "/old.jpg");
-    EXPECT_TRUE(asked);
-    EXPECT_EQ(dir.List(), std::vector<std::string>{"old.jpg"});
-    EXPECT_EQ(test::ReadBytes(existing), (test::Bytes{9, 9, 9}));
+TEST(RealDialogs, YesNoQuestionDefaultsToNo) {
+    struct Case {
+        const char* name;
+        std::function<void(QMessageBox*)> answer;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"Enter", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }, false},
+        {"Escape", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }, false},
+        {"Yes", [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString title;
+        WhenModal([&](QWidget* top) {
+            auto* box = qobject_cast<QMessageBox*>(top);
+            ASSERT_NE(box, nullptr);
+            title = box->windowTitle();
+            c.answer(box);
+        });
+        EXPECT_EQ(QtUiServices().AskYesNo(nullptr, "Replace?"), c.expected);
+        EXPECT_EQ(title, QCoreApplication::applicationName());
+    }
 }
 
 }  // namespace

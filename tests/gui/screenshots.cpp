@@ -1,9 +1,9 @@
-// Shows the main dialog, the progress window and the About box as a user meets them
-// and grabs each into a PNG file in the folder given as the only argument.
+// Shows the main dialog, the progress window, the About box and the preview as a user
+// meets them and grabs each into a PNG file in the folder given as the only argument.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
-#include <QListWidget>
 #include <QPixmap>
 #include <QTimer>
 
@@ -11,6 +11,8 @@
 #include "app/app_icon.h"
 #include "app/dialog_builder.h"
 #include "app/main_dialog.h"
+#include "app/preview_view.h"
+#include "app/preview_window.h"
 #include "app/progress_dialog.h"
 
 namespace {
@@ -21,6 +23,36 @@ bool Save(QWidget& window, const QString& folder, const QString& name) {
         QCoreApplication::processEvents();
     }
     return window.grab().save(folder + QLatin1Char('/') + name);
+}
+
+// The preview of the first sample with deinterlacing and clipping, once split at fit and
+// once side by side at 4:1, where the combing shows row by row.
+bool SavePreviews(const QString& folder) {
+    tessary::CMainDialog dialog;
+    dialog.m_bInterlace = 1;
+    dialog.m_bClip = 1;
+    dialog.m_bSoftenBorders = 1;
+    dialog.m_nClipTop = 6;
+    dialog.m_nClipBottom = 4;
+    dialog.AppendInputs({QStringLiteral(TESSARY_SAMPLES_DIR "/interlaced-1.jpg")});
+    dialog.show();
+    dialog.OnPreview(0);
+    tessary::PreviewWindow* preview = dialog.Preview();
+    if (!preview) {
+        return false;
+    }
+    preview->resize(900, 560);
+    while (preview->IsBusy()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    preview->View()->SetDivider(0.45);
+    bool ok = Save(*preview, folder, QStringLiteral("preview-split.png"));
+    preview->findChild<QAbstractButton*>(QStringLiteral("sideBySide"))->click();
+    preview->findChild<QAbstractButton*>(QStringLiteral("zoom4"))->click();
+    preview->View()->SetCenter(QPointF(150, 20));
+    ok = Save(*preview, folder, QStringLiteral("preview-side-by-side.png")) && ok;
+    preview->close();
+    return ok;
 }
 
 }  // namespace
@@ -36,11 +68,8 @@ int main(int argc, char** argv) {
     dialog.m_nClipTop = 8;
     dialog.m_nClipBottom = 4;
     dialog.m_strOutputFolder = QStringLiteral("/home/user/Pictures/repaired/");
-    auto* list = tessary::FindControlAs<QListWidget>(&dialog, 1000);
     for (const char* name : {"capture-0001.jpg", "capture-0002.jpg", "capture-0003.bmp"}) {
-        const QString path = QStringLiteral("/home/user/Pictures/") + QLatin1String(name);
-        dialog.m_inputPaths << path;
-        list->addItem(path);
+        dialog.AppendInputs({QStringLiteral("/home/user/Pictures/") + QLatin1String(name)});
     }
     const QFont font = dialog.font();
     const tessary::DialogBaseUnits units = tessary::BaseUnitsFor(font);
@@ -59,5 +88,6 @@ int main(int argc, char** argv) {
 
     tessary::CAboutDialog about;
     ok = Save(about, folder, QStringLiteral("about-dialog.png")) && ok;
+    ok = SavePreviews(folder) && ok;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,147 @@
+#include "app/preview_render.h"
+
+#include <QFile>
+
+#include "formats/dib.h"
+#include "image/image_surface.h"
+#include "ops/black_bands.h"
+#include "ops/combing.h"
+#include "ops/field_ops.h"
+#include "ops/pixel_rows.h"
+
+namespace tessary {
+namespace {
+
+const char* SourceName(LoadSource source) {
+    switch (source) {
+        case LoadSource::Jpeg:
+            return "JPEG";
+        case LoadSource::Gif:
+            return "GIF";
+        case LoadSource::Bmp:
+            return "BMP";
+        case LoadSource::Png:
+            return "PNG";
+        case LoadSource::None:
+        case LoadSource::MissingFile:
+            break;
+    }
+    return "";
+}
+
+void Detect(CDibImage& image, PreviewPicture& picture) {
+    const PixelRows rows = RowsOf(image);
+    if (rows.IsEmpty()) {
+        return;
+    }
+    const CombingReport combing = DetectCombing(rows);
+    const BandReport bands = DetectBands(rows);
+    picture.detected = true;
+    picture.combScore = combing.score;
+    picture.combed = combing.combed;
+    picture.bandTop = bands.top;
+    picture.bandBottom = bands.bottom;
+}
+
+// The repairs as a run applies them; a picture that could not be widened to 24 bits is
+// written unchanged.
+void Repair(CImageSurface& surface, const BatchSettings& settings) {
+    if (AnyRepairSelected(settings) && surface.GetImage()->GetBitCount() != 24) {
+        return;
+    }
+    surface.Lock();
+    if (settings.m_bInterlace != 0) {
+        Deinterlace(surface);
+    }
+    if (settings.m_bClip != 0) {
+        ClipRows(surface, settings.m_nClipTop, settings.m_nClipBottom);
+    }
+    if (settings.m_bSoftenBorders != 0) {
+        const bool clip = settings.m_bClip != 0;
+        SoftenBorders(surface, clip ? settings.m_nClipTop : 0, clip ? settings.m_nClipBottom : 0);
+    }
+    surface.Unlock();
+}
+
+// The common case straight from the rows: bottom-up blue, green, red into top-down RGB32.
+QImage ImageFrom24BitRows(const uint8_t* pixels, int32_t width, int32_t height, uint64_t stride) {
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) {
+        return {};
+    }
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = pixels + uint64_t(height - 1 - y) * stride;
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int32_t x = 0; x < width; ++x, row += 3) {
+            out[x] = qRgb(row[2], row[1], row[0]);
+        }
+    }
+    return image;
+}
+
+// Other depths and layouts go through Qt's own BMP reading of the same bytes
+// behind a file header.
+QImage ImageFromBmpBytes(const MemoryBlock& dib, const BitmapInfoHeader& header) {
+    const uint64_t fileSize = uint64_t{kFileHeaderSize} + dib.Size();
+    if (fileSize > uint64_t{INT32_MAX}) {
+        return {};
+    }
+    QByteArray file(static_cast<qsizetype>(fileSize), '\0');
+    auto* bytes = reinterpret_cast<uint8_t*>(file.data());
+    StoreLe16(bytes, kBmpSignature);
+    StoreLe32(bytes + 2, static_cast<uint32_t>(fileSize));
+    StoreLe32(bytes + 10, static_cast<uint32_t>(kFileHeaderSize + DibPixelOffset(header)));
+    std::copy_n(dib.Data(), dib.Size(), bytes + kFileHeaderSize);
+    return QImage::fromData(file, "BMP").convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+QImage ImageFromDib(const MemoryBlock& dib) {
+    BitmapInfoHeader header;
+    if (GetDibInfo(dib, &header) == 0) {
+        return {};
+    }
+    const bool plain24 = header.biSize == kInfoHeaderSize && header.biBitCount == 24 &&
+                         header.biCompression == 0 && header.biWidth > 0 && header.biHeight > 0;
+    if (plain24) {
+        const uint64_t offset = DibPixelOffset(header);
+        const uint64_t stride = DibStride(static_cast<uint32_t>(header.biWidth), 24);
+        if (offset + stride * uint64_t(header.biHeight) <= dib.Size()) {
+            return ImageFrom24BitRows(dib.Data() + offset, header.biWidth, header.biHeight, stride);
+        }
+    }
+    return ImageFromBmpBytes(dib, header);
+}
+
+PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings) {
+    PreviewPicture picture;
+    CImageSurface surface;
+    CDibImage& image = *surface.GetImage();
+    image.Load(QFile::encodeName(path).constData());
+    const LoadReport load = image.GetLoadReport();
+    if (!image.HasImage() || load.source == LoadSource::MissingFile) {
+        picture.failure = QString::fromStdString(LoadFailureReason(load));
+        return picture;
+    }
+    picture.description = QStringLiteral("%1 × %2, %3, %4 bits per pixel")
+                              .arg(image.GetWidth())
+                              .arg(image.GetHeight())
+                              .arg(QLatin1String(SourceName(load.source)))
+                              .arg(image.GetBitCount());
+    picture.original = ImageFromDib(image.GetDib());
+    // The detectors and the repairs need 24 bits; widening changes no colour, so the
+    // picture without repairs still looks as the run writes it.
+    if (image.GetBitCount() != 24) {
+        image.WidenTo24Bits();
+    }
+    Detect(image, picture);
+    Repair(surface, settings);
+    picture.repaired = ImageFromDib(image.GetDib());
+    if (picture.original.isNull() || picture.repaired.isNull()) {
+        picture.failure = QStringLiteral("The image cannot be shown.");
+    }
+    return picture;
+}
+
+}  // namespace tessary

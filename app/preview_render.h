@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include "app/batch_run.h"
+#include "platform/memory_block.h"
+
+namespace tessary {
+
+// One picture for the preview: as loaded and as a run would write it.
+struct PreviewPicture {
+    QImage original;
+    QImage repaired;
+    QString description;  // size and format as read, e.g. "720 × 576, JPEG, 24 bits per pixel"
+    QString failure;      // why there is nothing to show; empty when there is
+    // What the detectors found in the picture as loaded; false when they could not look.
+    bool detected = false;
+    double combScore = 0;  // percent
+    bool combed = false;
+    int32_t bandTop = 0;  // black rows, or tape noise at the bottom
+    int32_t bandBottom = 0;
+};
+
+// Loads path into a store of its own, looks for combing and black bands, and repairs
+// it with settings as a run would, writing nothing. Safe to call on any thread: it
+// shares nothing.
+PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings);
+
+// A packed DIB as a picture to draw; null when it can't be read as one.
+QImage ImageFromDib(const MemoryBlock& dib);
+
+}  // namespace tessary
