@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "formats/metadata.h"
 #include "formats/size_limit.h"
 #include "image/packed_color.h"
 #include "platform/memory_block.h"
@@ -57,6 +58,9 @@ struct SaveReport {
     int errorNumber = 0;  // errno of the failure; 0 when nothing was attempted
 };
 
+// How SaveJpeg and SavePng write the picture.
+struct PictureOutput;
+
 // One image as a packed DIB in an owned memory block, with the palette and
 // display bitmap made from it, the BMP/JPEG/GIF load chain and BMP/JPEG output.
 class CDibImage {
@@ -74,6 +78,8 @@ class CDibImage {
 
     void SaveBmp(const char* path);
     void SaveJpeg(const char* path, int quality);
+    // An 8-bit RGB PNG file, with the metadata's profile, EXIF, XMP and comments when given.
+    void SavePng(const char* path, const ImageMetadata* metadata = nullptr);
 
     int SetFileName(const char* name);
     const char* GetFileName() const { return m_pszFileName.get(); }
@@ -173,6 +179,8 @@ class CDibImage {
         *reinterpret_cast<UnalignedU16*>(pixel) = halves.blueGreen;
         *reinterpret_cast<UnalignedU16*>(pixel + 1) = halves.greenRed;
     }
+
+    void SavePicture(const char* path, const PictureOutput& output);
 
     // Caches the pixel addressing of the locked block so that pixel access while
     // locked costs no header parsing.
