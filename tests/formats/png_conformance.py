@@ -11,6 +11,7 @@ import random
 import struct
 import subprocess
 import sys
+import warnings
 import zlib
 
 from PIL import Image
@@ -174,6 +175,7 @@ def read_ppm(path):
 
 
 def main():
+    warnings.simplefilter("ignore")  # Pillow on palette transparency
     tool, work = sys.argv[1], sys.argv[2]
     os.makedirs(work, exist_ok=True)
     failures = 0
