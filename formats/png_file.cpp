@@ -161,7 +161,10 @@ Status DecodeRows(spng_ctx* context, const spng_ihdr& header, uint8_t* pixels) {
     do {
         spng_row_info row{};
         error = spng_get_row_info(context, &row);
-        if (error != SPNG_OK || row.row_num >= height) {
+        if (error == SPNG_OK && row.row_num >= height) {
+            error = SPNG_EINTERNAL;  // never from a library that keeps its word
+        }
+        if (error != SPNG_OK) {
             break;
         }
         uint8_t* target = pixels + (uint64_t{height} - 1 - row.row_num) * stride;

@@ -161,6 +161,22 @@ TEST(PngFileTest, EveryPrefixIsRefusedOrWhole) {
     }
 }
 
+TEST(PngFileTest, TakesMetadataFromEitherSideOfTheImageData) {
+    const Bytes exif = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const Bytes png = PngBuilder(2, 2, 8, 2)
+                          .Chunk("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'o', 'n', 'e'})
+                          .Chunk("tEXt", {'T', 'i', 't', 'l', 'e', 0, 'x'})
+                          .RgbRows(Pattern)
+                          .Chunk("eXIf", exif)
+                          .Chunk("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 't', 'w', 'o'})
+                          .Build();
+    MemoryBlock dib;
+    ImageMetadata metadata;
+    ASSERT_TRUE(ReadPng(png, &dib, &metadata).IsOk());
+    EXPECT_EQ(metadata.comments, std::vector<std::string>({"one", "two"}));
+    EXPECT_EQ(metadata.exif, exif);
+}
+
 ImageMetadata SomeMetadata() {
     ImageMetadata metadata;
     metadata.icc = Bytes(600, 0);
