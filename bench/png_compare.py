@@ -63,7 +63,7 @@ def main():
     out = data / "out"
 
     if args.tessary:
-        tool = [str(build / "cli" / "tessary-batch"), "-j", "1"]
+        tool = [str(build / "cli" / "tessary-batch"), "-q", "-j", "1"]
         ours = lambda o: tool + ["-d", "-c", "8:4", "-s", "-o", str(o)] + files
         plain = lambda o: tool + ["-o", str(o)] + files
     else:
