@@ -2,38 +2,16 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "image/dib_image.h"
+#include "app/batch_job.h"
+#include "app/batch_plan.h"
+#include "app/batch_process.h"
 
 namespace tessary {
 
-class CImageSurface;
-
-// The five persisted options, as the dialog holds them.
-struct BatchSettings {
-    int32_t m_bClip = 0;
-    int32_t m_bInterlace = 0;
-    int32_t m_bSoftenBorders = 0;
-    int32_t m_nClipTop = 0;
-    int32_t m_nClipBottom = 0;
-};
-
-// What happened to one file of a run. The dialog ignores it; the CLI prints it.
-struct FileReport {
-    std::string input;
-    std::string output;
-    LoadReport load;
-    bool repairable = true;  // false: not 24 bits per pixel, so the repairs changed nothing
-    // True when the store held an image after the load, so a save was tried;
-    // `save` then says whether it landed.
-    bool saveAttempted = false;
-    SaveReport save;
-};
-
-// The run's view of the progress window. The dialog's CProgressDialog and the
-// CLI's terminal line implement it; tests record the calls.
+// The run's view of the progress window. The dialog's CProgressDialog
+// implements it; tests record the calls.
 class ProgressSink {
   public:
     virtual ~ProgressSink() = default;
@@ -48,35 +26,48 @@ class ProgressSink {
     virtual void ShowMessage(const std::string& text) = 0;
     // Re-enables the parent, then closes the window.
     virtual void Destroy() = 0;
-    // After each file's save; the dialog ignores it.
-    virtual void FileDone(const FileReport& /*report*/) {}
 };
 
-inline constexpr const char* kCancelMessage = "Rendering canceled";
-inline constexpr const char* kStatusJoin = " --> ";
-inline constexpr int kJpegOutputQuality = 100;
+// Where the dialog's outputs go: a location naming an existing folder without
+// a trailing separator is that folder; anything else is a plain prefix of the
+// file name, so a location used as a name prefix still works.
+std::string OutputPrefixFor(const std::string& location);
 
-// The last component of a path ("/" or "\" separated); the whole path when it
-// has none, "" when it ends in a separator.
-std::string FileNameFromPath(std::string_view path);
+// The dialog's run, worked out before anything is written, so that the dialog
+// can ask before it replaces originals.
+struct SequentialPlan {
+    std::vector<Job> jobs;
+    BatchSettings settings;
+    // A location that ends in a separator and does not exist yet: created
+    // with its parents before the first file.
+    std::string folderToCreate;
+    ReplacedOriginals replaced;
+};
 
-// True when the output name's last three characters are "bmp" in any case.
-bool IsBmpOutputName(std::string_view outputPath);
+SequentialPlan PlanSequentialRun(const std::vector<std::string>& inputPaths,
+                                 const std::string& location, const BatchSettings& settings);
 
-// What to do when the load found no file at the input path. The dialog writes
-// the store's 10 x 10 black placeholder like any picture; the CLI, which has
-// already told the user the file is missing, writes nothing.
-enum class MissingInput { WritePlaceholder, Skip };
+struct RunOutcome {
+    bool cancelled = false;
+    // Set when the output folder could not be made; then nothing was run.
+    std::string folderError;
+    std::size_t total = 0;      // files in the plan
+    std::size_t processed = 0;  // files the run went through before it ended
+    std::size_t written = 0;
+    // The files that were not written, in list order. Written files are only
+    // counted, so that a long run holds no more than its failures.
+    std::vector<FileReport> failures;
+};
 
-// Load, repair (deinterlace, clip, soften, as selected) and save one file into
-// the surface's image store. The surface is reused from file to file.
-FileReport ProcessFile(CImageSurface& surface, const std::string& inputPath,
-                       const std::string& outputPath, const BatchSettings& settings,
-                       MissingInput missing = MissingInput::WritePlaceholder);
+// The run over the plan, one file after the other, with progress and cancel
+// between files.
+RunOutcome RunSequential(const SequentialPlan& plan, ProgressSink& progress);
 
-// The whole run over the list, with progress and cancel between files.
-// Returns true when it ended by a cancel request.
-bool RunBatch(const std::vector<std::string>& inputPaths, const std::string& outputFolder,
+// The message for the end of a run ("" when every processed file was written).
+std::string FailureSummary(const RunOutcome& outcome);
+
+// Plans and runs without asking anything. Returns true when it ended by a cancel request.
+bool RunBatch(const std::vector<std::string>& inputPaths, const std::string& location,
               const BatchSettings& settings, ProgressSink& progress);
 
 }  // namespace tessary

@@ -3,56 +3,129 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
-#include <limits>
+#include <map>
 #include <thread>
+
+#include "app/batch_report.h"
 
 namespace tessary::cli {
 
 namespace {
 
-// Written out rather than generated, so that --help shows exactly the documented interface.
-constexpr const char* kUsage =
-    "Usage: tessary-batch [OPTIONS] FILE...\n"
+constexpr int kUsageError = 2;
+
+constexpr const char* kDescription =
     "Repairs still images captured from interlaced video and writes each one to\n"
     "DIR/NAME: as BMP when NAME ends in \"bmp\" (any case), else as JPEG at quality 100.\n"
-    "Repairs run in the order deinterlace, clip, soften.\n"
-    "\n"
-    "  -o, --output DIR        output folder (required); created, with its parents, when missing\n"
-    "  -d, --deinterlace       replace each pair of rows by their average\n"
-    "  -c, --clip TOP:BOTTOM   paint TOP rows at the top and BOTTOM rows at the bottom black "
-    "(each 0 to 480)\n"
-    "  -s, --soften            soften the horizontal borders: the three rows next to each black "
-    "band\n"
-    "                          (without --clip: the image's own first and last three rows)\n"
-    "  -j, --jobs N            files processed at once (default: the number of processors)\n"
-    "      --overwrite-inputs  allow an output to replace one of the input files\n"
-    "  -q, --quiet             no progress line\n"
-    "  -h, --help              usage, then exit 0\n"
-    "      --version           \"tessary-batch VERSION\", then exit 0\n"
-    "\n"
+    "Repairs run in the order deinterlace, clip, soften. A folder given as FILE adds\n"
+    "its .jpg, .jpeg, .gif, .bmp and .png images (any case), by name in byte order,\n"
+    "and its structure is kept under DIR.";
+
+constexpr const char* kFooter =
     "When two FILEs share a NAME, they are done in list order and the later one's\n"
     "output is the one left, whatever the number of jobs.\n"
     "\n"
-    "Exit status: 0 when every file was written, 1 when at least one was not,\n"
-    "2 for a usage error, 130 after Ctrl-C.\n";
+    "Exit status: 0 when every file was written or skipped, 1 when at least one\n"
+    "was not, 2 for a usage error, 130 after Ctrl-C.";
 
-constexpr int kUsageError = 2;
+// Option name -> what to say when its value is wrong, in words a user reads
+// rather than the parser's.
+using Hints = std::map<std::string, std::string>;
 
-std::optional<uint64_t> ParseDecimal(std::string_view text, uint64_t max) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-        if (value > max) {
-            return std::nullopt;
-        }
-    }
-    return value;
+const CLI::Validator kWholeNumber(
+    [](std::string& text) -> std::string {
+        const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        });
+        return digits ? std::string() : "not a whole number";
+    },
+    "", "");
+
+unsigned DefaultJobs() {
+    const unsigned processors = std::thread::hardware_concurrency();
+    return processors == 0 ? 1 : processors;
+}
+
+struct Bindings {
+    bool deinterlace = false;
+    bool soften = false;
+    std::vector<int32_t> clip;
+};
+
+void AddOutputOptions(CLI::App& app, CliOptions& options, Hints& hints) {
+    app.add_option("-o,--output", options.outputFolder,
+                   "output folder (required); created, with its parents,\nwhen missing")
+        ->type_name("DIR");
+    hints["--output"] = "give the output folder: -o DIR";
+    app.add_flag("--overwrite-inputs", options.overwriteInputs,
+                 "allow an output to replace one of the input files");
+    app.add_flag("-u,--update", options.update,
+                 "skip a file whose output exists and is not older than it");
+    app.add_flag("-n,--dry-run", options.dryRun,
+                 "print what would be written and every problem found;\nwrite nothing");
+    app.add_option("--report", options.reportPath,
+                   "append one record per file to FILE: JSON Lines\n(.jsonl, .json) or CSV (.csv)")
+        ->option_text("FILE")
+        ->check(CLI::Validator(
+            [](std::string& path) -> std::string {
+                return ReportFormatFor(path) ? std::string() : "unknown report format";
+            },
+            "", ""));
+    hints["--report"] = "the report's name must end in .jsonl, .json or .csv";
+}
+
+void AddRepairOptions(CLI::App& app, Bindings& bound, Hints& hints) {
+    app.add_flag("-d,--deinterlace", bound.deinterlace,
+                 "replace each pair of rows by their average");
+    app.add_option("-c,--clip", bound.clip,
+                   "paint TOP rows at the top and BOTTOM rows at the\nbottom black (each 0 to 480)")
+        ->option_text("TOP:BOTTOM")
+        ->delimiter(':')
+        ->expected(2)
+        ->allow_extra_args(false)
+        ->check(kWholeNumber)
+        ->check(CLI::Range(0, kMaxClipRows));
+    hints["--clip"] = "give TOP:BOTTOM, each a whole number from 0 to 480";
+    app.add_flag("-s,--soften", bound.soften,
+                 "soften the horizontal borders: the three rows next to\n"
+                 "each black band (without --clip: the image's own first\n"
+                 "and last three rows)");
+}
+
+void AddInputOptions(CLI::App& app, CliOptions& options, Hints& hints) {
+    app.add_flag("-r,--recursive", options.recursive, "descend into the subfolders of a folder");
+    app.add_option("--files-from", options.filesFrom,
+                   "read more FILEs from LIST, one per line\n(- for standard input)")
+        ->option_text("LIST")
+        ->check(CLI::ExistingFile | CLI::IsMember({"-"}));
+    hints["--files-from"] = "give a list file that exists, or - for standard input";
+    app.add_flag("-0,--null", options.nullSeparated,
+                 "the names in LIST end with a NUL byte, not a line break");
+    app.add_option("FILE", options.inputs, "image files and folders")->type_name("");
+}
+
+void AddRunOptions(CLI::App& app, CliOptions& options, Hints& hints) {
+    app.add_option("-j,--jobs", options.jobs,
+                   "files processed at once (default: the number of\nprocessors)")
+        ->option_text("N")
+        ->check(kWholeNumber)
+        ->check(CLI::Range(1u, 1u << 16));
+    hints["--jobs"] = "give the number of files at once as a whole number of at least 1";
+    app.add_flag("-q,--quiet", options.quiet, "no progress line and no summary line");
+}
+
+void Configure(CLI::App& app, CliOptions& options, Bindings& bound, Hints& hints) {
+    app.description(kDescription);
+    app.footer(kFooter);
+    app.get_formatter()->column_width(26);
+    app.get_formatter()->label("OPTIONS", "OPTIONS");
+    app.set_help_flag("-h,--help", "usage, then exit 0");
+    app.set_version_flag("--version", std::string(kProgramName) + " " + TESSARY_VERSION,
+                         "\"tessary-batch VERSION\", then exit 0");
+    AddOutputOptions(app, options, hints);
+    AddRepairOptions(app, bound, hints);
+    AddInputOptions(app, options, hints);
+    AddRunOptions(app, options, hints);
 }
 
 int UsageError(const std::string& reason) {
@@ -63,86 +136,88 @@ int UsageError(const std::string& reason) {
     return kUsageError;
 }
 
-unsigned DefaultJobs() {
-    const unsigned processors = std::thread::hardware_concurrency();
-    return processors == 0 ? 1 : processors;
+// The option a parser message is about: the one whose name it mentions first.
+std::string OptionNamed(const std::string& message, const Hints& hints) {
+    std::size_t best = std::string::npos;
+    std::string found;
+    for (const auto& [name, hint] : hints) {
+        const std::size_t at = message.find(name);
+        if (at < best) {
+            best = at;
+            found = name;
+        }
+    }
+    return found;
+}
+
+std::string PlainReason(const CLI::ParseError& error, const CLI::App& app, const Hints& hints) {
+    const std::string message = error.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+        const std::size_t colon = message.find(": ");
+        return "not an option this program knows: " +
+               (colon == std::string::npos ? message : message.substr(colon + 2));
+    }
+    std::string name = OptionNamed(message, hints);
+    if (name.empty()) {
+        // Short names: the message may give "-c" where the hints hold "--clip".
+        for (const CLI::Option* option : app.get_options()) {
+            for (const std::string& s : option->get_snames()) {
+                if (message.find("-" + s) != std::string::npos && !option->get_lnames().empty()) {
+                    name = "--" + option->get_lnames().front();
+                }
+            }
+        }
+    }
+    const auto hint = hints.find(name);
+    if (hint != hints.end()) {
+        return name + ": " + hint->second;
+    }
+    return "the command line is not understood: " + message;
 }
 
 }  // namespace
 
-std::optional<ClipRows> ParseClip(std::string_view text) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const auto top = ParseDecimal(text.substr(0, colon), kMaxClipRows);
-    const auto bottom = ParseDecimal(text.substr(colon + 1), kMaxClipRows);
-    if (!top || !bottom) {
-        return std::nullopt;
-    }
-    return ClipRows{static_cast<int32_t>(*top), static_cast<int32_t>(*bottom)};
-}
-
-std::optional<unsigned> ParseJobs(std::string_view text) {
-    const auto jobs = ParseDecimal(text, std::numeric_limits<unsigned>::max());
-    if (!jobs || *jobs < 1) {
-        return std::nullopt;
-    }
-    return static_cast<unsigned>(*jobs);
+std::string HelpText() {
+    CliOptions options;
+    Bindings bound;
+    Hints hints;
+    CLI::App app{"", kProgramName};
+    Configure(app, options, bound, hints);
+    return app.help();
 }
 
 ParseResult ParseCommandLine(int argc, char** argv) {
     CliOptions options;
-    std::string clipText;
-    std::string jobsText;
-
+    options.jobs = DefaultJobs();
+    Bindings bound;
+    Hints hints;
     CLI::App app{"", kProgramName};
-    app.set_help_flag("-h,--help");
-    app.set_version_flag("--version", std::string(kProgramName) + " " + TESSARY_VERSION);
-    app.add_option("-o,--output", options.outputFolder)->required();
-    app.add_flag("-d,--deinterlace");
-    app.add_option("-c,--clip", clipText);
-    app.add_flag("-s,--soften");
-    app.add_option("-j,--jobs", jobsText);
-    app.add_flag("--overwrite-inputs", options.overwriteInputs);
-    app.add_flag("-q,--quiet", options.quiet);
-    app.add_option("FILE", options.inputs)->required();
-
+    Configure(app, options, bound, hints);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::fputs(kUsage, stdout);
+        std::fputs(app.help().c_str(), stdout);
         return {std::nullopt, 0};
     } catch (const CLI::CallForVersion&) {
         std::printf("%s %s\n", kProgramName, TESSARY_VERSION);
         return {std::nullopt, 0};
     } catch (const CLI::ParseError& error) {
-        return {std::nullopt, UsageError(error.what())};
+        return {std::nullopt, UsageError(PlainReason(error, app, hints))};
     }
 
     if (options.outputFolder.empty()) {
-        return {std::nullopt, UsageError("--output: the folder name is empty")};
+        return {std::nullopt, UsageError("the output folder is missing: give it with -o DIR")};
     }
-    options.settings.m_bInterlace = app.count("--deinterlace") > 0 ? 1 : 0;
-    options.settings.m_bSoftenBorders = app.count("--soften") > 0 ? 1 : 0;
-    if (app.count("--clip") > 0) {
-        const auto clip = ParseClip(clipText);
-        if (!clip) {
-            return {std::nullopt, UsageError("--clip: '" + clipText +
-                                             "' is not TOP:BOTTOM with each from 0 to 480")};
-        }
+    if (options.inputs.empty() && options.filesFrom.empty()) {
+        return {std::nullopt,
+                UsageError("no input is given: name FILEs or folders, or --files-from LIST")};
+    }
+    options.settings.m_bInterlace = bound.deinterlace ? 1 : 0;
+    options.settings.m_bSoftenBorders = bound.soften ? 1 : 0;
+    if (bound.clip.size() == 2) {
         options.settings.m_bClip = 1;
-        options.settings.m_nClipTop = clip->top;
-        options.settings.m_nClipBottom = clip->bottom;
-    }
-    options.jobs = DefaultJobs();
-    if (app.count("--jobs") > 0) {
-        const auto jobs = ParseJobs(jobsText);
-        if (!jobs) {
-            return {std::nullopt,
-                    UsageError("--jobs: '" + jobsText + "' is not a whole number of at least 1")};
-        }
-        options.jobs = *jobs;
+        options.settings.m_nClipTop = bound.clip[0];
+        options.settings.m_nClipBottom = bound.clip[1];
     }
     return {std::move(options), 0};
 }

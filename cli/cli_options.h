@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "app/batch_run.h"
+#include "app/batch_job.h"
+
+namespace CLI {
+class App;
+}
 
 namespace tessary::cli {
 
@@ -17,21 +20,17 @@ inline constexpr int32_t kMaxClipRows = 480;
 struct CliOptions {
     std::string outputFolder;
     std::vector<std::string> inputs;
+    std::string filesFrom;  // "-" for standard input
+    bool nullSeparated = false;
+    bool recursive = false;
     BatchSettings settings;
     unsigned jobs = 1;
     bool overwriteInputs = false;
+    bool update = false;
+    bool dryRun = false;
+    std::string reportPath;
     bool quiet = false;
 };
-
-struct ClipRows {
-    int32_t top = 0;
-    int32_t bottom = 0;
-};
-
-// "TOP:BOTTOM", each a plain decimal 0..kMaxClipRows; nothing else is accepted.
-std::optional<ClipRows> ParseClip(std::string_view text);
-// A plain decimal of at least 1.
-std::optional<unsigned> ParseJobs(std::string_view text);
 
 // Either options to run with, or an exit status for a run that ends here
 // (help, version, usage error: already printed).
@@ -41,5 +40,8 @@ struct ParseResult {
 };
 
 ParseResult ParseCommandLine(int argc, char** argv);
+
+// The --help text.
+std::string HelpText();
 
 }  // namespace tessary::cli

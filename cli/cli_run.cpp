@@ -1,23 +1,22 @@
 #include "cli/cli_run.h"
 
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <optional>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include "app/batch_run.h"
-#include "cli/batch_plan.h"
+#include "app/batch_parallel.h"
+#include "app/batch_plan.h"
+#include "app/batch_process.h"
+#include "app/batch_report.h"
 #include "cli/stderr_reporter.h"
-#include "image/image_surface.h"
 
 namespace tessary::cli {
 
@@ -41,146 +40,230 @@ void InstallStopHandlers() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool PrepareOutputFolder(const std::string& folder, StderrReporter& reporter) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) {
-        reporter.Line(folder, "cannot create the output folder: " +
-                                  (error ? error.message() : std::string(std::strerror(errno))));
+// The names in a list: one per line, or each ended by a NUL byte. Empty names are passed over.
+bool ReadList(const std::string& source, bool nullSeparated, std::vector<std::string>& names) {
+    const int fd = source == "-" ? STDIN_FILENO : ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    if (!S_ISDIR(info.st_mode)) {
-        reporter.Line(folder, "the output folder exists and is not a folder");
-        return false;
-    }
-    return true;
-}
-
-std::string LoadFailureReason(const LoadReport& load) {
-    if (load.source == LoadSource::MissingFile) {
-        return std::strerror(ENOENT);  // removed since the run started
-    }
-    switch (load.status) {
-        case ReadStatus::TooLarge:
-            return "the image exceeds the size limit of 1 GiB of pixel data";
-        case ReadStatus::CantOpen:
-            return "cannot be opened for reading";
-        case ReadStatus::OutOfMemory:
-            return "not enough memory to load the image";
-        case ReadStatus::Ok:
-        case ReadStatus::Invalid:
+    const char separator = nullSeparated ? '\0' : '\n';
+    std::string pending;
+    char buffer[65536];
+    ssize_t count = 0;
+    while ((count = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
             break;
-    }
-    return "not a JPEG, GIF or BMP image";
-}
-
-// Prints what went wrong with one file; true when its output was written.
-bool ReportFile(const FileReport& report, bool repairsAsked, StderrReporter& reporter) {
-    if (!report.saveAttempted) {
-        reporter.Line(report.input, LoadFailureReason(report.load));
-        return false;
-    }
-    if (!report.save.written) {
-        std::string reason = "cannot write " + report.output;
-        if (report.save.errorNumber != 0) {
-            reason += std::string(": ") + std::strerror(report.save.errorNumber);
         }
-        reporter.Line(report.input, reason);
-        return false;
-    }
-    if (!report.repairable && repairsAsked) {
-        reporter.Line(report.input,
-                      "warning: not 24 bits per pixel, so the repairs cannot touch it; written "
-                      "unchanged");
-    }
-    return true;
-}
-
-bool AnyRepairAsked(const BatchSettings& settings) {
-    return settings.m_bInterlace != 0 || settings.m_bClip != 0 || settings.m_bSoftenBorders != 0;
-}
-
-class Workers {
-  public:
-    Workers(const BatchPlan& plan, const CliOptions& options, StderrReporter& reporter)
-        : m_plan(plan), m_options(options), m_reporter(reporter) {}
-
-    // Runs the groups on up to `jobs` threads; returns the number of files written.
-    std::size_t Run(unsigned jobs) {
-        const std::size_t threads = std::min<std::size_t>(jobs, m_plan.groups.size());
-        std::vector<std::thread> pool;
-        for (std::size_t t = 1; t < threads; ++t) {
-            try {
-                pool.emplace_back([this] { Work(); });
-            } catch (const std::system_error&) {
-                break;  // the system gave fewer threads than asked: run on those
+        for (ssize_t i = 0; i < count; ++i) {
+            if (buffer[i] != separator) {
+                pending += buffer[i];
+            } else if (!pending.empty()) {
+                names.push_back(std::move(pending));
+                pending.clear();
             }
         }
-        if (threads > 0) {
-            Work();  // the main thread is a worker too
-        }
-        for (std::thread& thread : pool) {
-            thread.join();
-        }
-        return m_written.load();
     }
+    const bool ok = count == 0;
+    if (!pending.empty()) {
+        names.push_back(std::move(pending));
+    }
+    if (fd != STDIN_FILENO) {
+        ::close(fd);
+    }
+    return ok;
+}
+
+// What the run counts and says about each file, from any thread.
+class Outcome final : public RunListener {
+  public:
+    Outcome(StderrReporter& reporter, ReportWriter* report)
+        : m_reporter(reporter), m_report(report) {}
+
+    void FileStarted(const Job& job) override { m_reporter.FileStarted(job.input); }
+
+    void FileFinished(const FileReport& report) override {
+        if (report.status == FileStatus::Failed) {
+            m_reporter.Line(report.input, report.reason);
+        } else if (!report.warning.empty()) {
+            m_reporter.Line(report.input, report.warning);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            ++(report.status == FileStatus::Written   ? written
+               : report.status == FileStatus::Skipped ? skipped
+                                                      : failed);
+            if (m_report != nullptr && !m_report->Append(report) && !m_bReportFailed) {
+                m_bReportFailed = true;
+                m_reporter.Line("--report", "cannot append to the report; records are missing");
+            }
+        }
+        m_reporter.FileFinished();
+    }
+
+    // Counts of problems that are not files (unreadable folders, loops).
+    void Problem(const InputProblem& problem) {
+        m_reporter.Line(problem.path, problem.reason);
+        std::lock_guard lock(m_mutex);
+        ++failed;
+    }
+
+    std::size_t written = 0;
+    std::size_t skipped = 0;
+    std::size_t failed = 0;
 
   private:
-    // One surface per worker, reused for all of that worker's files.
-    void Work() {
-        CImageSurface surface;
-        const bool repairsAsked = AnyRepairAsked(m_options.settings);
-        for (;;) {
-            const std::size_t g = m_nextGroup.fetch_add(1);
-            if (g >= m_plan.groups.size()) {
-                return;
-            }
-            for (const PlannedFile& file : m_plan.groups[g]) {
-                if (g_stopRequested.load()) {
-                    return;
-                }
-                m_reporter.FileStarted(file.input);
-                const FileReport report = ProcessFile(surface, file.input, file.output,
-                                                      m_options.settings, MissingInput::Skip);
-                if (ReportFile(report, repairsAsked, m_reporter)) {
-                    m_written.fetch_add(1);
-                }
-                m_reporter.FileFinished();
+    StderrReporter& m_reporter;
+    ReportWriter* m_report;
+    std::mutex m_mutex;
+    bool m_bReportFailed = false;
+};
+
+constexpr const char* kOverwriteHint = " (--overwrite-inputs allows it)";
+
+// The report of a job that is not run, as the run would give it.
+FileReport RefusalReport(const PlannedJob& planned) {
+    FileReport report;
+    report.input = planned.job.input;
+    report.output = planned.job.output;
+    report.status = DispositionStatus(planned.disposition);
+    report.reason = DispositionReason(planned);
+    if (planned.disposition == Disposition::ReplacesInput) {
+        report.reason += kOverwriteHint;
+    }
+    return report;
+}
+
+// Whether a file can be opened for reading, without blocking on a FIFO.
+bool Readable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+int DryRun(const BatchPlan& plan, const std::vector<InputProblem>& problems,
+           StderrReporter& reporter) {
+    bool failed = !problems.empty();
+    for (const InputProblem& problem : problems) {
+        reporter.Line(problem.path, problem.reason);
+    }
+    for (const InputProblem& duplicate : plan.duplicates) {
+        reporter.Line(duplicate.path, "warning: " + duplicate.reason);
+    }
+    for (const PlannedJob& planned : plan.jobs) {
+        const Job& job = planned.job;
+        if (planned.disposition == Disposition::Run && !Readable(job.input)) {
+            reporter.Line(job.input, "cannot be opened for reading");
+            failed = true;
+            continue;
+        }
+        const FileReport refusal = RefusalReport(planned);
+        if (planned.disposition == Disposition::Run) {
+            std::cout << job.input << " -> " << job.output << " (" << OutputFormatName(job.format)
+                      << ")\n";
+        } else if (refusal.status == FileStatus::Skipped) {
+            std::cout << job.input << " -> " << job.output << " (skipped: " << refusal.reason
+                      << ")\n";
+        } else {
+            reporter.Line(job.input, refusal.reason);
+            failed = true;
+        }
+    }
+    std::cout.flush();
+    return failed ? kExitSomeNotWritten : kExitAllWritten;
+}
+
+// Makes the output folders; false when the output folder itself can't be had.
+bool PrepareFolders(const BatchPlan& plan, const std::string& root, StderrReporter& reporter) {
+    for (const std::string& folder : plan.folders) {
+        const std::string error = CreateOutputFolder(folder);
+        if (!error.empty()) {
+            reporter.Line(folder, error);
+            if (folder == root) {
+                return false;
             }
         }
     }
-
-    const BatchPlan& m_plan;
-    const CliOptions& m_options;
-    StderrReporter& m_reporter;
-    std::atomic<std::size_t> m_nextGroup{0};
-    std::atomic<std::size_t> m_written{0};
-};
+    return true;
+}
 
 }  // namespace
 
 int RunCommandLineBatch(const CliOptions& options) {
     InstallStopHandlers();
-    const std::size_t total = options.inputs.size();
-    StderrReporter reporter(total, !options.quiet && StderrIsTerminal());
+    const auto start = std::chrono::steady_clock::now();
 
-    const BatchPlan plan = MakePlan(options.inputs, options.outputFolder, options.overwriteInputs);
-    for (const Refusal& refusal : plan.refusals) {
-        reporter.Line(refusal.input, refusal.reason);
-        reporter.FileFinished();
+    std::vector<std::string> arguments = options.inputs;
+    if (!options.filesFrom.empty() &&
+        !ReadList(options.filesFrom, options.nullSeparated, arguments)) {
+        std::fprintf(stderr, "%s: %s: cannot read the list\n", kProgramName,
+                     options.filesFrom.c_str());
+        return kExitSomeNotWritten;
+    }
+    std::vector<PlanInput> inputs;
+    std::vector<InputProblem> problems;
+    for (const std::string& argument : arguments) {
+        ExpandInput(argument, options.recursive, inputs, problems);
+    }
+    arguments.clear();
+    arguments.shrink_to_fit();
+    const BatchPlan plan = MakePlan(
+        std::move(inputs), {options.outputFolder, options.overwriteInputs, options.update});
+
+    const std::size_t total = plan.jobs.size();
+    StderrReporter reporter(total, !options.quiet && !options.dryRun && StderrIsTerminal());
+    if (options.dryRun) {
+        return DryRun(plan, problems, reporter);
     }
 
-    std::size_t written = 0;
-    if (!g_stopRequested.load() && PrepareOutputFolder(options.outputFolder, reporter)) {
-        written = Workers(plan, options, reporter).Run(options.jobs);
+    ReportWriter report;
+    if (!options.reportPath.empty()) {
+        const std::string error =
+            report.Open(options.reportPath, *ReportFormatFor(options.reportPath));
+        if (!error.empty()) {
+            reporter.Line(options.reportPath, "cannot open the report: " + error);
+            return kExitSomeNotWritten;
+        }
+    }
+    Outcome outcome(reporter, options.reportPath.empty() ? nullptr : &report);
+    for (const InputProblem& problem : problems) {
+        outcome.Problem(problem);
+    }
+    for (const InputProblem& duplicate : plan.duplicates) {
+        reporter.Line(duplicate.path, "warning: " + duplicate.reason);
+    }
+    for (const PlannedJob& planned : plan.jobs) {
+        if (planned.disposition != Disposition::Run) {
+            outcome.FileFinished(RefusalReport(planned));
+        }
+    }
+
+    if (!g_stopRequested.load() && plan.runCount > 0) {
+        if (PrepareFolders(plan, options.outputFolder, reporter)) {
+            RunParallel(plan, options.settings, options.jobs, g_stopRequested, outcome);
+        } else {
+            outcome.failed += plan.runCount;
+        }
     }
     reporter.Finish();
 
-    if (g_stopRequested.load()) {
+    const bool interrupted = g_stopRequested.load();
+    if (!options.quiet) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        reporter.Plain(
+            interrupted ? InterruptedLine(outcome.written, total)
+                        : SummaryLine(outcome.written, outcome.failed, outcome.skipped, seconds));
+    }
+    if (interrupted) {
         return kExitInterrupted;
     }
-    return written == total ? kExitAllWritten : kExitSomeNotWritten;
+    return outcome.failed > 0 ? kExitSomeNotWritten : kExitAllWritten;
 }
 
 }  // namespace tessary::cli

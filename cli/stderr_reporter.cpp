@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
+#include "app/batch_process.h"
+#include "app/batch_report.h"
 #include "cli/cli_options.h"
 
 namespace tessary::cli {
@@ -51,6 +54,13 @@ void StderrReporter::Line(const std::string& subject, const std::string& text) {
     DrawProgressLocked();
 }
 
+void StderrReporter::Plain(const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    ClearProgressLocked();
+    WriteAll(text + "\n");
+    DrawProgressLocked();
+}
+
 void StderrReporter::FileStarted(const std::string& input) {
     std::lock_guard lock(m_mutex);
     m_current = input;
@@ -74,8 +84,20 @@ void StderrReporter::DrawProgressLocked() {
         return;
     }
     const std::size_t percent = m_total == 0 ? 100 : m_done * 100 / m_total;
-    std::string line = std::to_string(m_done) + "/" + std::to_string(m_total) + " " +
-                       std::to_string(percent) + "% ";
+    std::string line =
+        FormatCount(m_done) + "/" + FormatCount(m_total) + " " + std::to_string(percent) + "% ";
+    // Speed and time left once there is something to go by.
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    if (m_done > 0 && seconds > 0) {
+        const double rate = static_cast<double>(m_done) / seconds;
+        char speed[32];
+        std::snprintf(speed, sizeof speed, "%.1f files/s ", rate);
+        line +=
+            speed +
+            FormatDuration(static_cast<double>(m_total > m_done ? m_total - m_done : 0) / rate) +
+            " left ";
+    }
     // Stay within one terminal row: a wrapped line could not be redrawn with \r.
     const std::size_t columns = TerminalColumns();
     const std::size_t room = columns > line.size() + 1 ? columns - line.size() - 1 : 0;

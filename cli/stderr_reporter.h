@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -15,6 +16,8 @@ class StderrReporter {
 
     // "tessary-batch: SUBJECT: TEXT".
     void Line(const std::string& subject, const std::string& text);
+    // TEXT as it is, on a line of its own.
+    void Plain(const std::string& text);
     void FileStarted(const std::string& input);
     void FileFinished();
     // Clears the progress line for good.
@@ -27,6 +30,7 @@ class StderrReporter {
     std::mutex m_mutex;
     std::size_t m_total;
     std::size_t m_done = 0;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::string m_current;
     bool m_bShowProgress;
     bool m_bProgressShown = false;

@@ -81,6 +81,12 @@ class CDibImage {
     // An 8-bit RGB PNG file, with the metadata's profile, EXIF, XMP and comments when given.
     void SavePng(const char* path, const ImageMetadata* metadata = nullptr);
 
+    // Replaces a picture of another depth by the same picture at 24 bits per
+    // pixel (indexed pixels through their colour table), so that pixel writes
+    // reach it. 1 when the picture is 24-bit afterwards; 0 with the picture
+    // unchanged when there is none, it is locked, or it can't be converted.
+    int WidenTo24Bits();
+
     int SetFileName(const char* name);
     const char* GetFileName() const { return m_pszFileName.get(); }
 

@@ -312,4 +312,36 @@ void CDibImage::SavePicture(const char* path, const PictureOutput& output) {
     }
 }
 
+int CDibImage::WidenTo24Bits() {
+    if (m_hDib.IsNone() || m_bLocked) {
+        return 0;
+    }
+    if (GetBitCount() == 24) {
+        return 1;
+    }
+    uint8_t* dib = m_hDib.Lock();
+    int error = 0;
+    DibPicture picture;
+    ByteBuffer tight;
+    if (FindDibPicture(dib, m_hDib.Size(), &picture, &error)) {
+        tight = TightPictureOfDib(dib, picture, &error);
+    }
+    m_hDib.Unlock();
+    if (!tight) {
+        return 0;
+    }
+    MemoryBlock wide = CreateDib(picture.width, picture.height, 24);
+    if (wide.IsNone()) {
+        return 0;
+    }
+    uint8_t* rows = wide.Lock();
+    TightRgbToDibRows(tight.get(), picture.width, picture.height,
+                      rows + DibPixelOffset(ParseInfoHeader(rows)), DibStride(picture.width, 24));
+    wide.Unlock();
+    DeletePaletteAndBitmap();
+    m_hDib = std::move(wide);
+    CreatePaletteAndBitmap();
+    return 1;
+}
+
 }  // namespace tessary

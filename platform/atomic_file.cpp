@@ -1,11 +1,13 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -34,7 +36,62 @@ mode_t CurrentUmask() {
     return mask;
 }
 
+// ".NAME" + ".XXXXXX.part": what the temporary name adds to the target's.
+constexpr std::size_t kTempPrefixLength = 1;
+constexpr std::size_t kTempSuffixLength = 12;
+constexpr int kTempExtensionLength = 5;  // ".part", after the random part
+
+// The part of the target's name that goes into the temporary name: all of it
+// when that fits in NAME_MAX, else its start, ending on a whole UTF-8 character.
+std::string TempStem(const std::string& name) {
+    const std::size_t room = NAME_MAX - kTempPrefixLength - kTempSuffixLength;
+    if (name.size() <= room) {
+        return name;
+    }
+    std::size_t end = room;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return name.substr(0, end);
+}
+
+thread_local DeferredReplace* t_deferred = nullptr;
+
 }  // namespace
+
+int FinishReplace(PendingReplace& pending) {
+    struct stat existing {};
+    const bool replacing = ::stat(pending.target.c_str(), &existing) == 0;
+    int error = 0;
+    if ((replacing && !pending.file.Sync()) || !pending.file.Close()) {
+        error = pending.file.LastError();
+    } else if (::rename(pending.tempPath.c_str(), pending.target.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        pending.file.Close();
+        ::unlink(pending.tempPath.c_str());
+    }
+    pending.tempPath.clear();
+    return error;
+}
+
+DeferredReplace::DeferredReplace() : m_pOuter(t_deferred) {
+    t_deferred = this;
+}
+
+DeferredReplace::~DeferredReplace() {
+    if (m_pending) {
+        FinishReplace(*m_pending);
+    }
+    t_deferred = m_pOuter;
+}
+
+std::optional<PendingReplace> DeferredReplace::Take() {
+    std::optional<PendingReplace> taken = std::move(m_pending);
+    m_pending.reset();
+    return taken;
+}
 
 std::string FolderOfPath(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -54,9 +111,8 @@ bool AtomicFileWriter::Open(const char* targetPath) {
         m_nError = EISDIR;
         return false;
     }
-    std::string pattern = folder + "." + name + ".XXXXXX.part";
-    const int suffixLength = 5;
-    int fd = ::mkostemps(pattern.data(), suffixLength, O_CLOEXEC);
+    std::string pattern = folder + "." + TempStem(name) + ".XXXXXX.part";
+    int fd = ::mkostemps(pattern.data(), kTempExtensionLength, O_CLOEXEC);
     if (fd < 0) {
         m_nError = errno;
         return false;
@@ -79,6 +135,11 @@ bool AtomicFileWriter::Commit() {
     if (m_strTempPath.empty()) {
         m_nError = EBADF;
         return false;
+    }
+    if (t_deferred != nullptr && !t_deferred->m_pending) {
+        t_deferred->m_pending = PendingReplace{std::move(m_file), m_strTempPath, m_strTarget};
+        m_strTempPath.clear();
+        return true;
     }
     bool ok = true;
     if (m_bReplacing && !m_file.Sync()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/file_handle.h"
@@ -9,8 +10,9 @@ namespace tessary {
 // Writes a file so that its target never holds a partial picture: the bytes go
 // to a hidden temporary file beside the target (".NAME.XXXXXX.part", so that a
 // run killed half-way leaves nothing that looks like a picture, and the name
-// says which output it was for), which replaces the target only once it has
-// been written and closed without error.
+// says which output it was for; NAME is cut short when the whole would exceed
+// NAME_MAX), which replaces the target only once it has been written and
+// closed without error.
 class AtomicFileWriter {
   public:
     AtomicFileWriter() = default;
@@ -39,6 +41,38 @@ class AtomicFileWriter {
     std::string m_strTempPath;
     int m_nError = 0;
     bool m_bReplacing = false;
+};
+
+// A written temporary file, still open, waiting to replace its target.
+struct PendingReplace {
+    FileHandle file;
+    std::string tempPath;
+    std::string target;
+};
+
+// Replaces the target by the pending file: syncs its data first when the
+// target exists (so an old picture is only ever replaced by a complete new
+// one), closes it and renames it over the target. 0, or the errno of the
+// failure, after which the temporary file is gone and the target untouched.
+int FinishReplace(PendingReplace& pending);
+
+// While one of these exists on a thread, a Commit on that thread hands its
+// finished file over (Take) instead of syncing and renaming it, so that a
+// caller can do that elsewhere. One file at a time: a second Commit before
+// Take finishes the first in place.
+class DeferredReplace {
+  public:
+    DeferredReplace();
+    ~DeferredReplace();  // finishes a file that was never taken
+    DeferredReplace(const DeferredReplace&) = delete;
+    DeferredReplace& operator=(const DeferredReplace&) = delete;
+
+    std::optional<PendingReplace> Take();
+
+  private:
+    friend class AtomicFileWriter;
+    std::optional<PendingReplace> m_pending;
+    DeferredReplace* m_pOuter;
 };
 
 // The folder part of a path, with its trailing separator ("" for a bare name).

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/image_surface.h"
+#include "tests/support/bmp_builder.h"
 #include "tests/support/temp_dir.h"
 
 namespace tessary {
@@ -37,13 +38,8 @@ class RecordingSink : public ProgressSink {
     }
     void ShowMessage(const std::string& text) override { calls.push_back("ShowMessage " + text); }
     void Destroy() override { calls.push_back("Destroy"); }
-    void FileDone(const FileReport& report) override {
-        calls.push_back("FileDone");
-        reports.push_back(report);
-    }
 
     std::vector<std::string> calls;
-    std::vector<FileReport> reports;
 
   private:
     int m_cancelAtPoll;
@@ -135,17 +131,9 @@ TEST(RunBatch, CallsTheSinkInOrderWithStatusAndPosition) {
     RecordingSink sink;
     EXPECT_FALSE(RunBatch(inputs, out, BatchSettings{}, sink));
     const std::vector<std::string> expected = {
-        "SetRange 0 2",
-        "Create",
-        "SetStatus " + inputs[0] + " --> " + out + "a.bmp",
-        "SetPos 0",
-        "FileDone",
-        "PollCancel",
-        "SetStatus " + inputs[1] + " --> " + out + "b.bmp",
-        "SetPos 1",
-        "FileDone",
-        "PollCancel",
-        "Destroy",
+        "SetRange 0 2", "Create",     "SetStatus " + inputs[0] + " --> " + out + "a.bmp",
+        "SetPos 0",     "PollCancel", "SetStatus " + inputs[1] + " --> " + out + "b.bmp",
+        "SetPos 1",     "PollCancel", "Destroy",
     };
     EXPECT_EQ(sink.calls, expected);
 }
@@ -156,15 +144,25 @@ TEST(RunBatch, EmptyListOnlyOpensAndClosesTheWindow) {
     EXPECT_EQ(sink.calls, (std::vector<std::string>{"SetRange 0 0", "Create", "Destroy"}));
 }
 
+// Three real inputs in dir/in, so that each one run writes an output.
+std::vector<std::string> ThreeInputs(const TempDir& dir) {
+    EXPECT_EQ(::mkdir(dir.File("in").c_str(), 0700), 0);
+    std::vector<std::string> inputs;
+    for (const char* name : {"0.bmp", "1.bmp", "2.bmp"}) {
+        inputs.push_back(dir.File(std::string("in/") + name));
+        WriteStripedBmp(inputs.back(), 10, 20);
+    }
+    return inputs;
+}
+
 TEST(RunBatch, CancelFinishesTheFileInHandAndStartsNoOther) {
     for (int k = 0; k < 3; ++k) {
         TempDir dir;
-        std::vector<std::string> inputs;
-        for (const char* name : {"0.bmp", "1.bmp", "2.bmp"}) {
-            inputs.push_back(dir.File(std::string("missing/") + name));
-        }
+        const std::vector<std::string> inputs = ThreeInputs(dir);
         RecordingSink sink(k);
-        EXPECT_TRUE(RunBatch(inputs, dir.Path() + "/", BatchSettings{}, sink));
+        const RunOutcome outcome =
+            RunSequential(PlanSequentialRun(inputs, dir.Path() + "/", BatchSettings{}), sink);
+        EXPECT_TRUE(outcome.cancelled);
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(test::FileExists(dir.File(std::to_string(i) + ".bmp")), i <= k)
                 << "cancel during file " << k << ", file " << i;
@@ -173,16 +171,17 @@ TEST(RunBatch, CancelFinishesTheFileInHandAndStartsNoOther) {
         ASSERT_GE(sink.calls.size(), 2u);
         EXPECT_EQ(sink.calls[sink.calls.size() - 2], std::string("ShowMessage ") + kCancelMessage);
         EXPECT_EQ(sink.calls.back(), "Destroy");
-        EXPECT_EQ(sink.reports.size(), static_cast<size_t>(k + 1));
+        EXPECT_EQ(outcome.processed, static_cast<size_t>(k + 1));
+        EXPECT_EQ(FailureSummary(outcome), "");  // files not started are no failures
     }
 }
 
 TEST(RunBatch, GoesOnWhenTheWindowCannotBeCreated) {
     TempDir dir;
     RecordingSink sink(-1, false);
-    RunBatch({dir.File("x/a.bmp"), dir.File("x/b.bmp")}, dir.Path() + "/", BatchSettings{}, sink);
-    EXPECT_TRUE(test::FileExists(dir.File("a.bmp")));
-    EXPECT_TRUE(test::FileExists(dir.File("b.bmp")));
+    RunBatch(ThreeInputs(dir), dir.Path() + "/", BatchSettings{}, sink);
+    EXPECT_TRUE(test::FileExists(dir.File("0.bmp")));
+    EXPECT_TRUE(test::FileExists(dir.File("2.bmp")));
 }
 
 TEST(RunBatch, LaterFileWithTheSameNameWinsAndRepeatsAreProcessedAgain) {
@@ -193,23 +192,52 @@ TEST(RunBatch, LaterFileWithTheSameNameWinsAndRepeatsAreProcessedAgain) {
     ASSERT_EQ(::mkdir(dir.File("out").c_str(), 0700), 0);
     const std::string out = dir.File("out") + "/";
     RecordingSink sink;
-    RunBatch({dir.File("f.bmp"), dir.File("f.bmp"), dir.File("second/f.bmp")}, out, BatchSettings{},
-             sink);
-    ASSERT_EQ(sink.reports.size(), 3u);
-    EXPECT_EQ(sink.reports[0].output, sink.reports[1].output);
+    const RunOutcome outcome = RunSequential(
+        PlanSequentialRun({dir.File("f.bmp"), dir.File("f.bmp"), dir.File("second/f.bmp")}, out,
+                          BatchSettings{}),
+        sink);
+    EXPECT_EQ(outcome.written, 3u);
     EXPECT_EQ(RowsOf(out + "f.bmp"), std::vector<uint32_t>(10, 40));
 }
 
-TEST(RunBatch, OutputLocationIsAPlainPrefixOfTheName) {
+TEST(RunBatch, ATypedFolderIsAFolderAndAnythingElseAPrefix) {
     TempDir dir;
     WriteStripedBmp(dir.File("a.BMP"), 10, 10);
     ASSERT_EQ(::mkdir(dir.File("out").c_str(), 0700), 0);
-    for (const char* location : {"out", "out/"}) {
+    const struct {
+        const char* location;
+        const char* output;
+    } cases[] = {
+        {"out", "out/a.BMP"},             // an existing folder without its separator
+        {"out/", "out/a.BMP"},            // with it
+        {"pre", "prea.BMP"},              // no such folder: a prefix of the name
+        {"new/deep/", "new/deep/a.BMP"},  // made with its parents before the first file
+    };
+    for (const auto& c : cases) {
         RecordingSink sink;
-        RunBatch({dir.File("a.BMP")}, dir.File(location), BatchSettings{}, sink);
+        const SequentialPlan plan =
+            PlanSequentialRun({dir.File("a.BMP")}, dir.File(c.location), BatchSettings{});
+        EXPECT_EQ(plan.jobs[0].output, dir.File(c.output)) << c.location;
+        RunSequential(plan, sink);
+        EXPECT_EQ(Head(dir.File(c.output), 2), "BM") << c.location;
     }
-    EXPECT_EQ(Head(dir.File("outa.BMP"), 2), "BM");
-    EXPECT_EQ(Head(dir.File("out/a.BMP"), 2), "BM");
+}
+
+TEST(RunBatch, AFolderThatCannotBeMadeStopsTheRunBeforeAnyFile) {
+    TempDir dir;
+    WriteStripedBmp(dir.File("a.bmp"), 10, 10);
+    ASSERT_TRUE(test::WriteBytes(dir.File("plain"), test::Bytes(4, 0)));
+    RecordingSink sink;
+    const RunOutcome outcome = RunSequential(
+        PlanSequentialRun({dir.File("a.bmp")}, dir.File("plain/sub/"), BatchSettings{}), sink);
+    EXPECT_TRUE(sink.calls.empty());
+    EXPECT_EQ(outcome.processed, 0u);
+    const std::string summary = FailureSummary(outcome);
+    EXPECT_EQ(summary.rfind("0 of 1 file was written.\n" + dir.File("plain/sub/") +
+                                ": cannot create the output folder: ",
+                            0),
+              0u)
+        << summary;
 }
 
 TEST(RunBatch, WritesBmpOnlyForBmpNamesAndJpegOtherwise) {
@@ -230,48 +258,75 @@ TEST(RunBatch, WritesBmpOnlyForBmpNamesAndJpegOtherwise) {
         WriteStripedBmp(inputs.back(), 90, 90);  // content decides the reader, not the name
     }
     RecordingSink sink;
-    RunBatch(inputs, dir.File("out/"), BatchSettings{}, sink);
+    const RunOutcome outcome =
+        RunSequential(PlanSequentialRun(inputs, dir.File("out/"), BatchSettings{}), sink);
     for (const auto& c : cases) {
         const std::string magic = c.magic;
         EXPECT_EQ(Head(dir.File(std::string("out/") + c.name), magic.size()), magic) << c.name;
     }
-    for (const FileReport& report : sink.reports) {
-        EXPECT_EQ(report.load.source, LoadSource::Bmp);
-        EXPECT_TRUE(report.repairable);
-        EXPECT_TRUE(report.saveAttempted && report.save.written) << report.output;
-    }
+    EXPECT_EQ(outcome.written, std::size(cases));
 }
 
-TEST(RunBatch, MissingBmpGivesTheBlackPlaceholderAndTextGivesNothing) {
+TEST(RunBatch, MissingAndUnreadableInputsWriteNothingAndAreSummedUp) {
     TempDir dir;
     ASSERT_TRUE(test::WriteBytes(dir.File("notes.bmp"), test::Bytes(200, 'x')));
+    WriteStripedBmp(dir.File("good.bmp"), 10, 10);
     ASSERT_EQ(::mkdir(dir.File("out").c_str(), 0700), 0);
     RecordingSink sink;
-    RunBatch({dir.File("gone.bmp"), dir.File("notes.bmp")}, dir.File("out/"), BatchSettings{},
-             sink);
-    const test::Bytes placeholder = test::ReadBytes(dir.File("out/gone.bmp"));
-    ASSERT_GE(placeholder.size(), 54u);
-    EXPECT_EQ(placeholder[18], 10);  // width
-    EXPECT_EQ(placeholder[22], 10);  // height
-    EXPECT_EQ(placeholder[28], 8);   // bits per pixel
-    EXPECT_EQ(RowsOf(dir.File("out/gone.bmp")), std::vector<uint32_t>(10, 0));
+    const RunOutcome outcome = RunSequential(
+        PlanSequentialRun({dir.File("gone.bmp"), dir.File("notes.bmp"), dir.File("good.bmp")},
+                          dir.File("out/"), BatchSettings{}),
+        sink);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"good.bmp", "notes.bmp", "out"}));
+    EXPECT_FALSE(test::FileExists(dir.File("out/gone.bmp")));
     EXPECT_FALSE(test::FileExists(dir.File("out/notes.bmp")));
-
-    ASSERT_EQ(sink.reports.size(), 2u);
-    EXPECT_EQ(sink.reports[0].load.source, LoadSource::MissingFile);
-    EXPECT_FALSE(sink.reports[0].repairable);
-    EXPECT_EQ(sink.reports[1].load.source, LoadSource::None);
-    EXPECT_FALSE(sink.reports[1].saveAttempted);
+    EXPECT_EQ(FailureSummary(outcome),
+              "1 of 3 files were written.\n"
+              "gone.bmp: No such file or directory\n"
+              "notes.bmp: not a JPEG, GIF or BMP image");
 }
 
-TEST(ProcessFile, SkipsTheMissingFilePlaceholderWhenAsked) {
+TEST(FailureSummary, ListsTenFailuresThenHowManyMore) {
+    std::vector<FileReport> failures(12);
+    for (size_t i = 0; i < failures.size(); ++i) {
+        failures[i].input = "/in/f" + std::to_string(i + 1) + ".jpg";
+        failures[i].reason = "r" + std::to_string(i + 1);
+    }
+    std::string expected = "1 of 1,500 files were written.";
+    for (size_t i = 1; i <= 10; ++i) {
+        expected += "\nf" + std::to_string(i) + ".jpg: r" + std::to_string(i);
+    }
+    expected += "\nand 2 more";
+    EXPECT_EQ(FailureSummary(1, failures, 1500), expected);
+    EXPECT_EQ(FailureSummary(1, {}, 1), "");
+}
+
+TEST(FindReplacedOriginals, CountsEachReplacedInputFileOnce) {
     TempDir dir;
-    CImageSurface surface;
-    const FileReport report = ProcessFile(surface, dir.File("gone.bmp"), dir.File("out.bmp"),
-                                          BatchSettings{}, MissingInput::Skip);
-    EXPECT_EQ(report.load.source, LoadSource::MissingFile);
-    EXPECT_FALSE(report.saveAttempted);
-    EXPECT_TRUE(dir.List().empty());
+    WriteStripedBmp(dir.File("a.bmp"), 10, 10);
+    WriteStripedBmp(dir.File("b.bmp"), 10, 10);
+    ASSERT_EQ(::symlink(dir.File("b.bmp").c_str(), dir.File("link.bmp").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.File("out").c_str(), 0700), 0);
+    const std::string a = dir.File("a.bmp");
+    const std::string b = dir.File("b.bmp");
+    const struct {
+        const char* what;
+        std::vector<Job> jobs;
+        size_t count;
+        std::string first;
+    } cases[] = {
+        {"elsewhere", {{a, dir.File("out/a.bmp")}}, 0, ""},
+        {"into its own folder", {{a, a}, {b, dir.File("out/b.bmp")}}, 1, a},
+        {"listed twice", {{b, b}, {b, b}, {a, a}}, 2, b},
+        {"another spelling", {{a, dir.Path() + "/./a.bmp"}}, 1, a},
+        {"through a link", {{b, dir.File("link.bmp")}}, 1, b},
+        {"another input's name", {{a, b}, {b, dir.File("out/b.bmp")}}, 1, b},
+    };
+    for (const auto& c : cases) {
+        const ReplacedOriginals replaced = FindReplacedOriginals(c.jobs);
+        EXPECT_EQ(replaced.count, c.count) << c.what;
+        EXPECT_EQ(replaced.first, c.first) << c.what;
+    }
 }
 
 TEST(ProcessFile, AppliesTheChosenRepairsInOrder) {
@@ -296,6 +351,60 @@ TEST(ProcessFile, AppliesTheChosenRepairsInOrder) {
         CImageSurface surface;
         ProcessFile(surface, dir.File("in.bmp"), dir.File("out.bmp"), c.settings);
         EXPECT_EQ(RowsOf(dir.File("out.bmp")), c.rows) << c.what;
+    }
+}
+
+TEST(ProcessFile, WidensOtherDepthsOnlyWhenARepairIsSelected) {
+    // An 8-bit grey picture whose rows alternate 200 and 100.
+    const test::Bytes grey = test::BmpBuilder(6, 4, 8)
+                                 .GreyPalette(256)
+                                 .Pixels8([](int32_t, int32_t y) { return y % 2 ? 100 : 200; })
+                                 .Build();
+    const struct {
+        BatchSettings settings;
+        uint8_t bits;
+        std::vector<uint32_t> rows;
+        const char* repairs;
+    } cases[] = {
+        {{}, 8, {}, ""},  // written as it was read
+        {{0, 1, 0, 0, 0}, 24, {150, 150, 150, 150}, "deinterlace"},
+        {{1, 1, 0, 1, 0}, 24, {0, 150, 150, 150}, "deinterlace,clip"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        ASSERT_TRUE(test::WriteBytes(dir.File("in.bmp"), grey));
+        CImageSurface surface;
+        const FileReport report =
+            ProcessFile(surface, dir.File("in.bmp"), dir.File("out.bmp"), c.settings);
+        EXPECT_EQ(report.status, FileStatus::Written);
+        EXPECT_EQ(report.repairs, c.repairs);
+        EXPECT_EQ(report.warning, "");
+        EXPECT_EQ(test::ReadBytes(dir.File("out.bmp"))[28], c.bits) << c.repairs;
+        if (c.bits == 24) {
+            EXPECT_EQ(RowsOf(dir.File("out.bmp")), c.rows) << c.repairs;
+        } else {
+            // The same indices in the same rows (8 bytes each, with padding).
+            const test::Bytes out = test::ReadBytes(dir.File("out.bmp"));
+            ASSERT_GE(out.size(), 32u);
+            EXPECT_TRUE(std::equal(out.end() - 32, out.end(), grey.end() - 32));
+        }
+    }
+}
+
+TEST(ProcessFile, WarnsWhenTheClipBandsCoverThePicture) {
+    TempDir dir;
+    WriteStripedBmp(dir.File("in.bmp"), 200, 100);  // 10 rows
+    const struct {
+        int32_t top;
+        int32_t bottom;
+        bool warned;
+    } cases[] = {{4, 5, false}, {5, 5, true}, {480, 0, true}};
+    for (const auto& c : cases) {
+        CImageSurface surface;
+        const FileReport report = ProcessFile(surface, dir.File("in.bmp"), dir.File("out.bmp"),
+                                              BatchSettings{1, 0, 0, c.top, c.bottom});
+        EXPECT_EQ(report.status, FileStatus::Written);
+        EXPECT_EQ(!report.warning.empty(), c.warned) << c.top << ":" << c.bottom;
     }
 }
 

@@ -12,9 +12,8 @@
 
 namespace tessary::test {
 
-// A progress sink that shows nothing and never cancels; tests override
-// FileDone to keep what they need of each file's report.
-class QuietSink : public ProgressSink {
+// A progress sink that shows nothing and never cancels.
+class QuietSink final : public ProgressSink {
   public:
     void SetRange(int32_t, int32_t) override {}
     bool Create() override { return true; }

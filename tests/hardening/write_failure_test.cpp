@@ -17,12 +17,6 @@ namespace {
 using test::Bytes;
 using test::TempDir;
 
-class RecordingSink final : public test::QuietSink {
-  public:
-    void FileDone(const FileReport& report) override { reports.push_back(report); }
-    std::vector<FileReport> reports;
-};
-
 struct Disarm {
     ~Disarm() { FailNthWriteForTesting(0, 0); }
 };
@@ -61,26 +55,26 @@ void FailEveryWriteOf(const std::string& first, const std::string& second, int e
         SCOPED_TRACE(first + ": write " + std::to_string(n) + " fails");
         ASSERT_TRUE(test::WriteBytes(out.File(first), oldOf(first)));
         ASSERT_TRUE(test::WriteBytes(out.File(second), oldOf(second)));
-        RecordingSink sink;
+        test::QuietSink sink;
         FailNthWriteForTesting(n, errorNumber);
-        RunBatch({in.File(first), in.File(second)}, out.Path() + "/", BatchSettings{1, 1, 1, 1, 1},
-                 sink);
+        const RunOutcome outcome =
+            RunSequential(PlanSequentialRun({in.File(first), in.File(second)}, out.Path() + "/",
+                                            BatchSettings{1, 1, 1, 1, 1}),
+                          sink);
         FailNthWriteForTesting(0, 0);
-
-        ASSERT_EQ(sink.reports.size(), 2u);
+        ASSERT_EQ(outcome.processed, 2u);
         EXPECT_TRUE(test::HiddenEntries(out.Path()).empty());
         EXPECT_EQ(test::ReadBytes(in.File("a.bmp")), bmp.bytes);
         EXPECT_EQ(test::ReadBytes(in.File("b.jpg")), jpeg.bytes);
-        const FileReport& report = sink.reports[0];
-        if (report.save.written) {
+        if (outcome.failures.empty() || outcome.failures[0].input != in.File(first)) {
             EXPECT_EQ(PictureSize(out.File(first)), newSize.at(first));
             break;  // n is past the writes of the first save
         }
         ++failures;
-        EXPECT_EQ(report.save.errorNumber, errorNumber);
+        EXPECT_EQ(outcome.failures[0].save.errorNumber, errorNumber);
         EXPECT_EQ(test::ReadBytes(out.File(first)), oldOf(first));
         // The run went on, and the next file's save was untouched by the fault.
-        EXPECT_TRUE(sink.reports[1].save.written);
+        EXPECT_EQ(outcome.failures.size(), 1u);
         EXPECT_EQ(PictureSize(out.File(second)), newSize.at(second));
     }
     EXPECT_GE(failures, 2);

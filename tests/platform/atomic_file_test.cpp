@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,71 @@ TEST(FolderOfPath, KeepsTheTrailingSeparator) {
     EXPECT_EQ(FolderOfPath("/a/b/c.jpg"), "/a/b/");
     EXPECT_EQ(FolderOfPath("c.jpg"), "");
     EXPECT_EQ(FolderOfPath("/c.jpg"), "/");
+}
+
+}  // namespace
+}  // namespace tessary
+
+namespace tessary {
+namespace {
+
+TEST(AtomicFileWriter, LongNamesKeepTheTemporaryNameWithinTheLimit) {
+    // 255 bytes is the most a name may have; the two-byte letters test the cut.
+    for (const std::string& name :
+         {std::string(242, 'n') + ".jpg", std::string(251, 'n') + ".jpg", "x" + [] {
+              std::string letters;
+              for (int i = 0; i < 125; ++i) {
+                  letters += "\xC3\xA9";  // é
+              }
+              return letters;
+          }() + ".jpg"}) {
+        test::TempDir dir;
+        AtomicFileWriter writer;
+        ASSERT_TRUE(writer.Open(dir.File(name).c_str())) << name.size();
+        const std::string temp = dir.List().at(0);
+        EXPECT_LE(temp.size(), 255u);
+        EXPECT_EQ(temp.substr(temp.size() - 5), ".part");
+        // Whole characters only: the cut never splits the two bytes of a letter.
+        EXPECT_NE(static_cast<unsigned char>(temp[temp.size() - 13]) & 0xC0, 0xC0u) << temp;
+        ASSERT_EQ(writer.File().Write("ok", 2), 2);
+        ASSERT_TRUE(writer.Commit());
+        EXPECT_EQ(dir.List(), std::vector<std::string>{name});
+    }
+}
+
+TEST(DeferredReplace, CommitHandsTheFileOverAndFinishingPutsItInPlace) {
+    test::TempDir dir;
+    const std::string target = dir.File("out.bmp");
+    ASSERT_TRUE(test::WriteBytes(target, {9}));
+    std::optional<PendingReplace> pending;
+    {
+        DeferredReplace deferred;
+        AtomicFileWriter writer;
+        ASSERT_TRUE(writer.Open(target.c_str()));
+        ASSERT_EQ(writer.File().Write("\1\2", 2), 2);
+        ASSERT_TRUE(writer.Commit());
+        pending = deferred.Take();
+    }
+    ASSERT_TRUE(pending.has_value());
+    EXPECT_EQ(test::ReadBytes(target), test::Bytes{9});  // the old file stands until then
+    EXPECT_EQ(FinishReplace(*pending), 0);
+    EXPECT_EQ(test::ReadBytes(target), (test::Bytes{1, 2}));
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"out.bmp"});
+
+    // A rename that fails leaves the target and no temporary file.
+    std::optional<PendingReplace> blocked;
+    ASSERT_EQ(::mkdir(dir.File("dir.bmp").c_str(), 0700), 0);
+    ASSERT_TRUE(test::WriteBytes(dir.File("dir.bmp/inside"), {1}));
+    {
+        DeferredReplace deferred;
+        AtomicFileWriter writer;
+        ASSERT_TRUE(writer.Open(dir.File("dir.bmp").c_str()));
+        ASSERT_TRUE(writer.Commit());
+        blocked = deferred.Take();
+    }
+    ASSERT_TRUE(blocked.has_value());
+    EXPECT_NE(FinishReplace(*blocked), 0);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"dir.bmp", "out.bmp"}));
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#include "app/batch_job.h"
+
+#include <cstddef>
+
+namespace tessary {
+
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool AnyRepairSelected(const BatchSettings& settings) {
+    return settings.m_bInterlace != 0 || settings.m_bClip != 0 || settings.m_bSoftenBorders != 0;
+}
+
+const char* OutputFormatName(OutputFormat format) {
+    switch (format) {
+        case OutputFormat::Bmp:
+            return "BMP";
+        case OutputFormat::Jpeg:
+            break;
+    }
+    return "JPEG";
+}
+
+const char* FileStatusName(FileStatus status) {
+    switch (status) {
+        case FileStatus::Written:
+            return "written";
+        case FileStatus::Skipped:
+            return "skipped";
+        case FileStatus::Failed:
+            break;
+    }
+    return "failed";
+}
+
+std::string FileNameFromPath(std::string_view path) {
+    // Paths are UTF-8. Every byte of a multi-byte UTF-8 sequence has its top bit
+    // set, so none can be mistaken for '/' or '\\' and a plain byte search is safe.
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (IsSeparator(path[i - 1])) {
+            return std::string(path.substr(i));
+        }
+    }
+    return std::string(path);
+}
+
+bool IsBmpOutputName(std::string_view outputPath) {
+    if (outputPath.size() < 3) {
+        return false;
+    }
+    const std::string_view tail = outputPath.substr(outputPath.size() - 3);
+    return LowerAscii(tail[0]) == 'b' && LowerAscii(tail[1]) == 'm' && LowerAscii(tail[2]) == 'p';
+}
+
+OutputFormat OutputFormatFor(std::string_view outputPath) {
+    return IsBmpOutputName(outputPath) ? OutputFormat::Bmp : OutputFormat::Jpeg;
+}
+
+}  // namespace tessary

@@ -1,0 +1,176 @@
+#include "app/batch_parallel.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/batch_process.h"
+#include "image/image_surface.h"
+#include "platform/atomic_file.h"
+
+namespace tessary {
+
+namespace {
+
+struct FinishedFile {
+    FileReport report;
+    std::optional<PendingReplace> pending;
+};
+
+// Each pending file holds a descriptor and a temporary file: a bound keeps both few.
+constexpr std::size_t kQueuedPerWorker = 4;
+
+// Finishes files in the order the workers hand them over, so that of two
+// files with the same output the later one is renamed last.
+class CommitStage {
+  public:
+    CommitStage(std::size_t capacity, RunListener& listener)
+        : m_capacity(capacity), m_listener(listener) {
+        try {
+            m_thread = std::thread([this] { Drain(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: files are finished by whoever hands them over.
+        }
+    }
+
+    ~CommitStage() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_bClosed = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+    bool Threaded() const { return m_thread.joinable(); }
+
+    void Push(FinishedFile file) {
+        if (!Threaded()) {
+            Finish(file);
+            return;
+        }
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queue.size() < m_capacity; });
+        m_queue.push_back(std::move(file));
+        lock.unlock();
+        m_changed.notify_all();
+    }
+
+  private:
+    void Drain() {
+        for (;;) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_bClosed || !m_queue.empty(); });
+            if (m_queue.empty()) {
+                return;
+            }
+            FinishedFile file = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            m_changed.notify_all();
+            Finish(file);
+        }
+    }
+
+    void Finish(FinishedFile& file) {
+        if (file.pending) {
+            const int error = FinishReplace(*file.pending);
+            if (error != 0) {
+                FileReport& report = file.report;
+                report.status = FileStatus::Failed;
+                report.save.written = false;
+                report.save.errorNumber = error;
+                report.reason = "cannot write " + report.output + ": " + std::strerror(error);
+            }
+        }
+        m_listener.FileFinished(file.report);
+    }
+
+    std::size_t m_capacity;
+    RunListener& m_listener;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<FinishedFile> m_queue;
+    bool m_bClosed = false;
+    std::thread m_thread;  // last: starts once the rest is ready
+};
+
+class Workers {
+  public:
+    Workers(const BatchPlan& plan, const BatchSettings& settings, const std::atomic<bool>& stop,
+            RunListener& listener, CommitStage& stage)
+        : m_plan(plan), m_settings(settings), m_stop(stop), m_listener(listener), m_stage(stage) {}
+
+    void Run(unsigned workers) {
+        const std::size_t threads = std::min<std::size_t>(workers, m_plan.groupHeads.size());
+        std::vector<std::thread> pool;
+        for (std::size_t t = 1; t < threads; ++t) {
+            try {
+                pool.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;  // the system gave fewer threads than asked: run on those
+            }
+        }
+        if (threads > 0) {
+            Work();  // the calling thread is a worker too
+        }
+        for (std::thread& thread : pool) {
+            thread.join();
+        }
+    }
+
+  private:
+    // One surface per worker, reused for all of that worker's files.
+    void Work() {
+        CImageSurface surface;
+        std::optional<DeferredReplace> deferred;
+        if (m_stage.Threaded()) {
+            deferred.emplace();
+        }
+        for (;;) {
+            const std::size_t g = m_nextGroup.fetch_add(1);
+            if (g >= m_plan.groupHeads.size()) {
+                return;
+            }
+            for (uint32_t j = m_plan.groupHeads[g]; j != kNoJob;
+                 j = m_plan.jobs[j].nextSameOutput) {
+                if (m_stop.load()) {
+                    return;
+                }
+                const Job& job = m_plan.jobs[j].job;
+                m_listener.FileStarted(job);
+                FinishedFile file{ProcessFile(surface, job, m_settings), {}};
+                if (deferred) {
+                    file.pending = deferred->Take();
+                }
+                m_stage.Push(std::move(file));
+            }
+        }
+    }
+
+    const BatchPlan& m_plan;
+    const BatchSettings& m_settings;
+    const std::atomic<bool>& m_stop;
+    RunListener& m_listener;
+    CommitStage& m_stage;
+    std::atomic<std::size_t> m_nextGroup{0};
+};
+
+}  // namespace
+
+void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
+                 const std::atomic<bool>& stop, RunListener& listener) {
+    workers = std::max(workers, 1u);
+    CommitStage stage(kQueuedPerWorker * workers, listener);
+    Workers(plan, settings, stop, listener, stage).Run(workers);
+}
+
+}  // namespace tessary

@@ -1,0 +1,169 @@
+#include "app/batch_process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "image/image_surface.h"
+#include "ops/field_ops.h"
+
+namespace tessary {
+
+namespace {
+
+constexpr std::size_t kSummaryLines = 10;
+
+// Runs the selected repairs and names them in the order they ran.
+std::string Repair(CImageSurface& surface, const BatchSettings& settings) {
+    std::string applied;
+    const auto note = [&applied](const char* name) {
+        applied += applied.empty() ? name : std::string(",") + name;
+    };
+    if (settings.m_bInterlace != 0) {
+        Deinterlace(surface);
+        note("deinterlace");
+    }
+    if (settings.m_bClip != 0) {
+        ClipRows(surface, settings.m_nClipTop, settings.m_nClipBottom);
+        note("clip");
+    }
+    if (settings.m_bSoftenBorders != 0) {
+        // Softening follows the clip edges only while clipping is on; otherwise
+        // it fades the image's own first and last rows.
+        const bool clip = settings.m_bClip != 0;
+        SoftenBorders(surface, clip ? settings.m_nClipTop : 0, clip ? settings.m_nClipBottom : 0);
+        note("soften");
+    }
+    return applied;
+}
+
+const char* SourceName(LoadSource source) {
+    switch (source) {
+        case LoadSource::Jpeg:
+            return "JPEG";
+        case LoadSource::Gif:
+            return "GIF";
+        case LoadSource::Bmp:
+            return "BMP";
+        case LoadSource::None:
+        case LoadSource::MissingFile:
+            break;
+    }
+    return "";
+}
+
+std::string ClipWarning(const BatchSettings& settings, int32_t height) {
+    if (settings.m_bClip == 0 ||
+        int64_t{settings.m_nClipTop} + settings.m_nClipBottom < int64_t{height}) {
+        return {};
+    }
+    return "warning: the clip bands (" + std::to_string(settings.m_nClipTop) + " + " +
+           std::to_string(settings.m_nClipBottom) + " rows) cover the whole picture of " +
+           std::to_string(height) + " rows";
+}
+
+void Write(CDibImage& image, const Job& job, FileReport& report) {
+    if (job.format == OutputFormat::Bmp) {
+        image.SaveBmp(job.output.c_str());
+    } else {
+        image.SaveJpeg(job.output.c_str(), kJpegOutputQuality);
+    }
+    report.saveAttempted = true;
+    report.save = image.GetSaveReport();
+    if (report.save.written) {
+        report.status = FileStatus::Written;
+        return;
+    }
+    report.reason = "cannot write " + job.output;
+    if (report.save.errorNumber != 0) {
+        report.reason += std::string(": ") + std::strerror(report.save.errorNumber);
+    }
+}
+
+}  // namespace
+
+std::string LoadFailureReason(const LoadReport& load) {
+    if (load.source == LoadSource::MissingFile) {
+        return std::strerror(ENOENT);
+    }
+    switch (load.status) {
+        case ReadStatus::TooLarge:
+            return "the image exceeds the size limit of 1 GiB of pixel data";
+        case ReadStatus::CantOpen:
+            return "cannot be opened for reading";
+        case ReadStatus::OutOfMemory:
+            return "not enough memory to load the image";
+        case ReadStatus::Ok:
+        case ReadStatus::Invalid:
+            break;
+    }
+    return "not a JPEG, GIF or BMP image";
+}
+
+FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings) {
+    const auto start = std::chrono::steady_clock::now();
+    FileReport report;
+    report.input = job.input;
+    report.output = job.output;
+
+    CDibImage& image = *surface.GetImage();
+    image.Load(job.input.c_str());
+    report.load = image.GetLoadReport();
+    if (image.HasImage() && report.load.source != LoadSource::MissingFile) {
+        report.format = SourceName(report.load.source);
+        report.width = image.GetWidth();
+        report.height = image.GetHeight();
+        const bool widened =
+            !AnyRepairSelected(settings) || image.GetBitCount() == 24 || image.WidenTo24Bits() != 0;
+        surface.Lock();
+        if (widened) {
+            report.repairs = Repair(surface, settings);
+            report.warning = ClipWarning(settings, report.height);
+        } else {
+            report.warning =
+                "warning: not 24 bits per pixel and could not be widened, so the repairs cannot "
+                "touch it; written unchanged";
+        }
+        surface.Unlock();
+        Write(image, job, report);
+    } else {
+        report.reason = LoadFailureReason(report.load);
+    }
+    report.ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return report;
+}
+
+FileReport ProcessFile(CImageSurface& surface, const std::string& inputPath,
+                       const std::string& outputPath, const BatchSettings& settings) {
+    return ProcessFile(surface, Job{inputPath, outputPath, OutputFormatFor(outputPath)}, settings);
+}
+
+std::string FormatCount(std::size_t count) {
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, ",");
+    }
+    return digits;
+}
+
+std::string FailureSummary(std::size_t written, const std::vector<FileReport>& failed,
+                           std::size_t total, const std::string& folderError) {
+    if (failed.empty() && folderError.empty()) {
+        return {};
+    }
+    std::string text = FormatCount(written) + " of " + FormatCount(total) +
+                       (total == 1 ? " file was written." : " files were written.");
+    if (!folderError.empty()) {
+        text += "\n" + folderError;
+    }
+    for (std::size_t i = 0; i < failed.size() && i < kSummaryLines; ++i) {
+        text += "\n" + FileNameFromPath(failed[i].input) + ": " + failed[i].reason;
+    }
+    if (failed.size() > kSummaryLines) {
+        text += "\nand " + FormatCount(failed.size() - kSummaryLines) + " more";
+    }
+    return text;
+}
+
+}  // namespace tessary

@@ -1,0 +1,201 @@
+#include "app/batch_report.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "app/batch_process.h"
+
+namespace tessary {
+
+namespace {
+
+bool EndsWith(const std::string& text, const char* tail) {
+    const std::size_t length = std::strlen(tail);
+    return text.size() >= length && text.compare(text.size() - length, length, tail) == 0;
+}
+
+// Length of the valid UTF-8 sequence at `at`, or 0 when it is not one.
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    uint32_t min = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, min = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, min = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) {
+        return 0;
+    }
+    uint32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = code << 6 | (byte(at + i) & 0x3F);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < min || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+// A JSON string. File names are bytes: a byte that is not part of valid UTF-8
+// becomes U+FFFD, since JSON text must be UTF-8.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (const std::size_t length = Utf8SequenceLength(text, i); length > 0) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        } else {
+            out += "\\ufffd";
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string out = "\"";
+    for (char c : text) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
+std::string Milliseconds(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", ms);
+    return text;
+}
+
+}  // namespace
+
+const char* const kCsvHeader = "input,output,format,width,height,repairs,status,reason,ms\n";
+
+std::optional<ReportFormat> ReportFormatFor(const std::string& path) {
+    if (EndsWith(path, ".jsonl") || EndsWith(path, ".json")) {
+        return ReportFormat::JsonLines;
+    }
+    if (EndsWith(path, ".csv")) {
+        return ReportFormat::Csv;
+    }
+    return std::nullopt;
+}
+
+std::string JsonRecord(const FileReport& r) {
+    return "{\"input\":" + JsonString(r.input) + ",\"output\":" + JsonString(r.output) +
+           ",\"format\":" + JsonString(r.format) + ",\"width\":" + std::to_string(r.width) +
+           ",\"height\":" + std::to_string(r.height) + ",\"repairs\":" + JsonString(r.repairs) +
+           ",\"status\":\"" + FileStatusName(r.status) + "\",\"reason\":" + JsonString(r.reason) +
+           ",\"ms\":" + Milliseconds(r.ms) + "}\n";
+}
+
+std::string CsvRecord(const FileReport& r) {
+    return CsvField(r.input) + "," + CsvField(r.output) + "," + r.format + "," +
+           std::to_string(r.width) + "," + std::to_string(r.height) + "," + CsvField(r.repairs) +
+           "," + FileStatusName(r.status) + "," + CsvField(r.reason) + "," + Milliseconds(r.ms) +
+           "\n";
+}
+
+ReportWriter::~ReportWriter() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+std::string ReportWriter::Open(const std::string& path, ReportFormat format) {
+    m_format = format;
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        return std::strerror(errno);
+    }
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
+        return std::strerror(errno);
+    }
+    if (format == ReportFormat::Csv && info.st_size == 0 && !WriteAll(kCsvHeader)) {
+        return std::strerror(errno);
+    }
+    return {};
+}
+
+bool ReportWriter::Append(const FileReport& report) {
+    return WriteAll(m_format == ReportFormat::Csv ? CsvRecord(report) : JsonRecord(report));
+}
+
+bool ReportWriter::WriteAll(const std::string& text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(m_fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::string FormatDuration(double seconds) {
+    char text[48];
+    if (seconds < 10) {
+        std::snprintf(text, sizeof text, "%.1f s", seconds);
+        return text;
+    }
+    const long whole = std::lround(seconds);
+    if (whole < 60) {
+        return std::to_string(whole) + " s";
+    }
+    if (whole < 3600) {
+        std::snprintf(text, sizeof text, "%ld min %02ld s", whole / 60, whole % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%ld h %02ld min", whole / 3600, whole / 60 % 60);
+    }
+    return text;
+}
+
+std::string SummaryLine(std::size_t written, std::size_t failed, std::size_t skipped,
+                        double seconds) {
+    return FormatCount(written) + " written, " + FormatCount(failed) + " failed, " +
+           FormatCount(skipped) + " skipped in " + FormatDuration(seconds);
+}
+
+std::string InterruptedLine(std::size_t written, std::size_t total) {
+    return "interrupted: " + FormatCount(written) + " of " + FormatCount(total) + " written";
+}
+
+}  // namespace tessary

@@ -1,0 +1,96 @@
+#include "app/batch_report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace tessary {
+namespace {
+
+FileReport Sample(const std::string& input) {
+    FileReport report;
+    report.input = input;
+    report.output = "/out/x.jpg";
+    report.status = FileStatus::Written;
+    report.format = "GIF";
+    report.width = 720;
+    report.height = 576;
+    report.repairs = "deinterlace,clip";
+    report.ms = 12.345;
+    return report;
+}
+
+TEST(JsonRecord, EscapesWhatJsonNeedsAndKeepsValidUtf8) {
+    const struct {
+        std::string input;
+        std::string json;
+    } cases[] = {
+        {"plain.gif", "\"plain.gif\""},
+        {"a \"b\" \\c", "\"a \\\"b\\\" \\\\c\""},
+        {"line\nbreak\ttab\x01", "\"line\\nbreak\\u0009tab\\u0001\""},
+        {"фото.gif", "\"фото.gif\""},
+        {"bad\xff\xc3.gif", "\"bad\\ufffd\\ufffd.gif\""},  // a stray byte, a cut sequence
+        {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},     // an encoded surrogate
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(JsonRecord(Sample(c.input)),
+                  "{\"input\":" + c.json +
+                      ",\"output\":\"/out/x.jpg\",\"format\":\"GIF\",\"width\":720,"
+                      "\"height\":576,\"repairs\":\"deinterlace,clip\",\"status\":\"written\","
+                      "\"reason\":\"\",\"ms\":12.3}\n");
+    }
+}
+
+TEST(CsvRecord, QuotesOnlyFieldsThatNeedIt) {
+    const struct {
+        std::string input;
+        std::string field;
+    } cases[] = {
+        {"plain.gif", "plain.gif"},
+        {"a,b.gif", "\"a,b.gif\""},
+        {"say \"hi\".gif", "\"say \"\"hi\"\".gif\""},
+        {"two\nlines.gif", "\"two\nlines.gif\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CsvRecord(Sample(c.input)),
+                  c.field + ",/out/x.jpg,GIF,720,576,\"deinterlace,clip\",written,,12.3\n");
+    }
+}
+
+TEST(ReportWriter, AppendsToAnExistingReportAndWritesTheCsvHeaderOnce) {
+    test::TempDir dir;
+    for (int run = 0; run < 2; ++run) {
+        ReportWriter writer;
+        ASSERT_EQ(writer.Open(dir.File("r.csv"), ReportFormat::Csv), "");
+        ASSERT_TRUE(writer.Append(Sample("a.gif")));
+    }
+    const test::Bytes bytes = test::ReadBytes(dir.File("r.csv"));
+    const std::string row = CsvRecord(Sample("a.gif"));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), kCsvHeader + row + row);
+    EXPECT_NE(ReportWriter().Open(dir.File("no/such/folder.csv"), ReportFormat::Csv), "");
+}
+
+TEST(SummaryLine, CountsWithThousandsAndATimeToRead) {
+    EXPECT_EQ(SummaryLine(1204, 3, 12, 41.2), "1,204 written, 3 failed, 12 skipped in 41 s");
+    EXPECT_EQ(InterruptedLine(512, 1204), "interrupted: 512 of 1,204 written");
+    const struct {
+        double seconds;
+        const char* text;
+    } durations[] = {{0.04, "0.0 s"},
+                     {2.46, "2.5 s"},
+                     {59.4, "59 s"},
+                     {200, "3 min 20 s"},
+                     {3725, "1 h 02 min"}};
+    for (const auto& d : durations) {
+        EXPECT_EQ(FormatDuration(d.seconds), d.text);
+    }
+    EXPECT_EQ(ReportFormatFor("r.jsonl"), ReportFormat::JsonLines);
+    EXPECT_EQ(ReportFormatFor("r.json"), ReportFormat::JsonLines);
+    EXPECT_EQ(ReportFormatFor("r.csv"), ReportFormat::Csv);
+    EXPECT_EQ(ReportFormatFor("r.txt"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tessary
