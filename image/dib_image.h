@@ -62,7 +62,7 @@ struct SaveReport {
 struct PictureOutput;
 
 // One image as a packed DIB in an owned memory block, with the palette and
-// display bitmap made from it, the BMP/JPEG/GIF load chain and BMP/JPEG output.
+// display bitmap made from it, the BMP/JPEG/GIF load chain and BMP/JPEG/PNG output.
 class CDibImage {
   public:
     CDibImage();
