@@ -21,21 +21,28 @@ namespace {
 struct FinishedFile {
     FileReport report;
     std::optional<PendingReplace> pending;
+    uint64_t sequence = 0;  // order of hand-over, which is the order of renames
 };
 
 // Each pending file holds a descriptor and a temporary file: a bound keeps both few.
 constexpr std::size_t kQueuedPerWorker = 4;
+// Syncs in flight at once: the file system commits concurrent syncs together,
+// so a few threads cost far less than one syncing file after file.
+constexpr unsigned kCommitThreads = 4;
 
-// Finishes files in the order the workers hand them over, so that of two
+// Finishes files off the workers' path. Syncs run side by side; renames, and
+// the report of each file, follow the order of hand-over, so that of two
 // files with the same output the later one is renamed last.
 class CommitStage {
   public:
     CommitStage(std::size_t capacity, RunListener& listener)
         : m_capacity(capacity), m_listener(listener) {
-        try {
-            m_thread = std::thread([this] { Drain(); });
-        } catch (const std::system_error&) {
-            // No thread to spare: files are finished by whoever hands them over.
+        for (unsigned t = 0; t < kCommitThreads; ++t) {
+            try {
+                m_threads.emplace_back([this] { Drain(); });
+            } catch (const std::system_error&) {
+                break;  // fewer threads, or none: see Push
+            }
         }
     }
 
@@ -45,20 +52,21 @@ class CommitStage {
             m_bClosed = true;
         }
         m_changed.notify_all();
-        if (m_thread.joinable()) {
-            m_thread.join();
+        for (std::thread& thread : m_threads) {
+            thread.join();
         }
     }
 
-    bool Threaded() const { return m_thread.joinable(); }
+    bool Threaded() const { return !m_threads.empty(); }
 
     void Push(FinishedFile file) {
         if (!Threaded()) {
-            Finish(file);
+            Finish(file, file.pending ? SyncPending(*file.pending) : 0);
             return;
         }
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_queue.size() < m_capacity; });
+        file.sequence = m_nextSequence++;
         m_queue.push_back(std::move(file));
         lock.unlock();
         m_changed.notify_all();
@@ -76,20 +84,29 @@ class CommitStage {
             m_queue.pop_front();
             lock.unlock();
             m_changed.notify_all();
-            Finish(file);
+
+            const int synced = file.pending ? SyncPending(*file.pending) : 0;
+            lock.lock();
+            m_changed.wait(lock, [&] { return m_nextRename == file.sequence; });
+            lock.unlock();
+            Finish(file, synced);
+            lock.lock();
+            ++m_nextRename;
+            lock.unlock();
+            m_changed.notify_all();
         }
     }
 
-    void Finish(FinishedFile& file) {
-        if (file.pending) {
-            const int error = FinishReplace(*file.pending);
-            if (error != 0) {
-                FileReport& report = file.report;
-                report.status = FileStatus::Failed;
-                report.save.written = false;
-                report.save.errorNumber = error;
-                report.reason = "cannot write " + report.output + ": " + std::strerror(error);
-            }
+    void Finish(FinishedFile& file, int error) {
+        if (file.pending && error == 0) {
+            error = RenamePending(*file.pending);
+        }
+        if (error != 0) {
+            FileReport& report = file.report;
+            report.status = FileStatus::Failed;
+            report.save.written = false;
+            report.save.errorNumber = error;
+            report.reason = "cannot write " + report.output + ": " + std::strerror(error);
         }
         m_listener.FileFinished(file.report);
     }
@@ -99,8 +116,10 @@ class CommitStage {
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<FinishedFile> m_queue;
+    uint64_t m_nextSequence = 0;
+    uint64_t m_nextRename = 0;
     bool m_bClosed = false;
-    std::thread m_thread;  // last: starts once the rest is ready
+    std::vector<std::thread> m_threads;  // last: started once the rest is ready
 };
 
 class Workers {
@@ -169,7 +188,7 @@ class Workers {
 void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
                  const std::atomic<bool>& stop, RunListener& listener) {
     workers = std::max(workers, 1u);
-    CommitStage stage(kQueuedPerWorker * workers, listener);
+    CommitStage stage(kQueuedPerWorker * workers + kCommitThreads, listener);
     Workers(plan, settings, stop, listener, stage).Run(workers);
 }
 

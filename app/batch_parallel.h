@@ -18,7 +18,7 @@ class RunListener {
 
 // Runs the plan's jobs on up to `workers` threads, one group of same-named
 // outputs per worker at a time. Syncing and renaming the outputs happens on a
-// commit thread of its own, so workers go on with the next file meanwhile.
+// few commit threads of their own, so workers go on with the next file meanwhile.
 // Once `stop` is set no file starts; files in hand are finished and committed.
 void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
                  const std::atomic<bool>& stop, RunListener& listener);

@@ -45,6 +45,8 @@ const char* SourceName(LoadSource source) {
             return "GIF";
         case LoadSource::Bmp:
             return "BMP";
+        case LoadSource::Png:
+            return "PNG";
         case LoadSource::None:
         case LoadSource::MissingFile:
             break;
@@ -92,18 +94,7 @@ std::string LoadFailureReason(const LoadReport& load) {
     if (load.source == LoadSource::MissingFile) {
         return std::strerror(ENOENT);
     }
-    switch (load.status) {
-        case ReadStatus::TooLarge:
-            return "the image exceeds the size limit of 1 GiB of pixel data";
-        case ReadStatus::CantOpen:
-            return "cannot be opened for reading";
-        case ReadStatus::OutOfMemory:
-            return "not enough memory to load the image";
-        case ReadStatus::Ok:
-        case ReadStatus::Invalid:
-            break;
-    }
-    return "not a JPEG, GIF or BMP image";
+    return load.status.Text();
 }
 
 FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings) {
@@ -131,6 +122,14 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
                 "touch it; written unchanged";
         }
         surface.Unlock();
+        if (!report.load.warning.empty()) {
+            // What the reader worked around comes first; a repair's warning follows it.
+            const std::string repairs = report.warning;
+            report.warning = "warning: " + report.load.warning;
+            if (!repairs.empty()) {
+                report.warning += "; " + repairs.substr(std::string("warning: ").size());
+            }
+        }
         Write(image, job, report);
     } else {
         report.reason = LoadFailureReason(report.load);

@@ -13,7 +13,12 @@
 #include <vector>
 
 #include "image/image_surface.h"
+#include "ops/adaptive_deinterlace.h"
+#include "ops/black_bands.h"
+#include "ops/combing.h"
+#include "ops/field_interpolation.h"
 #include "ops/field_ops.h"
+#include "ops/pixel_rows.h"
 #include "tight_jpeg.h"
 
 namespace tessary {
@@ -143,6 +148,33 @@ void BM_Deinterlace(benchmark::State& state) {
 }
 BENCHMARK(BM_Deinterlace)->Unit(benchmark::kMillisecond);
 
+void AdaptiveRepair(CImageSurface& surface) {
+    benchmark::DoNotOptimize(DeinterlaceAdaptive(RowsOf(*surface.GetImage())));
+}
+void KeepTopField(CImageSurface& surface) {
+    KeepField(RowsOf(*surface.GetImage()), Field::Top);
+}
+void DetectCombingAndBands(CImageSurface& surface) {
+    const PixelRows rows = RowsOf(*surface.GetImage());
+    benchmark::DoNotOptimize(DetectCombing(rows));
+    benchmark::DoNotOptimize(DetectBands(rows));
+}
+
+void BM_Adaptive(benchmark::State& state) {
+    RunRepairs(state, AdaptiveRepair);
+}
+BENCHMARK(BM_Adaptive)->Unit(benchmark::kMillisecond);
+
+void BM_KeepTop(benchmark::State& state) {
+    RunRepairs(state, KeepTopField);
+}
+BENCHMARK(BM_KeepTop)->Unit(benchmark::kMillisecond);
+
+void BM_Detect(benchmark::State& state) {
+    RunRepairs(state, DetectCombingAndBands);
+}
+BENCHMARK(BM_Detect)->Unit(benchmark::kMillisecond);
+
 // The yardstick: libjpeg-turbo's quality-100 encode of the frame into memory.
 void EncodeQuality100(const Frame& frame) {
     jpeg_compress_struct cinfo;
@@ -167,10 +199,11 @@ void BM_JpegQuality100(benchmark::State& state) {
 }
 BENCHMARK(BM_JpegQuality100)->Unit(benchmark::kMillisecond);
 
-// The three repairs and the encode taken turn about in every iteration, so
-// that both see the same load on a shared machine; "share" is the repairs'
-// time as a part of the encode's. The reported time is the repairs' alone.
-void BM_RepairsShareOfEncode(benchmark::State& state) {
+// A repair and the encode taken turn about in every iteration, so that both
+// see the same load on a shared machine; "share" is the repair's time as a
+// part of the encode's. The reported time is the repair's alone.
+template <typename Repair>
+void RunShareOfEncode(benchmark::State& state, Repair repair) {
     using Clock = std::chrono::steady_clock;
     CImageSurface surface;
     if (!PrepareSurface(state, surface)) {
@@ -181,20 +214,42 @@ void BM_RepairsShareOfEncode(benchmark::State& state) {
     for (auto _ : state) {
         RestoreFrame(surface);
         const auto start = Clock::now();
-        AllRepairs(surface);
+        repair(surface);
         benchmark::ClobberMemory();
         const auto repaired = Clock::now();
         EncodeQuality100(SharedFrame());
         const auto encoded = Clock::now();
-        const double repair = std::chrono::duration<double>(repaired - start).count();
-        repairSeconds += repair;
+        const double seconds = std::chrono::duration<double>(repaired - start).count();
+        repairSeconds += seconds;
         encodeSeconds += std::chrono::duration<double>(encoded - repaired).count();
-        state.SetIterationTime(repair);
+        state.SetIterationTime(seconds);
     }
     surface.Unlock();
     state.counters["share"] = encodeSeconds > 0 ? repairSeconds / encodeSeconds : 0;
 }
+
+void BM_RepairsShareOfEncode(benchmark::State& state) {
+    RunShareOfEncode(state, AllRepairs);
+}
 BENCHMARK(BM_RepairsShareOfEncode)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+// The frame's fields disagree everywhere, so the adaptive repair rebuilds
+// every row of the other field: its slowest case.
+void BM_AdaptiveShareOfEncode(benchmark::State& state) {
+    RunShareOfEncode(state, AdaptiveRepair);
+}
+BENCHMARK(BM_AdaptiveShareOfEncode)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+void BM_KeepTopShareOfEncode(benchmark::State& state) {
+    RunShareOfEncode(
+        state, [](CImageSurface& surface) { KeepField(RowsOf(*surface.GetImage()), Field::Top); });
+}
+BENCHMARK(BM_KeepTopShareOfEncode)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+void BM_DetectShareOfEncode(benchmark::State& state) {
+    RunShareOfEncode(state, DetectCombingAndBands);
+}
+BENCHMARK(BM_DetectShareOfEncode)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 }  // namespace
 }  // namespace tessary

@@ -20,7 +20,7 @@ constexpr const char* kDescription =
     "case), else as JPEG at quality 100.\n"
     "Repairs run in the order deinterlace, clip, soften. A folder given as FILE adds\n"
     "its .jpg, .jpeg, .gif, .bmp and .png images (any case), by name in byte order,\n"
-    "and its structure is kept under DIR.";
+    "and its structure is kept under DIR.\n";
 
 constexpr const char* kFooter =
     "When two FILEs share a NAME, they are done in list order and the later one's\n"

@@ -3,7 +3,9 @@
 #include <cstdint>
 
 #include "formats/dib.h"
+#include "formats/image_reader.h"
 #include "formats/size_limit.h"
+#include "formats/status.h"
 #include "platform/file_handle.h"
 #include "platform/memory_block.h"
 
@@ -49,22 +51,47 @@ int ReadBmpFileHeader(FileHandle& file, BitmapFileHeader* header, int64_t* start
 // Writes the 2-byte type and then the other 12 bytes. 1 when both writes went through.
 int WriteBmpFileHeader(FileHandle& file, const BitmapFileHeader& header);
 
+// Where the parts of a BMP file lie in its bytes, and what its header says.
+struct BmpLayout {
+    BitmapInfoHeader header;        // in 40-byte form; biSizeImage and biClrUsed filled
+    uint32_t storedHeaderSize = 0;  // 12, 40, 108 or 124
+    uint64_t tableStart = 0;        // the colour table
+    uint16_t colors = 0;            // its entries (3 bytes each behind a core header)
+    uint64_t pixelStart = 0;        // the pixel array
+    // Pixels that become a 24-bit picture: bit fields, or a 108- or 124-byte
+    // header. Otherwise the pixel array is taken as stored.
+    bool converted = false;
+    uint32_t masks[3] = {};     // red, green, blue, for converted 16- and 32-bit pixels
+    uint64_t profileStart = 0;  // an embedded colour profile; size 0 when none
+    uint64_t profileSize = 0;
+};
+
+// Reads the headers at the start of `bytes` (a "BM" file header, or a packed
+// DIB without one). Ok, or why the file is refused: NotThisFormat when the
+// bytes are no BMP at all, Unsupported for header sizes other than 12, 40, 108
+// and 124 and for embedded JPEG or PNG, TooLarge beyond kMaxPixelBytes.
+Status ParseBmpLayout(ByteView bytes, BmpLayout* layout);
+
+// The reader table's row.
+bool LooksLikeBmp(ByteView bytes);
+Status DecodeBmpImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
+
 // Reads an optional file header, the information header (40 bytes, or a 12-byte
 // core header widened to 40) and the colour table into a new block of header
 // plus table, and leaves the file at the pixel array. None when the header is
 // refused; `status` says why. Refused: short or unknown headers (only 12 and 40
-// are known), bit fields, a colour count of kColorCountLimit or more, a negative
-// width, a top-down compressed image, and sizes beyond kMaxPixelBytes (TooLarge,
-// decided before anything is allocated). biSizeImage and biClrUsed are filled
-// when 0.
-MemoryBlock ReadDibHeader(FileHandle& file, ReadStatus* status = nullptr);
+// are known here), bit fields, a colour count of kColorCountLimit or more, a
+// negative width, a top-down compressed image, and sizes beyond kMaxPixelBytes
+// (TooLarge, decided before anything is allocated). biSizeImage and biClrUsed
+// are filled when 0.
+MemoryBlock ReadDibHeader(FileHandle& file, Status* status = nullptr);
 
 // A BMP file (or a packed DIB without file header) as a new packed DIB with a
 // 40-byte header and bottom-up rows: top-down files have their rows reversed
-// and their height made positive. The pixel array is at least stride x height
-// bytes; what the file does not supply is 0. None when refused.
-MemoryBlock ReadDibFile(const char* path, ReadStatus* status = nullptr);
-
+// and their height made positive; bit fields and 108- or 124-byte headers give
+// a 24-bit DIB. The pixel array is at least stride x height bytes; what the
+// file does not supply is 0. None when refused.
+MemoryBlock ReadDibFile(const char* path, Status* status = nullptr);
 // Writes the DIB as a BMP file. The target is replaced only once every byte has
 // been written and the file closed without error; on failure it is left as it
 // was, no temporary file remains, 0 is returned and `errorNumber` gets the errno

@@ -1,20 +1,21 @@
 #include "formats/gif_reader.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
-#include "platform/file_handle.h"
+#include "formats/dib.h"
+#include "formats/size_limit.h"
 
 namespace tessary {
 
 namespace {
 
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, CloseFile>;
-
 constexpr const char* kNoError = "No Error";
+constexpr const char* kFormat = "GIF";
+constexpr const char* kCutShort = "cut short before the image data";
+// No string of the 4096-entry table is longer than this.
+constexpr uint64_t kLongestLzwString = 4096;
 
 uint16_t ReadLittle16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -27,18 +28,19 @@ struct InterlacePass {
 constexpr InterlacePass kPasses[4] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
 
 // Everything one image's decoding needs, kept off the stack: the decoder's
-// tables, one row of pixel values and the colour map packed per entry.
+// tables, one row of pixel values and the colour map packed per entry in the
+// order the rows take.
 struct DecodeContext {
     explicit DecodeContext(GifStream& stream) : decoder(stream) {}
     LzwDecoder decoder;
     uint8_t values[65536];
-    uint8_t rgb[256 * 3];
+    uint8_t colours[256 * 3];
 };
 
 void PlaceRow(const DecodeContext& context, int count, uint8_t* target) {
-    const uint8_t* rgb = context.rgb;
+    const uint8_t* colours = context.colours;
     for (int x = 0; x < count; ++x) {
-        const uint8_t* colour = rgb + context.values[x] * 3;
+        const uint8_t* colour = colours + context.values[x] * 3;
         target[0] = colour[0];
         target[1] = colour[1];
         target[2] = colour[2];
@@ -46,31 +48,93 @@ void PlaceRow(const DecodeContext& context, int count, uint8_t* target) {
     }
 }
 
+// Rows of a tight RGB buffer, taken once the size is known.
+class TightSink final : public GifPictureSink {
+  public:
+    bool Begin(uint32_t width, uint32_t height, GifRowLayout* rows) override {
+        m_buffer = AllocateBytes(TightBufferSize(width, height), true);
+        *rows = GifRowLayout{m_buffer.get(), int64_t{width} * 3, false};
+        m_nWidth = int(width);
+        m_nHeight = int(height);
+        return m_buffer != nullptr;
+    }
+    ByteBuffer m_buffer;
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+};
+
+// Rows straight into a new 24-bit DIB: one picture's memory.
+class DibSink final : public GifPictureSink {
+  public:
+    explicit DibSink(MemoryBlock& spare) : m_spare(spare) {}
+    bool Begin(uint32_t width, uint32_t height, GifRowLayout* rows) override {
+        m_dib = CreateDib(width, height, 24, std::move(m_spare));
+        if (m_dib.IsNone()) {
+            return false;
+        }
+        const int64_t stride = int64_t(DibStride(width, 24));
+        uint8_t* pixels = m_dib.Data() + DibPixelOffset(ParseInfoHeader(m_dib.Data()));
+        *rows = GifRowLayout{pixels + (int64_t{height} - 1) * stride, -stride, true};
+        return true;
+    }
+    MemoryBlock m_dib;
+
+  private:
+    MemoryBlock& m_spare;
+};
+
+// After the first image: is there a second one? Walks the blocks that follow
+// without decoding anything; bytes that are no block end the search.
+bool AnotherImageFollows(GifStream& stream) {
+    uint8_t scratch[256];
+    if (!stream.LastBlockEmpty()) {
+        while (stream.ReadSubBlock(scratch) > 0) {
+        }
+    }
+    for (;;) {
+        const int introducer = stream.ReadByte();
+        if (introducer == ',') {
+            return true;
+        }
+        if (introducer != '!' || stream.ReadByte() < 0) {
+            return false;  // the trailer, the end, or bytes that are no block
+        }
+        HandleGifExtension(stream, 0);
+    }
+}
+
 }  // namespace
 
+bool GifStream::ReadBytes(uint8_t* out, size_t count) {
+    if (Remaining() < count) {
+        m_nPos = m_bytes.size();
+        return false;
+    }
+    std::memcpy(out, m_bytes.data() + m_nPos, count);
+    m_nPos += count;
+    return true;
+}
+
 int GifStream::ReadSubBlock(uint8_t* buffer) {
-    int count = std::getc(m_file);
-    if (count == EOF) {
+    const int count = ReadByte();
+    if (count < 0) {
         return -1;
     }
     m_bLastBlockEmpty = count == 0;
     if (count == 0) {
         return 0;
     }
-    if (std::fread(buffer, 1, static_cast<size_t>(count), m_file) != static_cast<size_t>(count)) {
-        return -1;
-    }
-    return count;
+    return ReadBytes(buffer, size_t(count)) ? count : -1;
 }
 
 int ReadSubBlock(GifStream& stream, uint8_t* buffer) {
     return stream.ReadSubBlock(buffer);
 }
 
-int ReadGifPalette(std::FILE* file, int count, GifColorMap& map) {
+int ReadGifPalette(GifStream& stream, int count, GifColorMap& map) {
     for (int i = 0; i < count && i < 256; ++i) {
         uint8_t entry[3];
-        if (std::fread(entry, 3, 1, file) != 1) {
+        if (!stream.ReadBytes(entry, 3)) {
             return 0;
         }
         map.planes[i] = entry[0];
@@ -87,10 +151,15 @@ void HandleGifExtension(GifStream& stream, int /*label*/) {
     }
 }
 
-int DecodeGifPixels(GifStream& stream, uint8_t* buffer, int width, int height,
-                    const GifColorMap& map, int bInterlaced) {
-    int minCodeSize = std::getc(stream.File());
-    if (minCodeSize == EOF) {
+uint64_t GifPixelsWithin(uint64_t bits, int minCodeSize) {
+    const uint64_t narrowest = uint64_t(minCodeSize < 0 ? 0 : minCodeSize) + 1;
+    return bits / narrowest * kLongestLzwString;
+}
+
+int DecodeGifRows(GifStream& stream, const GifRowLayout& rows, int width, int height,
+                  const GifColorMap& map, int bInterlaced) {
+    const int minCodeSize = stream.ReadByte();
+    if (minCodeSize < 0) {
         return kGifNoCodeSize;
     }
     if (minCodeSize > kLzwMaxMinCodeSize) {
@@ -100,20 +169,20 @@ int DecodeGifPixels(GifStream& stream, uint8_t* buffer, int width, int height,
     if (!context) {
         return kGifNoMemory;
     }
+    const int red = rows.bgr ? 2 : 0;
     for (int i = 0; i < 256; ++i) {
-        context->rgb[i * 3] = map.planes[i];
-        context->rgb[i * 3 + 1] = map.planes[256 + i];
-        context->rgb[i * 3 + 2] = map.planes[512 + i];
+        context->colours[i * 3 + red] = map.planes[i];
+        context->colours[i * 3 + 1] = map.planes[256 + i];
+        context->colours[i * 3 + 2 - red] = map.planes[512 + i];
     }
     LzwDecoder& decoder = context->decoder;
     decoder.NextLzwByte(1, minCodeSize);
 
-    const uint64_t rowBytes = uint64_t(width) * 3;
     int y = 0;
     int pass = 0;
     for (;;) {
-        int count = decoder.ReadPixels(context->values, width);
-        PlaceRow(*context, count, buffer + uint64_t(y) * rowBytes);
+        const int count = decoder.ReadPixels(context->values, width);
+        PlaceRow(*context, count, rows.top + int64_t{y} * rows.step);
         if (count < width) {
             break;  // damaged or cut-off data: keep what was decoded
         }
@@ -135,6 +204,12 @@ int DecodeGifPixels(GifStream& stream, uint8_t* buffer, int width, int height,
     return kGifDecoded;
 }
 
+int DecodeGifPixels(GifStream& stream, uint8_t* buffer, int width, int height,
+                    const GifColorMap& map, int bInterlaced) {
+    const GifRowLayout rows{buffer, int64_t{width} * 3, false};
+    return DecodeGifRows(stream, rows, width, height, map, bInterlaced);
+}
+
 CGifReader::CGifReader() {
     SetError(kNoError, 1);
 }
@@ -150,114 +225,151 @@ void CGifReader::SetError(const char* text, int /*bFirst*/) {
     }
 }
 
-ByteBuffer CGifReader::Fail(const char* text, ReadStatus reason, ReadStatus* status) {
+Status CGifReader::Fail(const char* text, Status status) {
     SetError(text, 0);
-    if (status != nullptr) {
-        *status = reason;
-    }
-    return nullptr;
+    return status;
 }
 
-ByteBuffer CGifReader::ReadGifFile(const char* path, int* width, int* height, ReadStatus* status) {
-    const ReadStatus invalid = ReadStatus::Invalid;
+ByteBuffer CGifReader::ReadGifFile(const char* path, int* width, int* height, Status* status) {
+    Status ignored;
+    Status& result = status != nullptr ? *status : ignored;
     if (path == nullptr || path[0] == '\0') {
-        return Fail("No Name Given", ReadStatus::CantOpen, status);
+        result = Fail("No Name Given", Status::IoError(ENOENT));
+        return nullptr;
     }
-    FilePtr file(OpenReadStream(path));
-    if (!file) {
-        return Fail("Cant open GIF", ReadStatus::CantOpen, status);
+    FileBytes file;
+    result = ReadFileBytes(path, &file);
+    if (!result.IsOk()) {
+        SetError("Cant open GIF", 0);
+        return nullptr;
     }
-    std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
-    GifStream stream(file.get());
+    TightSink sink;
+    result = ReadGif(file.View(), sink);
+    if (!result.IsOk()) {
+        return nullptr;
+    }
+    *width = sink.m_nWidth;
+    *height = sink.m_nHeight;
+    return std::move(sink.m_buffer);
+}
 
+Status CGifReader::ReadGif(ByteView bytes, GifPictureSink& sink, std::string* warning) {
+    GifStream stream(bytes);
     uint8_t magic[6];
-    if (std::fread(magic, 6, 1, file.get()) != 1) {
-        return Fail("Error reading GIF Magic", invalid, status);
+    if (!stream.ReadBytes(magic, 6)) {
+        return Fail("Error reading GIF Magic",
+                    LooksLikeGif(bytes) ? Status::Damaged(kFormat, "cut short in the header")
+                                        : Status::NotThisFormat(kFormat));
     }
     if (std::memcmp(magic, "GIF", 3) != 0) {
-        return Fail("Error: not a valid .GIF file", invalid, status);
+        return Fail("Error: not a valid .GIF file", Status::NotThisFormat(kFormat));
     }
-    char version[4] = {static_cast<char>(magic[3]), static_cast<char>(magic[4]),
-                       static_cast<char>(magic[5]), '\0'};
-    if (std::strcmp(version, "87a") != 0 && std::strcmp(version, "89a") != 0) {
-        return Fail("Error: Bad GIF Version number", invalid, status);
+    if (std::memcmp(magic + 3, "87a", 3) != 0 && std::memcmp(magic + 3, "89a", 3) != 0) {
+        return Fail("Error: Bad GIF Version number",
+                    Status::Unsupported(kFormat, "GIF of a version other than 87a and 89a"));
     }
 
     uint8_t screen[7];
-    if (std::fread(screen, 7, 1, file.get()) != 1) {
-        return Fail("Error: failed to GIF read screen descriptor.\nGiving up", invalid, status);
+    if (!stream.ReadBytes(screen, 7)) {
+        return Fail("Error: failed to GIF read screen descriptor.\nGiving up",
+                    Status::Damaged(kFormat, kCutShort));
     }
     // Per read, so no file's colours depend on one read before it; a file without
     // any colour map decodes black.
     GifColorMap globalMap;
-    if ((screen[4] & 0x80) != 0 && !ReadGifPalette(file.get(), 2 << (screen[4] & 7), globalMap)) {
-        return Fail("Error reading GIF colormap", invalid, status);
+    if ((screen[4] & 0x80) != 0 && !ReadGifPalette(stream, 2 << (screen[4] & 7), globalMap)) {
+        return Fail("Error reading GIF colormap", Status::Damaged(kFormat, kCutShort));
     }
     if (screen[6] != 0 && screen[6] != 49) {
         SetError("Non-square pixels in GIF image.\nIgnoring that fact...", 0);
     }
 
     for (;;) {
-        int introducer = std::getc(file.get());
-        if (introducer == EOF) {
-            return Fail("Unexpected EOF in GIF.\nGiving up", invalid, status);
+        const int introducer = stream.ReadByte();
+        if (introducer < 0) {
+            return Fail("Unexpected EOF in GIF.\nGiving up",
+                        Status::Damaged(kFormat, "no image in the file"));
         }
         if (introducer == ',') {
             break;
         }
         if (introducer == '!') {
-            int label = std::getc(file.get());
-            if (label == EOF) {
-                return Fail("Error on extension read.\nGiving up", invalid, status);
+            const int label = stream.ReadByte();
+            if (label < 0) {
+                return Fail("Error on extension read.\nGiving up",
+                            Status::Damaged(kFormat, kCutShort));
             }
             HandleGifExtension(stream, label);
         }
     }
 
     uint8_t descriptor[9];
-    if (std::fread(descriptor, 9, 1, file.get()) != 1) {
-        return Fail("Error on dimension read\nGiving up", invalid, status);
+    if (!stream.ReadBytes(descriptor, 9)) {
+        return Fail("Error on dimension read\nGiving up", Status::Damaged(kFormat, kCutShort));
     }
-    int imageWidth = ReadLittle16(descriptor + 4);
-    int imageHeight = ReadLittle16(descriptor + 6);
-    uint8_t flags = descriptor[8];
-    if (imageWidth == 0 || imageHeight == 0) {
-        return Fail("Error: GIF image has no pixels\nGiving up", invalid, status);
+    const int width = ReadLittle16(descriptor + 4);
+    const int height = ReadLittle16(descriptor + 6);
+    const uint8_t flags = descriptor[8];
+    if (width == 0 || height == 0) {
+        return Fail("Error: GIF image has no pixels\nGiving up",
+                    Status::Damaged(kFormat, "an image of no pixels"));
     }
-    uint64_t size = TightBufferSize(imageWidth, imageHeight);
-    if (size > kMaxPixelBytes) {
-        return Fail("Error: GIF image too large\nGiving up", ReadStatus::TooLarge, status);
+    if (TightBufferSize(width, height) > kMaxPixelBytes) {
+        return Fail("Error: GIF image too large\nGiving up", Status::TooLarge(kFormat));
     }
-    // Zero-filled: pixels the data never reaches are black.
-    ByteBuffer buffer = AllocateBytes(size, true);
-    if (!buffer) {
-        return Fail("Out of Memory in GIFRead", ReadStatus::OutOfMemory, status);
-    }
-
-    bool local = (flags & 0x80) != 0;
+    const bool local = (flags & 0x80) != 0;
     GifColorMap localMap;
-    if (local && !ReadGifPalette(file.get(), 1 << ((flags & 7) + 1), localMap)) {
-        return Fail("Error reading GIF colormap\nGiving up", invalid, status);
+    if (local && !ReadGifPalette(stream, 1 << ((flags & 7) + 1), localMap)) {
+        return Fail("Error reading GIF colormap\nGiving up", Status::Damaged(kFormat, kCutShort));
     }
-    int result = DecodeGifPixels(stream, buffer.get(), imageWidth, imageHeight,
-                                 local ? localMap : globalMap, (flags & 0x40) != 0);
-    if (result == kGifNoCodeSize) {
+    const int minCodeSize = stream.PeekByte();
+    if (minCodeSize < 0) {
         return Fail(local ? "Error reading GIF file\nLocalColorMap\nGiving up"
                           : "Error reading GIF file\nGIFScreen Colormap\nGiving up",
-                    invalid, status);
+                    Status::Damaged(kFormat, kCutShort));
     }
+    // Refused before the picture's memory is taken: a few bytes claiming
+    // millions of pixels would otherwise cost that memory for nothing. Counting
+    // the whole file keeps files cut short in their data loading.
+    const uint64_t pixels = uint64_t(width) * uint64_t(height);
+    if (minCodeSize <= kLzwMaxMinCodeSize &&
+        GifPixelsWithin(uint64_t{bytes.size()} * 8, minCodeSize) < pixels) {
+        return Fail("Error: GIF data too short for the image\nGiving up",
+                    Status::Damaged(kFormat, std::to_string(bytes.size()) +
+                                                 " bytes cannot hold a " + std::to_string(width) +
+                                                 " x " + std::to_string(height) + " image"));
+    }
+    GifRowLayout rows;
+    if (!sink.Begin(uint32_t(width), uint32_t(height), &rows)) {
+        return Fail("Out of Memory in GIFRead", Status::OutOfMemory(kFormat));
+    }
+    const int result = DecodeGifRows(stream, rows, width, height, local ? localMap : globalMap,
+                                     (flags & 0x40) != 0);
     if (result == kGifBadCodeSize) {
-        return Fail("Error: bad LZW code size in GIF\nGiving up", invalid, status);
+        return Fail("Error: bad LZW code size in GIF\nGiving up",
+                    Status::Damaged(kFormat, "LZW code size " + std::to_string(minCodeSize)));
     }
     if (result == kGifNoMemory) {
-        return Fail("Out of Memory in GIFRead", ReadStatus::OutOfMemory, status);
+        return Fail("Out of Memory in GIFRead", Status::OutOfMemory(kFormat));
     }
-    *width = imageWidth;
-    *height = imageHeight;
-    if (status != nullptr) {
-        *status = ReadStatus::Ok;
+    if (warning != nullptr && AnotherImageFollows(stream)) {
+        *warning = "animated GIF: only the first frame was used";
     }
-    return buffer;
+    return Status::Ok();
+}
+
+bool LooksLikeGif(ByteView bytes) {
+    return bytes.size() >= 3 && std::memcmp(bytes.data(), "GIF", 3) == 0;
+}
+
+Status DecodeGifImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out) {
+    CGifReader reader;
+    DibSink sink(spare);
+    const Status status = reader.ReadGif(bytes, sink, &out.warning);
+    if (status.IsOk()) {
+        out.dib = std::move(sink.m_dib);
+    }
+    return status;
 }
 
 }  // namespace tessary

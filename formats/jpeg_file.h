@@ -3,23 +3,34 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include <jpeglib.h>
 
+#include "formats/image_reader.h"
+#include "formats/jpeg_options.h"
+#include "formats/metadata.h"
 #include "formats/rgb_buffer.h"
-#include "formats/size_limit.h"
+#include "formats/status.h"
 
 namespace tessary {
 
 // The library's error manager with a recovery point behind it: the library
 // record comes first, so JpegErrorExit reaches the jump buffer through `err`.
+// The texts of the fatal error and of the first warning are kept for the
+// reason a user reads.
 struct JpegErrorManager {
     jpeg_error_mgr library;
     std::jmp_buf recovery;
+    int errorCode = 0;
+    char errorText[JMSG_LENGTH_MAX] = {};
+    int warningCode = 0;  // of the first warning; 0 when there was none
+    char warningText[JMSG_LENGTH_MAX] = {};
+    uint32_t warningRow = 0;  // the first row of the blocks being decoded when it came
 };
 
 // Fills `manager` with the library's routines, fatal errors jumping to its
-// recovery point and messages discarded; returns the library record.
+// recovery point and messages kept rather than printed; returns the library record.
 jpeg_error_mgr* SetUpJpegErrors(JpegErrorManager& manager);
 
 // Called by the library for every fatal error; jumps to the recovery point.
@@ -39,14 +50,33 @@ class JpegRowSink {
     virtual void StoreRow(const uint8_t* samples, int components, uint32_t r) = 0;
 };
 
-// Decodes a JPEG file row by row into `sink`. False on every failure, with the
-// reason in `status` when given; the file is closed and nothing of the library held.
-bool DecodeJpegFile(const char* path, JpegRowSink& sink, ReadStatus* status = nullptr);
+// What a decode finds besides the rows.
+struct JpegExtras {
+    ImageMetadata metadata;
+    // Damage the library worked around: "damaged data: rows from 40 on are
+    // grey", or the library's own words.
+    std::string warning;
+};
+
+// Decodes a JPEG file's bytes row by row into `sink`. Ok, or why not (the
+// library's words for a damaged stream); nothing of the library is held after.
+Status DecodeJpeg(ByteView bytes, JpegRowSink& sink, JpegExtras* extras = nullptr);
+// The same for the file at `path`. False on every failure, with the reason in
+// `status` when given.
+bool DecodeJpegFile(const char* path, JpegRowSink& sink, Status* status = nullptr);
 
 // A new tight RGB buffer of the decoded picture, or none. width and height are
 // 0 until the buffer exists.
 ByteBuffer ReadJpegFile(const char* path, uint32_t* width, uint32_t* height,
-                        ReadStatus* status = nullptr);
+                        Status* status = nullptr);
+
+// The reader table's row: rows decoded straight into a 24-bit DIB.
+bool LooksLikeJpeg(ByteView bytes);
+Status DecodeJpegImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
+
+// The most pixels `bytes` bytes of JPEG data can describe: at least one bit
+// for every 8 x 8 block, even in the tersest progressive scan.
+uint64_t JpegPixelsWithin(uint64_t bytes);
 
 // Hands an encode its rows, top-down, each width x 3 bytes red, green, blue.
 class JpegRowSource {
@@ -57,7 +87,11 @@ class JpegRowSource {
 };
 
 // Writes a baseline JPEG file of width x height pixels taken row by row from
-// `source`; results as for WriteJpegFile, which is this over a tight buffer.
+// `source`, with `metadata` when the options ask for it; results as for
+// WriteJpegFile, which is this over a tight buffer.
+int EncodeJpegFile(const char* path, JpegRowSource& source, uint32_t width, uint32_t height,
+                   const JpegSaveOptions& options, const ImageMetadata* metadata,
+                   int* errorNumber = nullptr);
 int EncodeJpegFile(const char* path, JpegRowSource& source, uint32_t width, uint32_t height,
                    int quality, int* errorNumber = nullptr);
 
@@ -66,5 +100,8 @@ int EncodeJpegFile(const char* path, JpegRowSource& source, uint32_t width, uint
 // (with the errno of the failure in errorNumber when given, 0 for refused input).
 int WriteJpegFile(const char* path, const uint8_t* buffer, uint32_t width, uint32_t height,
                   int quality, int* errorNumber = nullptr);
+int WriteJpegFile(const char* path, const uint8_t* buffer, uint32_t width, uint32_t height,
+                  const JpegSaveOptions& options, const ImageMetadata* metadata,
+                  int* errorNumber = nullptr);
 
 }  // namespace tessary

@@ -84,6 +84,12 @@ int LzwDecoder::StartString(int code) {
     return code;
 }
 
+// The first code of an image or after a clear: an end code there ends the
+// image; any other code starts the first string.
+int LzwDecoder::FirstCodeOfString(int code) {
+    return code == m_nEndCode ? DecodeCode(code) : StartString(code);
+}
+
 // Pushes the string of `code` on the stack and makes the new table entry.
 int LzwDecoder::ExpandCode(int code) {
     int incoming = code;
@@ -131,12 +137,16 @@ int LzwDecoder::DecodeCode(int code) {
         return code;
     }
     if (code == m_nClearCode) {
-        ResetTables(true);
-        m_nCodeWidth = m_nMinCodeSize + 1;
-        m_nWidthLimit = 2 * m_nClearCode;
-        m_nNextCode = m_nClearCode + 2;
-        m_nStackTop = 0;
-        return StartString(NextLzwCode(m_nCodeWidth, 0));
+        // A clear right after a clear is a clear again, never a pixel value.
+        while (code == m_nClearCode) {
+            ResetTables(true);
+            m_nCodeWidth = m_nMinCodeSize + 1;
+            m_nWidthLimit = 2 * m_nClearCode;
+            m_nNextCode = m_nClearCode + 2;
+            m_nStackTop = 0;
+            code = NextLzwCode(m_nCodeWidth, 0);
+        }
+        return FirstCodeOfString(code);
     }
     if (code == m_nEndCode) {
         if (!m_source.LastBlockEmpty()) {
@@ -177,7 +187,7 @@ int LzwDecoder::NextLzwByte(int bInit, int minCodeSize) {
         do {
             code = NextLzwCode(m_nCodeWidth, 0);
         } while (code == m_nClearCode);
-        return StartString(code);
+        return FirstCodeOfString(code);
     }
     if (m_nStackTop > 0) {
         return m_stack[--m_nStackTop];

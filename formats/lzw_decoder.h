@@ -56,6 +56,7 @@ class LzwDecoder {
     int Refill(int width);
     int TakeCode(int width);
     int StartString(int code);
+    int FirstCodeOfString(int code);
     int ExpandCode(int code);
     int DecodeCode(int code);
 

@@ -14,13 +14,8 @@ inline constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 22;
 inline constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 30;
 #endif
 
-// How a reader ended, for callers that want to tell "not an image" from "too big".
-enum class ReadStatus {
-    Ok,
-    CantOpen,    // the file could not be opened
-    Invalid,     // not this format, or damaged beyond reading
-    TooLarge,    // a valid header asking for more than kMaxPixelBytes
-    OutOfMemory  // within the limit, but the memory could not be had
-};
+// The largest file a load reads into memory: the largest picture and as much
+// again for whatever a file holds around it.
+inline constexpr uint64_t kMaxFileBytes = 2 * kMaxPixelBytes;
 
 }  // namespace tessary

@@ -1,4 +1,4 @@
-// BMP files (and bare packed DIBs) through ReadDibFile.
+// BMP files (and bare packed DIBs) through the BMP reader, every header size.
 #include <cstddef>
 #include <cstdint>
 
@@ -6,20 +6,10 @@
 #include "fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static tessary::fuzz::InputFile input;
-    tessary::ReadStatus status = tessary::ReadStatus::Ok;
-    tessary::MemoryBlock dib = tessary::ReadDibFile(input.Hold(data, size), &status);
-    if (dib) {
-        // A returned DIB must hold its whole pixel array: reading the last byte
-        // the header promises lands outside the block otherwise.
-        tessary::BitmapInfoHeader header;
-        tessary::GetDibInfo(dib, &header);
-        const uint64_t end = tessary::DibPixelOffset(header) + tessary::DibPixelBytes(header);
-        if (end > dib.Size()) {
-            __builtin_trap();
-        }
-        volatile uint8_t last = dib.Data()[dib.Size() - 1];
-        (void)last;
+    tessary::MemoryBlock spare;
+    tessary::DecodedImage image;
+    if (tessary::DecodeBmpImage({data, size}, spare, image).IsOk()) {
+        tessary::fuzz::CheckWholeDib(image.dib);
     }
     return 0;
 }

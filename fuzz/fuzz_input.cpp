@@ -8,7 +8,23 @@
 #include <filesystem>
 #include <system_error>
 
+#include "formats/dib.h"
+
 namespace tessary::fuzz {
+
+void CheckWholeDib(const MemoryBlock& dib) {
+    if (dib.Size() < kInfoHeaderSize) {
+        __builtin_trap();
+    }
+    BitmapInfoHeader header;
+    GetDibInfo(dib, &header);
+    const uint64_t end = DibPixelOffset(header) + DibPixelBytes(header);
+    if (end > dib.Size()) {
+        __builtin_trap();
+    }
+    volatile uint8_t last = dib.Data()[dib.Size() - 1];
+    (void)last;
+}
 
 InputFile::InputFile() {
     m_fd = memfd_create("tessary-fuzz-input", MFD_CLOEXEC);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/memory_block.h"
+
 namespace tessary::fuzz {
 
 // The readers take paths, so each input goes into one anonymous in-memory file
@@ -23,6 +25,10 @@ class InputFile {
     int m_fd = -1;
     std::string m_strPath;
 };
+
+// Traps unless the DIB holds its whole pixel array (ASan checks the access to
+// its last byte), and a picture of at least one pixel.
+void CheckWholeDib(const MemoryBlock& dib);
 
 // A folder for outputs, made once per process and removed with its contents at exit.
 const std::string& OutputFolder();

@@ -59,6 +59,36 @@ Seeds BmpSeeds() {
                          .PixelArray(rle8)
                          .Build()},
         {"32bit.bmp", BmpBuilder(3, 2, 32).Build()},
+        // Today's headers and bit fields, which become 24-bit pictures.
+        {"v4-32bit-fields.bmp", BmpBuilder(3, 2, 32)
+                                    .HeaderSize(108)
+                                    .Compression(3)
+                                    .Masks(0xFF0000, 0xFF00, 0xFF, 0xFF000000)
+                                    .PixelValues(rgb)
+                                    .Build()},
+        {"v5-16bit-565-topdown.bmp", BmpBuilder(5, -3, 16)
+                                         .HeaderSize(124)
+                                         .Compression(3)
+                                         .Masks(0xF800, 0x07E0, 0x001F)
+                                         .PixelValues(rgb)
+                                         .Build()},
+        {"v5-8bit-profile.bmp", BmpBuilder(4, 3, 8)
+                                    .HeaderSize(124)
+                                    .ClrUsed(16)
+                                    .GreyPalette(16)
+                                    .Pixels8(index)
+                                    .Profile(Bytes(200, 0x33))
+                                    .Build()},
+        {"fields-16bit-555.bmp", BmpBuilder(4, 2, 16)
+                                     .Compression(3)
+                                     .Masks(0x7C00, 0x03E0, 0x001F)
+                                     .PixelValues(rgb)
+                                     .Build()},
+        {"fields-32bit-10bit.bmp", BmpBuilder(3, 3, 32)
+                                       .Compression(3)
+                                       .Masks(0x3FF00000, 0xFFC00, 0x3FF)
+                                       .PixelValues(rgb)
+                                       .Build()},
     };
 }
 

@@ -1,7 +1,5 @@
 #include "image/dib_image.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -18,14 +16,6 @@ constexpr uint32_t kPlaceholderSize = 10;
 constexpr uint32_t kFixedPaletteSize = 256;
 
 std::atomic<uint64_t> g_bitmapsMade{0};
-
-// Existence only, not readability: a folder or a FIFO at the path exists. A path
-// that can't be looked at for another reason (no search permission) is not
-// called missing; reading it will fail instead.
-bool NoFileAt(const char* path) {
-    struct stat info {};
-    return ::stat(path, &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
-}
 
 // Red and green take the eight levels 0, 32, ..., 224 and blue the four levels
 // 0, 64, 128, 192; red changes fastest.
@@ -291,26 +281,6 @@ void CDibImage::CreatePaletteAndBitmap() {
     }
     MakeDisplayBitmap();
     m_hDib.Unlock();
-}
-
-void CDibImage::LoadBmp(const char* path) {
-    // Goes on without a block too, so that a load after a refused file still loads.
-    Unlock();
-    m_bLoadFailed = 0;
-    DeletePaletteAndBitmap();
-    m_hDib.Free();
-    if (path == nullptr || NoFileAt(path)) {
-        m_bLoadFailed = 1;
-        m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 8);
-        m_loadReport.source = m_hDib ? LoadSource::MissingFile : LoadSource::None;
-        m_loadReport.status = m_hDib ? ReadStatus::CantOpen : ReadStatus::OutOfMemory;
-    } else {
-        ReadStatus status = ReadStatus::Ok;
-        m_hDib = ReadDibFile(path, &status);
-        m_loadReport.source = m_hDib ? LoadSource::Bmp : LoadSource::None;
-        m_loadReport.status = status;
-    }
-    CreatePaletteAndBitmap();
 }
 
 void CDibImage::SaveBmp(const char* path) {

@@ -3,8 +3,12 @@
 #include <cstdint>
 #include <memory>
 
+#include <string>
+
+#include "formats/image_reader.h"
+#include "formats/jpeg_options.h"
 #include "formats/metadata.h"
-#include "formats/size_limit.h"
+#include "formats/status.h"
 #include "image/packed_color.h"
 #include "platform/memory_block.h"
 
@@ -35,22 +39,26 @@ struct DisplayBitmap {
     uint64_t serial = 0;  // counts the bitmaps made in this process, from 1
 };
 
-// Which step of the load chain took the file, for callers that report it.
+// Which reader took the file, for callers that report it.
 enum class LoadSource {
     None,  // no image: empty path, or an existing file no reader accepts
     Jpeg,
     Gif,
     Bmp,
+    Png,
     MissingFile,  // no file at the path: the 10 x 10 black 8-bit placeholder
 };
 
 struct LoadReport {
     LoadSource source = LoadSource::None;
-    // After LoadBmp: the status of ReadDibFile; CantOpen for MissingFile;
-    // OutOfMemory when not even the placeholder could be made.
-    // TooLarge when any reader refused the file for the size limit, else the
-    // status of the last reader that ran.
-    ReadStatus status = ReadStatus::Ok;
+    // Ok when a reader took the file. Otherwise the status of the first reader
+    // that recognised the file, so that its text names what the file was
+    // ("damaged JPEG (...)"); NotThisFormat when none did; IoError when the file
+    // could not be read (ENOENT for MissingFile); OutOfMemory when not even the
+    // placeholder could be made.
+    Status status;
+    // Damage the reader worked around, or frames it left out; empty when none.
+    std::string warning;
 };
 
 struct SaveReport {
@@ -70,15 +78,19 @@ class CDibImage {
     CDibImage(const CDibImage&) = delete;
     CDibImage& operator=(const CDibImage&) = delete;
 
-    // Load chain: JPEG, then GIF, then BMP, by content. An empty path leaves the image.
+    // Load chain: JPEG, then GIF, then BMP, then PNG, by content. An empty path leaves the image.
     void Load(const char* path);
     void LoadJpeg(const char* path);
     void LoadGif(const char* path);
     void LoadBmp(const char* path);
 
     void SaveBmp(const char* path);
+    // At the quality given, without metadata.
     void SaveJpeg(const char* path, int quality);
-    // An 8-bit RGB PNG file, with the metadata's profile, EXIF, XMP and comments when given.
+    // With the metadata of the loaded file when the options ask for it.
+    void SaveJpeg(const char* path, const JpegSaveOptions& options);
+    // An 8-bit RGB PNG file, with the profile, EXIF, XMP and comments of
+    // `metadata` when given (GetMetadata() carries the loaded file's on).
     void SavePng(const char* path, const ImageMetadata* metadata = nullptr);
 
     // Replaces a picture of another depth by the same picture at 24 bits per
@@ -136,9 +148,13 @@ class CDibImage {
     bool HasImage() const { return !m_hDib.IsNone(); }
     uint16_t GetBitCount() const;  // 0 without an image
     const MemoryBlock& GetDib() const { return m_hDib; }
+    // The packed DIB's bytes, for repairs that work on whole rows; null without an image.
+    uint8_t* GetDibBytes() { return m_hDib.Data(); }
     const LogicalPalette* GetPalette() const { return m_hPalette.get(); }
     const DisplayBitmap* GetDisplayBitmap() const { return m_hBitmap.get(); }
     const LoadReport& GetLoadReport() const { return m_loadReport; }
+    // What the loaded file carries besides its pixels (EXIF, colour profile, ...).
+    const ImageMetadata& GetMetadata() const { return m_metadata; }
     const SaveReport& GetSaveReport() const { return m_saveReport; }
 
   private:
@@ -196,6 +212,12 @@ class CDibImage {
     [[gnu::noinline, gnu::cold, gnu::pure]] PackedColor GetPixelSlow(int32_t x, int32_t y);
     [[gnu::noinline, gnu::cold]] void SetPixelSlow(int32_t x, int32_t y, PackedColor color);
     void DeletePaletteAndBitmap();
+    // The start of every load step: the previous image goes.
+    void BeginLoadStep();
+    void TakeImage(ImageFormat format, DecodedImage& image);
+    void LeaveNoImage(Status reason);
+    void MakeMissingFilePlaceholder();
+    void LoadWithPlaceholder(ImageFormat format, const char* path);
     PixelLayout CurrentLayout();
     static uint8_t* PixelAt(const PixelLayout& layout, int32_t x, int32_t y);
     bool MakePalette();
@@ -215,6 +237,7 @@ class CDibImage {
 
     LoadReport m_loadReport;
     SaveReport m_saveReport;
+    ImageMetadata m_metadata;
 };
 
 }  // namespace tessary

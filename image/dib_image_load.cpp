@@ -1,20 +1,24 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "formats/dib.h"
-#include "formats/gif_reader.h"
+#include "formats/image_reader.h"
 #include "formats/jpeg_file.h"
 #include "formats/png_file.h"
 #include "formats/rgb_buffer.h"
+#include "formats/size_limit.h"
 #include "image/dib_image.h"
 
 namespace tessary {
 
-// JPEG at a quality, or PNG with the metadata given.
+// JPEG with its options (the metadata written when they ask for it), or PNG
+// with the metadata given (none when null).
 struct PictureOutput {
     bool png = false;
-    int quality = 0;
+    JpegSaveOptions jpeg;
     const ImageMetadata* metadata = nullptr;
 };
 
@@ -22,43 +26,34 @@ namespace {
 
 constexpr uint32_t kPlaceholderSize = 10;
 
-// JPEG rows are decoded straight into their bottom-up rows of a new 24-bit DIB
-// and turned blue-green-red there while still in cache: the same bytes as
-// decoding into a tight buffer and converting it afterwards, without the copy.
-class DibRowSink final : public JpegRowSink {
-  public:
-    // `spare`: the previous image's block, taken over when it has the right size.
-    explicit DibRowSink(MemoryBlock spare) : m_spare(std::move(spare)) {}
-    bool Begin(uint32_t width, uint32_t height) override {
-        m_dib = CreateDib(width, height, 24, std::move(m_spare));
-        if (m_dib.IsNone()) {
-            return false;
-        }
-        m_nWidth = width;
-        m_nHeight = height;
-        m_nStride = DibStride(width, 24);
-        m_pPixels = m_dib.Data() + DibPixelOffset(ParseInfoHeader(m_dib.Data()));
-        return true;
-    }
-    uint8_t* RowTarget(uint32_t r) override {
-        return m_pPixels + (uint64_t{m_nHeight} - 1 - r) * m_nStride;
-    }
-    void StoreRow(const uint8_t* samples, int components, uint32_t r) override {
-        StoreRowIntoDib(samples, components, m_nWidth, m_nHeight, r, m_pPixels, m_nStride);
-    }
-    MemoryBlock Take() { return std::move(m_dib); }
+// Existence only, not readability: a folder or a FIFO at the path exists. A path
+// that can't be looked at for another reason (no search permission) is not
+// called missing; reading it will fail instead.
+bool NoFileAt(const char* path) {
+    struct stat info {};
+    return ::stat(path, &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
 
-  private:
-    MemoryBlock m_spare;
-    MemoryBlock m_dib;
-    uint8_t* m_pPixels = nullptr;
-    uint32_t m_nWidth = 0;
-    uint32_t m_nHeight = 0;
-    uint64_t m_nStride = 0;
-};
+LoadSource SourceOf(ImageFormat format) {
+    switch (format) {
+        case ImageFormat::Jpeg:
+            return LoadSource::Jpeg;
+        case ImageFormat::Gif:
+            return LoadSource::Gif;
+        case ImageFormat::Bmp:
+            return LoadSource::Bmp;
+        case ImageFormat::Png:
+            return LoadSource::Png;
+    }
+    return LoadSource::None;
+}
 
-bool Succeeded(LoadSource source) {
-    return source == LoadSource::Jpeg || source == LoadSource::Gif || source == LoadSource::Bmp;
+// One reader over the whole file at `path`.
+Status DecodeFile(const char* path, const ImageReader& reader, MemoryBlock& spare,
+                  DecodedImage& image) {
+    FileBytes file;
+    Status status = ReadFileBytes(path, &file);
+    return status.IsOk() ? reader.decode(file.View(), spare, image) : status;
 }
 
 // Where the picture of a DIB lies, for JPEG output: only bottom-up DIBs of
@@ -189,8 +184,8 @@ bool WriteDibPicture(const char* path, const uint8_t* dib, const DibPicture& pic
             return !failed(
                 EncodePngFile(path, source, picture.width, picture.height, output.metadata));
         }
-        return EncodeJpegFile(path, source, picture.width, picture.height, output.quality, error) ==
-               1;
+        return EncodeJpegFile(path, source, picture.width, picture.height, output.jpeg,
+                              output.metadata, error) == 1;
     }
     ByteBuffer tight = TightPictureOfDib(dib, picture, error);
     if (!tight) {
@@ -200,96 +195,136 @@ bool WriteDibPicture(const char* path, const uint8_t* dib, const DibPicture& pic
         return !failed(
             WritePngFile(path, tight.get(), picture.width, picture.height, output.metadata));
     }
-    return WriteJpegFile(path, tight.get(), picture.width, picture.height, output.quality, error) ==
-           1;
+    return WriteJpegFile(path, tight.get(), picture.width, picture.height, output.jpeg,
+                         output.metadata, error) == 1;
 }
 
 }  // namespace
 
+void CDibImage::BeginLoadStep() {
+    Unlock();
+    m_bLoadFailed = 0;
+    DeletePaletteAndBitmap();
+    m_metadata = ImageMetadata();
+}
+
+void CDibImage::TakeImage(ImageFormat format, DecodedImage& image) {
+    m_hDib = std::move(image.dib);
+    m_metadata = std::move(image.metadata);
+    m_loadReport = LoadReport{SourceOf(format), Status::Ok(), std::move(image.warning)};
+    CreatePaletteAndBitmap();
+}
+
+void CDibImage::LeaveNoImage(Status reason) {
+    m_hDib.Free();
+    m_loadReport = LoadReport{LoadSource::None, std::move(reason), {}};
+}
+
+void CDibImage::MakeMissingFilePlaceholder() {
+    m_bLoadFailed = 1;
+    m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 8);
+    m_loadReport = LoadReport{m_hDib ? LoadSource::MissingFile : LoadSource::None,
+                              m_hDib ? Status::IoError(ENOENT) : Status::OutOfMemory(""),
+                              {}};
+    CreatePaletteAndBitmap();
+}
+
 void CDibImage::Load(const char* path) {
     if (path == nullptr || path[0] == '\0') {
         m_bLoadFailed = 1;
-        m_loadReport = LoadReport{LoadSource::None, ReadStatus::CantOpen};
+        m_loadReport = LoadReport{LoadSource::None, Status::IoError(ENOENT), {}};
         return;
     }
-    LoadJpeg(path);
-    if (!m_bLoadFailed) {
+    BeginLoadStep();
+    // The previous image is gone from here on; only its memory may be used again.
+    MemoryBlock spare = std::move(m_hDib);
+    FileBytes file;
+    Status read = ReadFileBytes(path, &file);
+    if (!read.IsOk()) {
+        spare.Free();
+        if (NoFileAt(path)) {
+            MakeMissingFilePlaceholder();
+        } else {
+            LeaveNoImage(std::move(read));
+        }
         return;
     }
-    bool tooLarge = m_loadReport.status == ReadStatus::TooLarge;
-    LoadGif(path);
-    if (!m_bLoadFailed) {
-        return;
+    // Every reader that recognises the file gets it, in table order; the first
+    // one's refusal is the reason given.
+    Status reason = Status::NotThisFormat("");
+    for (const ImageReader& reader : ImageReaders()) {
+        if (!reader.recognises(file.View())) {
+            continue;
+        }
+        DecodedImage image;
+        Status status = reader.decode(file.View(), spare, image);
+        if (status.IsOk()) {
+            TakeImage(reader.format, image);
+            return;
+        }
+        if (reason.code == StatusCode::NotThisFormat) {
+            reason = std::move(status);
+        }
     }
-    tooLarge = tooLarge || m_loadReport.status == ReadStatus::TooLarge;
-    LoadBmp(path);
-    if (tooLarge && !Succeeded(m_loadReport.source)) {
-        m_loadReport.status = ReadStatus::TooLarge;
-    }
+    // An existing file no reader takes: no image, and not marked as failed.
+    LeaveNoImage(std::move(reason));
 }
 
+// One reader over the file at `path`, as a step of its own: a refusal leaves
+// the 10 x 10 black 24-bit placeholder and marks the load as failed.
 void CDibImage::LoadJpeg(const char* path) {
-    Unlock();
-    m_bLoadFailed = 0;
-    DeletePaletteAndBitmap();
-    // The previous image is gone from here on; only its memory may be used again.
-    DibRowSink sink(std::move(m_hDib));
-    ReadStatus status = ReadStatus::Ok;
-    if (!DecodeJpegFile(path, sink, &status)) {
-        m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
-        CreatePaletteAndBitmap();
-        m_bLoadFailed = 1;
-        m_loadReport = LoadReport{LoadSource::None, status};
-        return;
-    }
-    m_hDib = sink.Take();
-    CreatePaletteAndBitmap();
-    m_loadReport = LoadReport{LoadSource::Jpeg, ReadStatus::Ok};
+    LoadWithPlaceholder(ImageFormat::Jpeg, path);
 }
 
 void CDibImage::LoadGif(const char* path) {
-    Unlock();
-    m_bLoadFailed = 0;
-    DeletePaletteAndBitmap();
-    m_hDib.Free();
+    LoadWithPlaceholder(ImageFormat::Gif, path);
+}
 
-    ReadStatus status = ReadStatus::Ok;
-    int width = 0;
-    int height = 0;
-    ByteBuffer tight;
-    {
-        CGifReader reader;
-        tight = reader.ReadGifFile(path, &width, &height, &status);
-    }
-    if (tight) {
-        m_hDib = CreateDib(uint32_t(width), uint32_t(height), 24);
-        if (m_hDib.IsNone()) {
-            status = ReadStatus::OutOfMemory;
-        }
-    }
-    if (!tight || m_hDib.IsNone()) {
-        m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
-        CreatePaletteAndBitmap();
-        m_bLoadFailed = 1;
-        m_loadReport = LoadReport{LoadSource::None, status};
+void CDibImage::LoadWithPlaceholder(ImageFormat format, const char* path) {
+    BeginLoadStep();
+    MemoryBlock spare = std::move(m_hDib);
+    DecodedImage image;
+    Status status = DecodeFile(path, ReaderFor(format), spare, image);
+    if (status.IsOk()) {
+        TakeImage(format, image);
         return;
     }
-    // Red-blue exchange, bottom-up rows and row padding in one pass.
-    uint8_t* dib = m_hDib.Lock();
-    TightRgbToDibRows(tight.get(), uint32_t(width), uint32_t(height),
-                      dib + DibPixelOffset(ParseInfoHeader(dib)), DibStride(uint32_t(width), 24));
-    m_hDib.Unlock();
-    tight.reset();
+    LeaveNoImage(std::move(status));
+    m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 24);
     CreatePaletteAndBitmap();
-    m_loadReport = LoadReport{LoadSource::Gif, ReadStatus::Ok};
+    m_bLoadFailed = 1;
+}
+
+void CDibImage::LoadBmp(const char* path) {
+    // Goes on without a block too, so that a load after a refused file still loads.
+    BeginLoadStep();
+    m_hDib.Free();
+    if (path == nullptr || NoFileAt(path)) {
+        MakeMissingFilePlaceholder();
+        return;
+    }
+    MemoryBlock spare;
+    DecodedImage image;
+    Status status = DecodeFile(path, ReaderFor(ImageFormat::Bmp), spare, image);
+    if (status.IsOk()) {
+        TakeImage(ImageFormat::Bmp, image);
+    } else {
+        LeaveNoImage(std::move(status));
+    }
 }
 
 void CDibImage::SaveJpeg(const char* path, int quality) {
-    SavePicture(path, PictureOutput{false, quality, nullptr});
+    JpegSaveOptions options;
+    options.quality = quality;
+    SaveJpeg(path, options);
+}
+
+void CDibImage::SaveJpeg(const char* path, const JpegSaveOptions& options) {
+    SavePicture(path, PictureOutput{false, options, &m_metadata});
 }
 
 void CDibImage::SavePng(const char* path, const ImageMetadata* metadata) {
-    SavePicture(path, PictureOutput{true, 0, metadata});
+    SavePicture(path, PictureOutput{true, {}, metadata});
 }
 
 void CDibImage::SavePicture(const char* path, const PictureOutput& output) {

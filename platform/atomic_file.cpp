@@ -59,21 +59,43 @@ thread_local DeferredReplace* t_deferred = nullptr;
 
 }  // namespace
 
-int FinishReplace(PendingReplace& pending) {
-    struct stat existing {};
-    const bool replacing = ::stat(pending.target.c_str(), &existing) == 0;
-    int error = 0;
-    if ((replacing && !pending.file.Sync()) || !pending.file.Close()) {
-        error = pending.file.LastError();
-    } else if (::rename(pending.tempPath.c_str(), pending.target.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        pending.file.Close();
-        ::unlink(pending.tempPath.c_str());
-    }
+namespace {
+
+int Abandon(PendingReplace& pending, int error) {
+    pending.file.Close();
+    ::unlink(pending.tempPath.c_str());
     pending.tempPath.clear();
     return error;
+}
+
+}  // namespace
+
+int SyncPending(PendingReplace& pending) {
+    if (pending.tempPath.empty()) {
+        return EBADF;
+    }
+    struct stat existing {};
+    const bool replacing = ::stat(pending.target.c_str(), &existing) == 0;
+    if ((replacing && !pending.file.Sync()) || !pending.file.Close()) {
+        return Abandon(pending, pending.file.LastError());
+    }
+    return 0;
+}
+
+int RenamePending(PendingReplace& pending) {
+    if (pending.tempPath.empty()) {
+        return EBADF;
+    }
+    if (::rename(pending.tempPath.c_str(), pending.target.c_str()) != 0) {
+        return Abandon(pending, errno);
+    }
+    pending.tempPath.clear();
+    return 0;
+}
+
+int FinishReplace(PendingReplace& pending) {
+    const int error = SyncPending(pending);
+    return error != 0 ? error : RenamePending(pending);
 }
 
 DeferredReplace::DeferredReplace() : m_pOuter(t_deferred) {

@@ -55,6 +55,10 @@ struct PendingReplace {
 // one), closes it and renames it over the target. 0, or the errno of the
 // failure, after which the temporary file is gone and the target untouched.
 int FinishReplace(PendingReplace& pending);
+// The two halves of FinishReplace, for callers that sync several files at
+// once (the file system can then commit them together) and rename in order.
+int SyncPending(PendingReplace& pending);
+int RenamePending(PendingReplace& pending);
 
 // While one of these exists on a thread, a Commit on that thread hands its
 // finished file over (Take) instead of syncing and renaming it, so that a

@@ -8,6 +8,7 @@
 
 #include "image/image_surface.h"
 #include "tests/support/bmp_builder.h"
+#include "tests/support/gif_builder.h"
 #include "tests/support/temp_dir.h"
 
 namespace tessary {
@@ -291,7 +292,7 @@ TEST(RunBatch, MissingAndUnreadableInputsWriteNothingAndAreSummedUp) {
     EXPECT_EQ(FailureSummary(outcome),
               "1 of 3 files were written.\n"
               "gone.bmp: No such file or directory\n"
-              "notes.bmp: not a JPEG, GIF or BMP image");
+              "notes.bmp: not a JPEG, GIF, BMP or PNG image");
 }
 
 TEST(FailureSummary, ListsTenFailuresThenHowManyMore) {
@@ -396,6 +397,30 @@ TEST(ProcessFile, WidensOtherDepthsOnlyWhenARepairIsSelected) {
             ASSERT_GE(out.size(), 32u);
             EXPECT_TRUE(std::equal(out.end() - 32, out.end(), grey.end() - 32));
         }
+    }
+}
+
+TEST(ProcessFile, AReadersWarningComesFirstOnTheFilesLine) {
+    test::GifFile animation =
+        test::OneImageGif(4, 4, std::vector<uint8_t>(16, 1), test::DistinctPalette(2));
+    animation.images.push_back(animation.images[0]);
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("in.gif"), test::BuildGif(animation)));
+    const struct {
+        BatchSettings settings;
+        const char* warning;
+    } cases[] = {
+        {{}, "warning: animated GIF: only the first frame was used"},
+        {{1, 0, 0, 2, 2},
+         "warning: animated GIF: only the first frame was used; the clip bands (2 + 2 rows) "
+         "cover the whole picture of 4 rows"},
+    };
+    for (const auto& c : cases) {
+        CImageSurface surface;
+        const FileReport report =
+            ProcessFile(surface, dir.File("in.gif"), dir.File("out.bmp"), c.settings);
+        EXPECT_EQ(report.status, FileStatus::Written);
+        EXPECT_EQ(report.warning, c.warning);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -42,7 +43,7 @@ struct Outcome {
 
 // Starts the real binary with stdout and stderr going to files (or stderr to `errFd`).
 pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
-            const std::string& errPath, int errFd = -1) {
+            const std::string& errPath, int errFd = -1, const std::string& inPath = "/dev/null") {
     std::vector<std::string> argv = {TESSARY_BATCH_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> raw;
@@ -52,6 +53,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
     raw.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     if (errFd >= 0) {
@@ -78,9 +80,11 @@ std::string ReadText(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-Outcome RunTool(const std::vector<std::string>& args) {
+// Runs the tool to its end, with `input` as its standard input.
+Outcome RunTool(const std::vector<std::string>& args, const std::string& input = "") {
     TempDir logs;
-    const pid_t pid = Spawn(args, logs.File("out"), logs.File("err"));
+    EXPECT_TRUE(test::WriteBytes(logs.File("in"), Bytes(input.begin(), input.end())));
+    const pid_t pid = Spawn(args, logs.File("out"), logs.File("err"), -1, logs.File("in"));
     EXPECT_GT(pid, 0);
     Outcome outcome;
     outcome.status = Wait(pid);
@@ -234,7 +238,7 @@ TEST(TessaryBatchRun, EachFailingFileGetsOneLineAndTheRunGoesOn) {
     std::vector<std::string> lines = o.errLines();
     std::vector<std::string> expected = {
         Line(dir.File("missing.gif"), "No such file or directory"),
-        Line(dir.File("notes.jpg"), "not a JPEG, GIF or BMP image"),
+        Line(dir.File("notes.jpg"), "not a JPEG, GIF, BMP or PNG image"),
         Line(dir.File("huge.bmp"), "the image exceeds the size limit of 1 GiB of pixel data"),
         Line(dir.File("blocked.bmp"), "cannot write " + out + "/blocked.bmp: Is a directory"),
     };
@@ -440,6 +444,252 @@ TEST(TessaryBatchRun, InterruptFinishesFilesInHandAndLeavesNoPartialFile) {
         std::filesystem::remove_all(dir.File("out"));
         InterruptMidRun(args, dir.File("out"), count, signal, reference);
     }
+}
+
+}  // namespace
+}  // namespace tessary
+
+namespace tessary {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// in/ with same-named files in subfolders, a file that is no image, one that
+// is not named as an image, and a symbolic link back to in/.
+struct ArchiveTree {
+    TempDir dir;
+    ArchiveTree() {
+        for (const char* folder : {"in", "in/a", "in/b", "in/b/c"}) {
+            ::mkdir(dir.File(folder).c_str(), 0700);
+        }
+        int seed = 0;
+        for (const char* file : {"in/x.jpg", "in/a/x.jpg", "in/b/x.jpg", "in/b/c/y.BMP"}) {
+            test::WriteBytes(dir.File(file), Frame(16, 8, seed++));
+        }
+        test::WriteBytes(dir.File("in/b/bad.gif"), Bytes(50, 'x'));
+        test::WriteBytes(dir.File("in/readme.txt"), Bytes(5, 'x'));
+        ::symlink("..", dir.File("in/b/c/up").c_str());
+    }
+};
+
+TEST(TessaryBatchFolders, MirrorTheTreeReportTheLoopOnceAndFailTheBadFile) {
+    ArchiveTree tree;
+    const TempDir& dir = tree.dir;
+    const Outcome o = RunTool({"-q", "-r", "-d", "-o", dir.File("out"), dir.File("in")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.errLines(),
+              (std::vector<std::string>{
+                  Line(dir.File("in/b/c/up"),
+                       "a symbolic-link loop: the folder contains itself; not followed"),
+                  Line(dir.File("in/b/bad.gif"), "not a JPEG, GIF or BMP image")}));
+    for (const char* file : {"out/x.jpg", "out/a/x.jpg", "out/b/x.jpg", "out/b/c/y.BMP"}) {
+        EXPECT_TRUE(test::FileExists(dir.File(file))) << file;
+    }
+    EXPECT_FALSE(test::FileExists(dir.File("out/readme.txt")));
+    // Without -r only the folder's own images are taken.
+    const Outcome flat = RunTool({"-q", "-o", dir.File("flat"), dir.File("in")});
+    EXPECT_EQ(flat.status, 0) << flat.err;
+    EXPECT_EQ(std::filesystem::directory_iterator(dir.File("flat"))->path().filename(), "x.jpg");
+}
+
+TEST(TessaryBatchFolders, DryRunPrintsThePlanInByteOrderAndWritesNothing) {
+    ArchiveTree tree;
+    const TempDir& dir = tree.dir;
+    const std::string out = dir.File("out");
+    const Outcome o = RunTool({"-n", "-r", "-o", out, dir.File("in"), dir.File("gone.jpg")});
+    EXPECT_EQ(o.status, 1);  // the missing file, as the run would have it
+    EXPECT_EQ(Lines(o.out), (std::vector<std::string>{
+                                dir.File("in/a/x.jpg") + " -> " + out + "/a/x.jpg (JPEG)",
+                                dir.File("in/b/bad.gif") + " -> " + out + "/b/bad.gif (JPEG)",
+                                dir.File("in/b/c/y.BMP") + " -> " + out + "/b/c/y.BMP (BMP)",
+                                dir.File("in/b/x.jpg") + " -> " + out + "/b/x.jpg (JPEG)",
+                                dir.File("in/x.jpg") + " -> " + out + "/x.jpg (JPEG)",
+                            }));
+    EXPECT_EQ(o.errLines().size(), 2u) << o.err;  // the loop and the missing file
+    EXPECT_FALSE(test::FileExists(out));
+    // Problems that would stop files: an input replaced, two inputs to one output.
+    const Outcome own = RunTool({"-n", "-o", dir.File("in"), dir.File("in/x.jpg")});
+    EXPECT_EQ(own.status, 1);
+    EXPECT_NE(own.err.find("would replace an input file"), std::string::npos) << own.err;
+    const Outcome twice =
+        RunTool({"-n", "-o", out, dir.File("in/a/x.jpg"), dir.File("in/b/x.jpg")});
+    EXPECT_EQ(twice.status, 0);  // the later one wins, as in a run: a warning only
+    EXPECT_EQ(twice.errLines(),
+              std::vector<std::string>{
+                  Line(dir.File("in/b/x.jpg"), "warning: writes " + out +
+                                                   "/x.jpg as an earlier input does; the later "
+                                                   "one's output is the one left")});
+    EXPECT_FALSE(test::FileExists(out));
+}
+
+TEST(TessaryBatchLists, FilesFromStandardInputWithNulSeparatorsTakesAnyName) {
+    TempDir dir;
+    const std::vector<std::string> names = {"with space.bmp", "new\nline.bmp", "tab\there.jpg"};
+    std::string list;
+    for (const std::string& name : names) {
+        ASSERT_TRUE(test::WriteBytes(dir.File(name), Frame(8, 6, 1)));
+        list += dir.File(name) + '\0';
+    }
+    const Outcome o = RunTool({"-q", "-0", "--files-from", "-", "-o", dir.File("out")}, list);
+    EXPECT_EQ(o.status, 0) << o.err;
+    for (const std::string& name : names) {
+        EXPECT_TRUE(test::FileExists(dir.File("out/" + name))) << name;
+    }
+    // Line by line, the name with a line break is two names that don't exist.
+    std::string lines;
+    for (const std::string& name : names) {
+        lines += dir.File(name) + "\n";
+    }
+    const Outcome byLine = RunTool({"-q", "--files-from", "-", "-o", dir.File("out2")}, lines);
+    EXPECT_EQ(byLine.status, 1);
+    EXPECT_EQ(byLine.errLines().size(), 2u) << byLine.err;
+}
+
+// Reads a JSON Lines report into (input, status) pairs, in file order.
+std::vector<std::pair<std::string, std::string>> StatusesIn(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> records;
+    const std::regex record("\\{\"input\":\"([^\"]*)\".*\"status\":\"(\\w+)\".*\\}");
+    for (const std::string& line : Lines(ReadText(path))) {
+        std::smatch match;
+        if (std::regex_match(line, match, record)) {
+            records.emplace_back(match[1].str(), match[2].str());
+        }
+    }
+    return records;
+}
+
+TEST(TessaryBatchResume, UpdateAfterAKilledRunWritesOnlyWhatIsMissing) {
+    TempDir dir;
+    MakeDir(dir.File("in"));
+    ASSERT_TRUE(test::WriteBytes(dir.File("frame.bmp"), Frame(900, 700, 5)));
+    const int count = 30;
+    std::vector<std::string> args = {"-d", "-j", "1", "-o", dir.File("out"), dir.File("in")};
+    for (int i = 0; i < count; ++i) {
+        const std::string name = dir.File("in/f" + std::to_string(100 + i) + ".jpg");
+        ASSERT_EQ(::link(dir.File("frame.bmp").c_str(), name.c_str()), 0);
+    }
+    TempDir logs;
+    const pid_t pid = Spawn(args, logs.File("out"), logs.File("err"));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!test::FileExists(dir.File("out/f100.jpg")) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    Wait(pid);
+    std::size_t before = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("out"))) {
+        before += entry.path().filename().string()[0] != '.' ? 1 : 0;
+    }
+    ASSERT_LT(before, static_cast<std::size_t>(count));
+
+    std::vector<std::string> resume = {"-u", "--report", dir.File("r.jsonl")};
+    resume.insert(resume.end(), args.begin(), args.end());
+    const Outcome o = RunTool(resume);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err.rfind(std::to_string(count - before) + " written, 0 failed, " +
+                              std::to_string(before) + " skipped in ",
+                          0),
+              0u)
+        << o.err;
+    const auto records = StatusesIn(dir.File("r.jsonl"));
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(count));
+    const Bytes reference = test::ReadBytes(dir.File("out/f100.jpg"));
+    for (const auto& [input, status] : records) {
+        const std::string output = dir.File("out/" + input.substr(input.rfind('/') + 1));
+        EXPECT_EQ(test::ReadBytes(output), reference) << output;  // whole, whichever run
+        EXPECT_TRUE(status == "written" || status == "skipped") << status;
+    }
+    // A third run finds everything up to date.
+    const Outcome again = RunTool(resume);
+    EXPECT_EQ(again.err.rfind("0 written, 0 failed, " + std::to_string(count) + " skipped", 0), 0u)
+        << again.err;
+}
+
+TEST(TessaryBatchReport, RecordsMatchTheRunInBothFormats) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("good.bmp"), Frame(20, 10, 1)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("notes.jpg"), Bytes(30, 'x')));
+    const std::vector<std::string> inputs = {dir.File("good.bmp"), dir.File("notes.jpg"),
+                                             dir.File("gone.gif")};
+    std::vector<std::string> args = {
+        "-q", "-d", "-c", "2:1", "--report", dir.File("r.jsonl"), "-o", dir.File("out")};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    EXPECT_EQ(RunTool(args).status, 1);
+    // Records come as files finish: those refused before the run first.
+    std::vector<std::string> json = Lines(ReadText(dir.File("r.jsonl")));
+    ASSERT_EQ(json.size(), 3u);
+    std::sort(json.begin(), json.end());  // by input: gone, good, notes
+    EXPECT_EQ(
+        json[1].rfind("{\"input\":\"" + inputs[0] + "\",\"output\":\"" + dir.File("out/good.bmp") +
+                          "\",\"format\":\"BMP\",\"width\":20,\"height\":10,"
+                          "\"repairs\":\"deinterlace,clip\",\"status\":\"written\","
+                          "\"reason\":\"\",\"ms\":",
+                      0),
+        0u)
+        << json[1];
+    EXPECT_NE(json[2].find("\"status\":\"failed\",\"reason\":\"not a JPEG, GIF or BMP image\""),
+              std::string::npos)
+        << json[2];
+    EXPECT_NE(json[0].find("\"status\":\"failed\",\"reason\":\"No such file or directory\""),
+              std::string::npos)
+        << json[0];
+
+    args[5] = dir.File("r.csv");
+    EXPECT_EQ(RunTool(args).status, 1);
+    std::vector<std::string> csv = Lines(ReadText(dir.File("r.csv")));
+    ASSERT_EQ(csv.size(), 4u);
+    EXPECT_EQ(csv[0], "input,output,format,width,height,repairs,status,reason,ms");
+    std::sort(csv.begin() + 1, csv.end());
+    EXPECT_EQ(csv[2].rfind(inputs[0] + "," + dir.File("out/good.bmp") +
+                               ",BMP,20,10,\"deinterlace,clip\",written,,",
+                           0),
+              0u)
+        << csv[2];
+}
+
+TEST(TessaryBatchRun, NamesUpToTheFileSystemsLimitAreWritten) {
+    TempDir dir;
+    const std::string name = std::string(251, 'n') + ".bmp";  // 255 bytes
+    ASSERT_TRUE(test::WriteBytes(dir.File(name), Frame(8, 6, 2)));
+    const Outcome o = RunTool({"-q", "-d", "-o", dir.File("out"), dir.File(name)});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(test::FileExists(dir.File("out/" + name)));
+}
+
+TEST(TessaryBatchUsage, TheReadmeShowsTheHelpText) {
+    const std::string readme = ReadText(TESSARY_SOURCE_DIR "/README.md");
+    const std::string help = RunTool({"--help"}).out;
+    // The block is the help text indented by four spaces, blank lines left empty.
+    std::string block;
+    for (const std::string& line : Lines(help)) {
+        block += line.empty() ? "\n" : "    " + line + "\n";
+    }
+    EXPECT_NE(readme.find("\n\n" + block + "\n"), std::string::npos)
+        << "README.md's tessary-batch usage block should read:\n"
+        << block;
+}
+
+TEST(TessaryBatchUsage, TheManualPageDescribesEveryOptionOfTheHelp) {
+    const std::string page = ReadText(TESSARY_SOURCE_DIR "/docs/man/tessary-batch.1");
+    const std::regex option("(^|[ ,])(--?[a-z0-9-]+)");
+    const std::string help = RunTool({"--help"}).out;
+    int found = 0;
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), option);
+         it != std::sregex_iterator(); ++it) {
+        // roff writes a hyphen in an option as "\-".
+        const std::string name = std::regex_replace((*it)[2].str(), std::regex("-"), "\\-");
+        EXPECT_NE(page.find(name), std::string::npos) << (*it)[2].str();
+        ++found;
+    }
+    EXPECT_GT(found, 25);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ struct Result {
     int width = -1;
     int height = -1;
     std::string text;
-    ReadStatus status = ReadStatus::Ok;
+    Status status;
 };
 
 Result ReadPath(const std::string& path) {
@@ -82,11 +82,14 @@ TEST(GifReaderTest, ReportsEveryFailureWithItsText) {
         const char* name;
         Bytes bytes;
         const char* text;
+        StatusCode code = StatusCode::Damaged;
     };
     const Case cases[] = {
         {"5 bytes", cut(5), "Error reading GIF Magic"},
-        {"lower-case signature", replaced(0, "gif"), "Error: not a valid .GIF file"},
-        {"version 88a", replaced(3, "88a"), "Error: Bad GIF Version number"},
+        {"lower-case signature", replaced(0, "gif"), "Error: not a valid .GIF file",
+         StatusCode::NotThisFormat},
+        {"version 88a", replaced(3, "88a"), "Error: Bad GIF Version number",
+         StatusCode::Unsupported},
         {"short screen descriptor", cut(12),
          "Error: failed to GIF read screen descriptor.\nGiving up"},
         {"short global map", cut(6 + 7 + 11), "Error reading GIF colormap"},
@@ -104,7 +107,7 @@ TEST(GifReaderTest, ReportsEveryFailureWithItsText) {
         Result result = ReadBytes(c.bytes);
         EXPECT_TRUE(result.rgb.empty());
         EXPECT_EQ(result.text, c.text);
-        EXPECT_EQ(result.status, ReadStatus::Invalid);
+        EXPECT_EQ(result.status.code, c.code);
         EXPECT_EQ(result.width, -1);  // untouched on failure
     }
 
@@ -113,7 +116,7 @@ TEST(GifReaderTest, ReportsEveryFailureWithItsText) {
     EXPECT_EQ(noName.text, "No Name Given");
     EXPECT_EQ(ReadPath(dir.File("missing.gif")).text, "Cant open GIF");
     EXPECT_EQ(ReadPath(dir.Path()).text, "Cant open GIF");  // a folder
-    EXPECT_EQ(ReadPath(dir.Path()).status, ReadStatus::CantOpen);
+    EXPECT_EQ(ReadPath(dir.Path()).status.code, StatusCode::IoError);
 }
 
 TEST(GifReaderTest, RefusesImagesItCannotHold) {
@@ -123,18 +126,18 @@ TEST(GifReaderTest, RefusesImagesItCannotHold) {
         uint16_t height;
         int codeSize;
         const char* text;
-        ReadStatus status;
+        StatusCode status;
     };
     const Case cases[] = {
-        {"no columns", 0, 5, 2, "Error: GIF image has no pixels\nGiving up", ReadStatus::Invalid},
-        {"no rows", 5, 0, 2, "Error: GIF image has no pixels\nGiving up", ReadStatus::Invalid},
+        {"no columns", 0, 5, 2, "Error: GIF image has no pixels\nGiving up", StatusCode::Damaged},
+        {"no rows", 5, 0, 2, "Error: GIF image has no pixels\nGiving up", StatusCode::Damaged},
         // 12.9 GB of pixels: refused from the descriptor, nothing allocated.
         {"65535 x 65535", 65535, 65535, 8, "Error: GIF image too large\nGiving up",
-         ReadStatus::TooLarge},
+         StatusCode::TooLarge},
         {"code size 12", 2, 2, 12, "Error: bad LZW code size in GIF\nGiving up",
-         ReadStatus::Invalid},
+         StatusCode::Damaged},
         {"code size 255", 2, 2, 255, "Error: bad LZW code size in GIF\nGiving up",
-         ReadStatus::Invalid},
+         StatusCode::Damaged},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,7 +148,7 @@ TEST(GifReaderTest, RefusesImagesItCannotHold) {
         Result result = ReadBytes(test::BuildGif(file));
         EXPECT_TRUE(result.rgb.empty());
         EXPECT_EQ(result.text, c.text);
-        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.status.code, c.status);
     }
 }
 
@@ -154,6 +157,7 @@ TEST(GifReaderTest, AcceptsBothVersionsAndNotesNonSquarePixels) {
         const char* version;
         uint8_t aspect;
         const char* text;
+        StatusCode code = StatusCode::Damaged;
     };
     const Case cases[] = {
         {"87a", 0, "No Error"},

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "formats/metadata.h"
 #include "platform/file_handle.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/jpeg_builder.h"
@@ -31,7 +32,7 @@ struct Read {
     Bytes rgb;
     uint32_t width = 0;
     uint32_t height = 0;
-    ReadStatus status = ReadStatus::Ok;
+    Status status;
 };
 
 Read ReadPath(const std::string& path) {
@@ -58,14 +59,15 @@ TEST(JpegFileTest, RefusesWhatIsNotJpegQuietly) {
     struct Case {
         const char* name;
         Bytes bytes;
-        ReadStatus status;
+        StatusCode status;
     };
     const Case cases[] = {
-        {"empty file", {}, ReadStatus::Invalid},
-        {"BMP", bmp, ReadStatus::Invalid},
-        {"GIF", test::SimpleGif(2, 2, {0, 1, 1, 0}, test::DistinctPalette(2)), ReadStatus::Invalid},
-        {"text", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, ReadStatus::Invalid},
-        {"JPEG signature only", Bytes{0xFF, 0xD8, 0xFF}, ReadStatus::Invalid},
+        {"empty file", {}, StatusCode::NotThisFormat},
+        {"BMP", bmp, StatusCode::NotThisFormat},
+        {"GIF", test::SimpleGif(2, 2, {0, 1, 1, 0}, test::DistinctPalette(2)),
+         StatusCode::NotThisFormat},
+        {"text", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, StatusCode::NotThisFormat},
+        {"JPEG signature only", Bytes{0xFF, 0xD8, 0xFF}, StatusCode::Damaged},
     };
     const int descriptors = OpenDescriptors();
     for (const Case& c : cases) {
@@ -74,12 +76,12 @@ TEST(JpegFileTest, RefusesWhatIsNotJpegQuietly) {
         Read read = ReadFileBytes(c.bytes);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_TRUE(read.rgb.empty());
-        EXPECT_EQ(read.status, c.status);
+        EXPECT_EQ(read.status.code, c.status);
         EXPECT_EQ(read.width, 0u);
         EXPECT_EQ(read.height, 0u);
     }
-    EXPECT_EQ(ReadPath(dir.File("missing.jpg")).status, ReadStatus::CantOpen);
-    EXPECT_EQ(ReadPath(dir.Path()).status, ReadStatus::CantOpen);
+    EXPECT_EQ(ReadPath(dir.File("missing.jpg")).status.code, StatusCode::IoError);
+    EXPECT_EQ(ReadPath(dir.Path()).status.code, StatusCode::IoError);
     EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
@@ -108,7 +110,7 @@ TEST(JpegFileTest, DecodesAsTheLibraryDoes) {
         test::DecodedJpeg reference = test::DecodeJpeg(file);
         ASSERT_TRUE(reference.ok);
         Read read = ReadFileBytes(file);
-        EXPECT_EQ(read.status, ReadStatus::Ok);
+        EXPECT_EQ(read.status.code, StatusCode::Ok);
         EXPECT_EQ(read.width, c.width);
         EXPECT_EQ(read.height, c.height);
         Bytes expected = reference.samples;
@@ -128,7 +130,7 @@ TEST(JpegFileTest, RefusesFourComponentFiles) {
     ASSERT_FALSE(file.empty());
     Read read = ReadFileBytes(file);
     EXPECT_TRUE(read.rgb.empty());
-    EXPECT_EQ(read.status, ReadStatus::Invalid);
+    EXPECT_EQ(read.status.Text(), "CMYK JPEG, not supported");
 }
 
 TEST(JpegFileTest, DataEndingEarlyStillLoadsAtFullSize) {
@@ -141,7 +143,7 @@ TEST(JpegFileTest, DataEndingEarlyStillLoadsAtFullSize) {
     testing::internal::CaptureStderr();
     Read read = ReadFileBytes(file);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(read.status, ReadStatus::Ok);
+    EXPECT_EQ(read.status.code, StatusCode::Ok);
     EXPECT_EQ(read.width, 64u);
     EXPECT_EQ(read.rgb.size(), 64u * 64 * 3);
 }
@@ -150,9 +152,9 @@ TEST(JpegFileTest, RefusesHugeHeadersBeforeDecoding) {
     // 65500 x 65500 x 3 bytes is 12 GB: refused from the header alone.
     Read read = ReadFileBytes(test::JpegHeaderOnly(65500, 65500));
     EXPECT_TRUE(read.rgb.empty());
-    EXPECT_EQ(read.status, ReadStatus::TooLarge);
+    EXPECT_EQ(read.status.code, StatusCode::TooLarge);
     // Just under the limit in one dimension still reads (the data covers 8 x 8).
-    EXPECT_EQ(ReadFileBytes(test::JpegHeaderOnly(64, 64)).status, ReadStatus::Ok);
+    EXPECT_EQ(ReadFileBytes(test::JpegHeaderOnly(64, 64)).status.code, StatusCode::Ok);
 }
 
 TEST(JpegFileTest, WriterRefusesMissingInputWithoutTouchingTheFile) {
@@ -239,6 +241,94 @@ TEST(JpegFileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
     }
     EXPECT_GT(failures, 5);
     EXPECT_EQ(test::ReadBytes(path), test::EncodeJpeg(picture, 160, 160, {.quality = 100}));
+}
+
+// Collects what a decode hands over, nothing more.
+class NullSink final : public JpegRowSink {
+  public:
+    bool Begin(uint32_t, uint32_t) override { return true; }
+    void StoreRow(const uint8_t*, int, uint32_t) override {}
+};
+
+// The luma sampling factors a file was written with, and its APP2 marker count.
+struct WrittenLayout {
+    int lumaH = 0;
+    int lumaV = 0;
+    int iccChunks = 0;
+};
+
+WrittenLayout LayoutOf(const Bytes& file) {
+    WrittenLayout layout;
+    for (size_t i = 2; i + 4 <= file.size() && file[i] == 0xFF;) {
+        const uint8_t marker = file[i + 1];
+        const size_t length = size_t(file[i + 2]) << 8 | file[i + 3];
+        if (marker == 0xE2) {
+            ++layout.iccChunks;
+        }
+        if (marker == 0xC0 && i + 11 < file.size()) {
+            layout.lumaH = file[i + 11] >> 4;
+            layout.lumaV = file[i + 11] & 15;
+        }
+        if (marker == 0xDA) {
+            break;
+        }
+        i += 2 + length;
+    }
+    return layout;
+}
+
+class Rows final : public JpegRowSource {
+  public:
+    explicit Rows(uint32_t width) : m_row(width * 3, 90) {}
+    const uint8_t* Row(uint32_t) override { return m_row.data(); }
+
+  private:
+    Bytes m_row;
+};
+
+TEST(JpegFileTest, MetadataGoesOutAndComesBackWhenAsked) {
+    ImageMetadata metadata;
+    metadata.exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 1, 2, 3};
+    metadata.icc.resize(150000);  // three chunks of at most 65519 bytes
+    for (size_t i = 0; i < metadata.icc.size(); ++i) {
+        metadata.icc[i] = uint8_t(i * 7 + i / 251);
+    }
+    metadata.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+    metadata.comments = {"first", std::string("second\0with a zero", 18)};
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        JpegSaveOptions options;
+        bool metadataBack;
+        WrittenLayout layout;
+    };
+    const Case cases[] = {
+        {"library's sampling, no metadata", {}, false, {2, 2, 0}},
+        {"4:4:4 with metadata", {90, JpegSubsampling::Full, true}, true, {1, 1, 3}},
+        {"4:2:0 with metadata", {100, JpegSubsampling::Half, true}, true, {2, 2, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File("out.jpg");
+        Rows rows(40);
+        ASSERT_EQ(EncodeJpegFile(path.c_str(), rows, 40, 24, c.options, &metadata), 1);
+        const Bytes file = test::ReadBytes(path);
+        const WrittenLayout layout = LayoutOf(file);
+        EXPECT_EQ(layout.lumaH, c.layout.lumaH);
+        EXPECT_EQ(layout.lumaV, c.layout.lumaV);
+        EXPECT_EQ(layout.iccChunks, c.layout.iccChunks);
+        NullSink sink;
+        JpegExtras extras;
+        ASSERT_TRUE(DecodeJpeg(file, sink, &extras).IsOk());
+        if (c.metadataBack) {
+            EXPECT_EQ(extras.metadata.exif, metadata.exif);
+            EXPECT_EQ(extras.metadata.icc, metadata.icc);
+            EXPECT_EQ(extras.metadata.xmp, metadata.xmp);
+            EXPECT_EQ(extras.metadata.comments, metadata.comments);
+        } else {
+            EXPECT_TRUE(extras.metadata.IsEmpty());
+        }
+    }
 }
 
 }  // namespace

@@ -199,8 +199,14 @@ TEST(LzwDecoderTest, HandCodedStreams) {
          2,
          {{4, 3}, {1, 3}, {2, 3}, {4, 3}, {3, 3}, {5, 3}},
          {1, 2, 3, kLzwEnd}},
-        // Right after the start, whatever code comes is handed out as the value.
-        {"end code first", 2, {{4, 3}, {5, 3}}, {5}},
+        // An end code where a string must start ends the image; a clear there
+        // is a clear again. Neither is ever a pixel value.
+        {"end code first", 2, {{4, 3}, {5, 3}}, {kLzwEnd}},
+        {"end code right after a clear", 2, {{4, 3}, {1, 3}, {4, 3}, {5, 3}}, {1, kLzwEnd}},
+        {"two clears in the middle",
+         2,
+         {{4, 3}, {1, 3}, {3, 3}, {4, 3}, {4, 3}, {2, 3}, {5, 3}},
+         {1, 3, 2, kLzwEnd}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -38,7 +38,7 @@ int LoadRefusedInChild(const std::string& path, bool asNobody) {
         if (image.HasImage()) {
             return 1;
         }
-        return image.GetLoadReport().status == ReadStatus::CantOpen ? 0 : 2;
+        return image.GetLoadReport().status.code == StatusCode::IoError ? 0 : 2;
     });
 }
 

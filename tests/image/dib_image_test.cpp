@@ -269,18 +269,18 @@ TEST(CDibImage, AFileThatCantBeReadLeavesNoImage) {
                                  BmpBuilder(3000000, 2000000, 24).PixelArray({}).Build()));
     struct Case {
         const char* name;
-        ReadStatus status;
+        StatusCode status;
     };
-    for (const Case& c : std::vector<Case>{{"text.bmp", ReadStatus::Invalid},
-                                           {"folder.bmp", ReadStatus::CantOpen},
-                                           {"fifo.bmp", ReadStatus::CantOpen},
-                                           {"huge.bmp", ReadStatus::TooLarge}}) {
+    for (const Case& c : std::vector<Case>{{"text.bmp", StatusCode::NotThisFormat},
+                                           {"folder.bmp", StatusCode::IoError},
+                                           {"fifo.bmp", StatusCode::IoError},
+                                           {"huge.bmp", StatusCode::TooLarge}}) {
         CDibImage image;
         image.LoadBmp(dir.File(c.name).c_str());
         EXPECT_FALSE(image.HasImage()) << c.name;
         EXPECT_EQ(image.IsLoadFailed(), 0) << c.name;
         EXPECT_EQ(image.GetLoadReport().source, LoadSource::None) << c.name;
-        EXPECT_EQ(image.GetLoadReport().status, c.status) << c.name;
+        EXPECT_EQ(image.GetLoadReport().status.code, c.status) << c.name;
         EXPECT_EQ(image.GetWidth(), 0);
         EXPECT_EQ(image.GetHeight(), 0);
         EXPECT_EQ(image.GetBitCount(), 0u);
@@ -304,7 +304,7 @@ TEST(CDibImage, ALoadAfterARefusedFileStillLoads) {
     LoadInto(image, dir, BmpBuilder(3, 2, 24).Pixels24(Pattern).Build());
     ASSERT_TRUE(image.HasImage());
     EXPECT_EQ(image.GetLoadReport().source, LoadSource::Bmp);
-    EXPECT_EQ(image.GetLoadReport().status, ReadStatus::Ok);
+    EXPECT_EQ(image.GetLoadReport().status.code, StatusCode::Ok);
     EXPECT_EQ(image.GetPixel(2, 1), Pattern(2, 1));
     ASSERT_NE(image.GetDisplayBitmap(), nullptr);
     EXPECT_EQ(image.GetDisplayBitmap()->width, 3);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "formats/dib.h"
 #include "formats/gif_reader.h"
 #include "formats/jpeg_file.h"
 #include "image/dib_image.h"
+#include "tests/support/bmp_builder.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
@@ -139,7 +141,7 @@ TEST_F(LoadChainTest, FilesNoReaderTakes) {
     descriptor.useRawData = true;
     huge.images.push_back(descriptor);
     image.Load(Write("huge.gif", test::BuildGif(huge)).c_str());
-    EXPECT_EQ(image.GetLoadReport().status, ReadStatus::TooLarge);
+    EXPECT_EQ(image.GetLoadReport().status.code, StatusCode::TooLarge);
     EXPECT_FALSE(image.HasImage());
 }
 
@@ -375,6 +377,152 @@ TEST_F(LoadChainTest, SaveJpegLeavesTheLockStateAndReportsFailures) {
     image.SaveJpeg(m_dir.File("no/folder.jpg").c_str(), 90);
     EXPECT_FALSE(image.GetSaveReport().written);
     EXPECT_EQ(image.GetSaveReport().errorNumber, ENOENT);
+}
+
+}  // namespace
+}  // namespace tessary
+
+namespace tessary {
+namespace {
+
+// A GIF whose descriptor claims the given size over two bytes of data.
+Bytes GifClaiming(uint16_t width, uint16_t height) {
+    test::GifFile file;
+    test::GifImage image;
+    image.width = width;
+    image.height = height;
+    image.lzw.minCodeSize = 2;
+    image.useRawData = true;
+    image.rawData = {0x04, 0x05};
+    file.images.push_back(image);
+    return test::BuildGif(file);
+}
+
+class LoadReportTest : public testing::Test {
+  protected:
+    std::string Write(const std::string& name, const Bytes& bytes) {
+        std::string path = m_dir.File(name);
+        EXPECT_TRUE(test::WriteBytes(path, bytes));
+        return path;
+    }
+    test::TempDir m_dir;
+};
+
+TEST_F(LoadReportTest, TheReasonNamesWhatTheFileWas) {
+    Bytes cmyk =
+        test::EncodeJpeg(Bytes(16 * 8 * 4, 128), 16, 8, {.components = 4, .space = JCS_CMYK});
+    const Bytes tinyGif = GifClaiming(16383, 16383);
+    const Bytes headerOnly = test::JpegHeaderOnly(8000, 8000);
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"JPEG with no image",
+         {0xFF, 0xD8, 0xFF},
+         "damaged JPEG (JPEG datastream contains no image)"},
+        {"CMYK JPEG", cmyk, "CMYK JPEG, not supported"},
+        {"BMP with PNG inside", test::BmpBuilder(4, 4, 24).Compression(5).Build(),
+         "BMP with compression 5 (PNG inside), not supported"},
+        {"text", Bytes(100, 'x'), "not a JPEG, GIF, BMP or PNG image"},
+        // Refused before the picture's memory is taken.
+        {"GIF claiming far more than its bytes hold", tinyGif,
+         "damaged GIF (" + std::to_string(tinyGif.size()) +
+             " bytes cannot hold a 16383 x 16383 image)"},
+        {"JPEG claiming far more than its bytes hold", headerOnly,
+         "damaged JPEG (" + std::to_string(headerOnly.size()) +
+             " bytes cannot hold a 8000 x 8000 image)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CDibImage image;
+        image.Load(Write("in", c.file).c_str());
+        EXPECT_FALSE(image.HasImage());
+        EXPECT_EQ(image.IsLoadFailed(), 0);
+        EXPECT_EQ(image.GetLoadReport().status.Text(), c.reason);
+    }
+    // The same claim within what the bytes can hold still loads, black.
+    CDibImage image;
+    image.Load(Write("small.gif", GifClaiming(64, 64)).c_str());
+    EXPECT_EQ(image.GetLoadReport().source, LoadSource::Gif);
+    EXPECT_EQ(image.GetWidth(), 64);
+}
+
+TEST_F(LoadReportTest, WarningsForDamageWorkedAroundAndFramesLeftOut) {
+    test::GifFile animation = test::OneImageGif(2, 2, {0, 1, 1, 0}, test::DistinctPalette(2));
+    animation.images.push_back(animation.images[0]);
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::string warning;
+    };
+    const Case cases[] = {
+        {"whole JPEG", test::EncodeJpeg(test::GradientPicture(64, 64), 64, 64), ""},
+        {"animated GIF", test::BuildGif(animation), "animated GIF: only the first frame was used"},
+        {"GIF of one image", test::SimpleGif(2, 2, {0, 1, 1, 0}, test::DistinctPalette(2)), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CDibImage image;
+        image.Load(Write("in", c.file).c_str());
+        ASSERT_TRUE(image.HasImage()) << image.GetLoadReport().status.Text();
+        EXPECT_EQ(image.GetLoadReport().warning, c.warning);
+    }
+}
+
+TEST_F(LoadReportTest, AJpegCutShortSaysFromWhichRowItIsGrey) {
+    const Bytes whole = test::EncodeJpeg(test::GradientPicture(256, 256), 256, 256);
+    CDibImage full;
+    full.Load(Write("whole.jpg", whole).c_str());
+    CDibImage cut;
+    cut.Load(Write("cut.jpg", Bytes(whole.begin(), whole.begin() + whole.size() / 2)).c_str());
+    ASSERT_EQ(cut.GetLoadReport().source, LoadSource::Jpeg);
+    const std::string& warning = cut.GetLoadReport().warning;
+    int32_t from = -1;
+    ASSERT_EQ(std::sscanf(warning.c_str(), "damaged data: rows from %d on are grey", &from), 1)
+        << warning;
+    ASSERT_GT(from, 1);
+    ASSERT_LT(from + 17, 256);
+    // Rows above it are as in the whole file (but for the last one, whose
+    // colours are smoothed with the row below); from the next row of blocks
+    // on, every pixel is the library's grey.
+    for (int32_t x = 0; x < 256; x += 5) {
+        EXPECT_EQ(cut.GetPixel(x, from - 2), full.GetPixel(x, from - 2)) << x;
+        EXPECT_EQ(cut.GetPixel(x, from + 17), 0x808080u) << x;
+        EXPECT_EQ(cut.GetPixel(x, 255), 0x808080u) << x;
+    }
+}
+
+TEST_F(LoadReportTest, MetadataIsKeptAndWrittenOnlyWhenAsked) {
+    ImageMetadata metadata;
+    metadata.exif = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    metadata.icc = Bytes(3000, 0x5A);
+    metadata.comments = {"a comment"};
+    const Bytes rgb = test::GradientPicture(16, 16);
+    JpegSaveOptions withMetadata;
+    withMetadata.writeMetadata = true;
+    const std::string source = m_dir.File("source.jpg");
+    ASSERT_EQ(WriteJpegFile(source.c_str(), rgb.data(), 16, 16, withMetadata, &metadata), 1);
+
+    CDibImage image;
+    image.Load(source.c_str());
+    EXPECT_EQ(image.GetMetadata().exif, metadata.exif);
+    EXPECT_EQ(image.GetMetadata().icc, metadata.icc);
+    image.SaveJpeg(m_dir.File("plain.jpg").c_str(), 100);
+    image.SaveJpeg(m_dir.File("carried.jpg").c_str(), withMetadata);
+
+    CDibImage plain;
+    plain.Load(m_dir.File("plain.jpg").c_str());
+    EXPECT_TRUE(plain.GetMetadata().IsEmpty());
+    CDibImage carried;
+    carried.Load(m_dir.File("carried.jpg").c_str());
+    EXPECT_EQ(carried.GetMetadata().exif, metadata.exif);
+    EXPECT_EQ(carried.GetMetadata().icc, metadata.icc);
+    EXPECT_EQ(carried.GetMetadata().comments, metadata.comments);
+    // The next file's load leaves nothing of this one's.
+    carried.Load(Write("next.gif", test::SimpleGif(1, 1, {0}, test::DistinctPalette(2))).c_str());
+    EXPECT_TRUE(carried.GetMetadata().IsEmpty());
 }
 
 }  // namespace

@@ -129,9 +129,35 @@ BmpBuilder& BmpBuilder::Pixels8(const std::function<uint8_t(int32_t, int32_t)>& 
     return PixelArray(std::move(pixels));
 }
 
+BmpBuilder& BmpBuilder::PixelValues(const std::function<uint32_t(int32_t, int32_t)>& valueAt) {
+    Bytes pixels(Stride() * Rows(), 0);
+    const uint32_t bytes = m_nBitCount / 8;
+    for (uint32_t s = 0; s < Rows(); ++s) {
+        for (int32_t x = 0; x < m_nWidth; ++x) {
+            const uint32_t value = valueAt(x, PictureRow(s));
+            for (uint32_t b = 0; b < bytes; ++b) {
+                pixels[uint64_t{s} * Stride() + uint64_t(x) * bytes + b] =
+                    static_cast<uint8_t>(value >> (8 * b));
+            }
+        }
+    }
+    return PixelArray(std::move(pixels));
+}
+
+BmpBuilder& BmpBuilder::Masks(uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha) {
+    m_masks = std::vector<uint32_t>{red, green, blue, alpha};
+    return *this;
+}
+
+BmpBuilder& BmpBuilder::Profile(Bytes profile) {
+    m_profile = std::move(profile);
+    return *this;
+}
+
 uint32_t BmpBuilder::PixelOffset() const {
     const uint32_t entryBytes = m_bCore ? 3 : 4;
-    const uint32_t natural = (m_bFileHeader ? 14 : 0) + m_nHeaderSize +
+    const uint32_t masksBehind = m_masks && m_nHeaderSize < 56 ? 12 : 0;
+    const uint32_t natural = (m_bFileHeader ? 14 : 0) + m_nHeaderSize + masksBehind +
                              static_cast<uint32_t>(m_palette.size()) * entryBytes +
                              static_cast<uint32_t>(m_gap.size());
     return natural;
@@ -158,6 +184,17 @@ Bytes BmpBuilder::Build() const {
         Put32(info, m_nClrUsed);
         Put32(info, m_nClrImportant);
         info.resize(std::max<size_t>(info.size(), m_nHeaderSize), 0);
+        if (m_masks && m_nHeaderSize >= 56) {
+            for (int i = 0; i < 4; ++i) {
+                Bytes mask;
+                Put32(mask, (*m_masks)[i]);
+                std::copy(mask.begin(), mask.end(), info.begin() + 40 + i * 4);
+            }
+        } else if (m_masks) {
+            for (int i = 0; i < 3; ++i) {
+                Put32(info, (*m_masks)[i]);
+            }
+        }
     }
     for (const BmpColor& entry : m_palette) {
         info.push_back(entry.blue);
@@ -168,7 +205,19 @@ Bytes BmpBuilder::Build() const {
         }
     }
     info.insert(info.end(), m_gap.begin(), m_gap.end());
-    const Bytes pixels = m_pixels ? *m_pixels : Bytes(Stride() * Rows(), 0);
+    Bytes pixels = m_pixels ? *m_pixels : Bytes(Stride() * Rows(), 0);
+    if (!m_profile.empty() && m_nHeaderSize >= 124) {
+        // CSType "MBED", then the profile's offset from the header's start and its size.
+        const uint32_t at = static_cast<uint32_t>(info.size() + pixels.size());
+        Bytes fields;
+        Put32(fields, 0x4D424544);
+        std::copy(fields.begin(), fields.end(), info.begin() + 56);
+        fields.clear();
+        Put32(fields, at);
+        Put32(fields, static_cast<uint32_t>(m_profile.size()));
+        std::copy(fields.begin(), fields.end(), info.begin() + 112);
+        pixels.insert(pixels.end(), m_profile.begin(), m_profile.end());
+    }
 
     Bytes out;
     if (m_bFileHeader) {

@@ -55,6 +55,13 @@ class BmpBuilder {
     // positive height, top-down for a negative one, padded to 4 bytes.
     BmpBuilder& Pixels24(const std::function<uint32_t(int32_t x, int32_t y)>& rgbAt);
     BmpBuilder& Pixels8(const std::function<uint8_t(int32_t x, int32_t y)>& indexAt);
+    // 16- or 32-bit pixel values as stored, little-endian, from top-left coordinates.
+    BmpBuilder& PixelValues(const std::function<uint32_t(int32_t x, int32_t y)>& valueAt);
+    // Bit-field masks: inside a header of 56 bytes or more, else (red, green and
+    // blue only) in the 12 bytes behind a 40-byte header.
+    BmpBuilder& Masks(uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha = 0);
+    // An embedded colour profile (124-byte header): placed behind the pixels.
+    BmpBuilder& Profile(Bytes profile);
 
     // Bytes per stored row for the width and bit count.
     uint64_t Stride() const;
@@ -85,6 +92,8 @@ class BmpBuilder {
     std::optional<uint32_t> m_offBits;
     std::optional<uint32_t> m_fileSize;
     std::optional<Bytes> m_pixels;
+    std::optional<std::vector<uint32_t>> m_masks;
+    Bytes m_profile;
 };
 
 }  // namespace tessary::test

@@ -1,0 +1,29 @@
+# bash completion for tessary-batch
+_tessary_batch() {
+    local cur prev
+    cur="${COMP_WORDS[COMP_CWORD]}"
+    prev="${COMP_WORDS[COMP_CWORD-1]}"
+    case "$prev" in
+        -o|--output)
+            COMPREPLY=($(compgen -d -- "$cur"))
+            return ;;
+        --report)
+            COMPREPLY=($(compgen -f -X '!*.@(jsonl|json|csv)' -- "$cur") $(compgen -d -- "$cur"))
+            return ;;
+        --files-from)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return ;;
+        -c|--clip|-j|--jobs)
+            return ;;
+    esac
+    if [[ "$cur" == -* ]]; then
+        COMPREPLY=($(compgen -W "-o --output --overwrite-inputs -u --update -n --dry-run
+            --report -d --deinterlace -c --clip -s --soften -r --recursive --files-from
+            -0 --null -j --jobs -q --quiet -h --help --version" -- "$cur"))
+        return
+    fi
+    COMPREPLY=($(compgen -f -X '!*.@(jpg|JPG|jpeg|JPEG|gif|GIF|bmp|BMP|png|PNG)' -- "$cur")
+               $(compgen -d -- "$cur"))
+}
+shopt -s extglob
+complete -o filenames -F _tessary_batch tessary-batch

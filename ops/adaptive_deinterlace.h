@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+
+#include "ops/combing.h"
+#include "ops/pixel_rows.h"
+
+namespace tessary {
+
+// Repairs only where the two fields disagree. A picture that is not combed
+// (CombingReport::combed) comes out unchanged. Otherwise the rows of the field
+// not kept are rebuilt by FieldInterpolator at the comb teeth and, near them,
+// wherever the other field predicts a row worse than its own; the rebuilt
+// pixels fade into the captured ones over a few pixels, so that no seam
+// shows. Every other pixel, and every row of the kept field, stays exactly as
+// captured. `keep` names the field to keep; without it MoreConsistentField
+// chooses. Returns what was found, with the field kept in `keep`.
+CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep = std::nullopt);
+
+}  // namespace tessary

@@ -1,0 +1,176 @@
+#include "ops/combing.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace tessary {
+
+namespace {
+
+// Bottom field only when its rows are clearly the more consistent.
+constexpr double kBottomMargin = 0.75;
+// Keeps a picture with a few teeth and no detail at all from scoring 100.
+constexpr double kScoreFloor = 0.05e-3;
+
+// Room before and after a row of raw marks, kept 0, so that the runs can be
+// found without tests at the row's ends.
+constexpr int32_t kRunPad = kToothRun - 1;
+
+// Keeps only runs of kToothRun or more ones of `raw` (which has kRunPad zero
+// bytes before and after it); returns how many are left.
+TESSARY_ROW_KERNEL uint32_t KeepRuns(const uint8_t* raw, int32_t width, uint8_t* core,
+                                     uint8_t* kept) {
+    // core[i] (from i = -kRunPad): a run starts at i.
+    for (int32_t i = -kRunPad; i < width; ++i) {
+        core[i + kRunPad] = raw[i] & raw[i + 1] & raw[i + 2] & raw[i + 3] & raw[i + 4];
+    }
+    uint32_t count = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* starts = core + x;  // runs starting at x - 4 .. x
+        kept[x] = starts[0] | starts[1] | starts[2] | starts[3] | starts[4];
+        count += kept[x];
+    }
+    return count;
+}
+static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
+
+// Detection alone looks at a band of kSampleRows rows out of every kSampleEvery
+// (even, so that each band starts on the top field).
+constexpr int32_t kSampleRows = 12;
+constexpr int32_t kSampleEvery = 32;
+
+// The marks of a row that have a mark above or below them; returns how many.
+TESSARY_ROW_KERNEL uint32_t KeepStacked(const uint8_t* above, const uint8_t* marks,
+                                        const uint8_t* below, int32_t width,
+                                        uint8_t* __restrict stacked) {
+    uint32_t count = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        stacked[x] = marks[x] & (above[x] | below[x]);
+        count += stacked[x];
+    }
+    return count;
+}
+
+// Row y against the other field (the rows next to it) and its own (two away):
+// `teeth` where the other field predicts it much worse, `detail` where its own does.
+TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, const int16_t* row,
+                                      const int16_t* down, const int16_t* down2, int32_t width,
+                                      uint8_t* __restrict teeth, uint8_t* __restrict detail) {
+    for (int32_t x = 0; x < width; ++x) {
+        const int32_t other = std::abs(2 * row[x] - up[x] - down[x]);
+        const int32_t own = std::abs(2 * row[x] - up2[x] - down2[x]);
+        teeth[x] = other > kToothFactor * own + kToothContrast;
+        detail[x] = own > kToothFactor * other + kToothContrast;
+    }
+}
+
+// Sum over the teeth of row y of how far it differs from its own field's
+// rows: how rough that field's picture is where the fields disagree.
+TESSARY_ROW_KERNEL uint64_t Roughness(const uint8_t* marks, const int16_t* up2, const int16_t* row,
+                                      const int16_t* down2, int32_t width) {
+    uint64_t sum = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        sum += uint32_t(marks[x] * std::abs(2 * row[x] - up2[x] - down2[x]));
+    }
+    return sum;
+}
+
+}  // namespace
+
+void CombCounts::Add(const CombCounts& other) {
+    compared += other.compared;
+    teeth += other.teeth;
+    detail += other.detail;
+    roughness[0] += other.roughness[0];
+    roughness[1] += other.roughness[1];
+}
+
+void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
+    frame.width = rows.IsEmpty() ? 0 : rows.width;
+    frame.height = rows.IsEmpty() ? 0 : rows.height;
+    frame.counts = CombCounts();
+    const size_t width = size_t(frame.width);
+    const size_t pixels = width * size_t(frame.height);
+    frame.luma.reset(new int16_t[pixels]);
+    frame.marks.reset(new uint8_t[pixels]);
+    if (pixels == 0) {
+        return;
+    }
+    for (int32_t y = 0; y < frame.height; ++y) {
+        LumaOfRow(rows.Row(y), frame.width, frame.luma.get() + size_t(y) * width);
+    }
+    // Two rows at the top and the bottom lack a neighbour in their own field
+    // and are never marked.
+    const size_t edge = std::min<size_t>(2, size_t(frame.height)) * width;
+    std::fill(frame.marks.get(), frame.marks.get() + edge, uint8_t{0});
+    std::fill(frame.marks.get() + pixels - edge, frame.marks.get() + pixels, uint8_t{0});
+    std::vector<uint8_t> teeth(width + 2 * kRunPad, 0);
+    std::vector<uint8_t> detail(width + 2 * kRunPad, 0);
+    std::vector<uint8_t> core(width + kRunPad);
+    std::vector<uint8_t> kept(width);
+    uint8_t* teethRow = teeth.data() + kRunPad;
+    uint8_t* detailRow = detail.data() + kRunPad;
+    CombCounts& counts = frame.counts;
+    for (int32_t y = 2; y + 2 < frame.height; ++y) {
+        const int16_t* up2 = frame.LumaOf(y - 2);
+        const int16_t* row = frame.LumaOf(y);
+        const int16_t* down2 = frame.LumaOf(y + 2);
+        uint8_t* marks = frame.marks.get() + size_t(y) * width;
+        CompareFields(up2, frame.LumaOf(y - 1), row, frame.LumaOf(y + 1), down2, frame.width,
+                      teethRow, detailRow);
+        KeepRuns(teethRow, frame.width, core.data(), marks);
+        counts.detail += KeepRuns(detailRow, frame.width, core.data(), kept.data());
+        counts.compared += width;
+    }
+    // Combing runs through rows on end, each field in turn; a thin line across
+    // a still picture marks the rows on either side of it, never its own. So
+    // only stacked teeth count (the marks stay, for the areas to repair).
+    std::vector<uint8_t> stacked(width);
+    for (int32_t y = 2; y + 2 < frame.height; ++y) {
+        const uint8_t* marks = frame.MarksOf(y);
+        counts.teeth +=
+            KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
+        counts.roughness[y & 1] += Roughness(stacked.data(), frame.LumaOf(y - 2), frame.LumaOf(y),
+                                             frame.LumaOf(y + 2), frame.width);
+    }
+}
+
+Field MoreConsistentField(const CombCounts& counts) {
+    return double(counts.roughness[1]) < kBottomMargin * double(counts.roughness[0]) ? Field::Bottom
+                                                                                     : Field::Top;
+}
+
+CombingReport ReportCombing(const CombCounts& counts) {
+    CombingReport report;
+    if (counts.compared == 0) {
+        return report;
+    }
+    const double teethShare = double(counts.teeth) / double(counts.compared);
+    const double detailShare = double(counts.detail) / double(counts.compared);
+    report.score = 100.0 * teethShare / (teethShare + detailShare + kScoreFloor);
+    report.combed = report.score > kCombedScore;
+    report.keep = MoreConsistentField(counts);
+    return report;
+}
+
+CombingReport DetectCombing(const PixelRows& rows) {
+    CombTeeth teeth;
+    if (rows.IsEmpty() || rows.height < 2 * kSampleEvery) {
+        FindCombTeeth(rows, teeth);
+        return ReportCombing(teeth.counts);
+    }
+    // Bands of rows spread evenly over the picture stand for the whole: the
+    // score is a ratio of counts, which a sample keeps.
+    CombCounts counts;
+    for (int32_t top = 0; top + kSampleRows <= rows.height; top += kSampleEvery) {
+        PixelRows band = rows;
+        band.top = rows.Row(top);
+        band.height = kSampleRows;
+        FindCombTeeth(band, teeth);
+        counts.Add(teeth.counts);
+    }
+    return ReportCombing(counts);
+}
+
+}  // namespace tessary

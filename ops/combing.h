@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "ops/pixel_rows.h"
+
+namespace tessary {
+
+// Where the two fields of a picture disagree, a row is predicted badly by the
+// rows just above and below it (the other field) but well by the rows two
+// above and below (its own field): the teeth of a comb. Fine detail of a still
+// picture shows the opposite more often than not: its rows are predicted
+// better by their nearer neighbours. Both are counted at pixels where one
+// prediction misses by more than kToothFactor times the other plus
+// kToothContrast, in runs of at least kToothRun pixels along the row (single
+// pixels are noise).
+// What the score and the choice of field are made from.
+struct CombCounts {
+    uint64_t compared = 0;  // pixels compared (all but two rows at each edge)
+    uint64_t teeth = 0;     // marked pixels with a marked pixel above or below
+    uint64_t detail = 0;    // pixels where the own field predicts worse
+    // Per field (top, bottom): how much its rows at the teeth differ from its
+    // own rows two above and below.
+    uint64_t roughness[2] = {0, 0};
+
+    void Add(const CombCounts& other);
+};
+
+struct CombTeeth {
+    int32_t width = 0;
+    int32_t height = 0;
+    // width x height, top row first, each filled by FindCombTeeth (left
+    // uninitialised before: a frame's worth of zeros costs time).
+    std::unique_ptr<uint8_t[]> marks;  // 1 on a tooth
+    std::unique_ptr<int16_t[]> luma;   // blue + 2 green + red (0 .. 1020)
+    CombCounts counts;
+
+    const uint8_t* MarksOf(int32_t y) const { return marks.get() + size_t(y) * size_t(width); }
+    const int16_t* LumaOf(int32_t y) const { return luma.get() + size_t(y) * size_t(width); }
+};
+
+// In units of twice blue + 2 green + red: about 5 levels of grey.
+inline constexpr int32_t kToothContrast = 40;
+inline constexpr int32_t kToothFactor = 2;
+inline constexpr int32_t kToothRun = 5;
+
+// Finds the teeth of every row.
+void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth);
+
+// The field whose rows are the more consistent picture where the fields
+// disagree: the one whose rows there differ less from the rows two above and
+// below them, its own neighbours. Both fields are real pictures, so the
+// difference is mostly small: the bottom field only when its roughness is
+// below three quarters of the top field's, else the top.
+Field MoreConsistentField(const CombCounts& counts);
+
+struct CombingReport {
+    // Teeth as a percentage of teeth and detail pixels together (0 .. 100),
+    // so that a busy still picture does not score high for its detail alone.
+    double score = 0;
+    bool combed = false;
+    Field keep = Field::Top;  // the field the adaptive repair would keep
+};
+
+// A picture counts as combed above this score.
+inline constexpr double kCombedScore = 1.5;
+
+// Looks at evenly spread bands of rows (three eighths of a picture more than
+// 64 rows high), which keeps the score's ratio at a fraction of the work.
+CombingReport DetectCombing(const PixelRows& rows);
+// The report from counts already made.
+CombingReport ReportCombing(const CombCounts& counts);
+
+}  // namespace tessary

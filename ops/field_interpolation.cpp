@@ -1,0 +1,197 @@
+#include "ops/field_interpolation.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace tessary {
+
+namespace {
+
+// Pixels on each side of a pixel whose differences count into a direction's cost.
+constexpr int32_t kWindow = 2;
+// Room on both sides of a padded row for the farthest sample: three steps of
+// kMaxStep for the outer cubic taps, and the cost window.
+constexpr int32_t kPad = 3 * FieldInterpolator::kMaxStep + kWindow + 1;
+// Cost added per pixel of step, so that texture without a clear direction is
+// filled straight up and down and only a real edge turns the search aside.
+// A turn must cost less than a third of the alternatives.
+constexpr int32_t kClearDivisor = 3;
+constexpr int32_t kStepPenalty = 48;
+
+// The four-tap cubic (-1, 9, 9, -1) / 16 through near samples a and b and far
+// samples a3 and b3, held to the range of a and b.
+inline uint8_t Cubic(int32_t a, int32_t b, int32_t a3, int32_t b3) {
+    const int32_t value = (9 * (a + b) - a3 - b3 + 8) >> 4;
+    return static_cast<uint8_t>(std::clamp(value, std::min(a, b), std::max(a, b)));
+}
+
+TESSARY_ROW_KERNEL void CubicRow(const uint8_t* a, const uint8_t* b, const uint8_t* a3,
+                                 const uint8_t* b3, int32_t bytes, uint8_t* out) {
+    for (int32_t i = 0; i < bytes; ++i) {
+        out[i] = Cubic(a[i], b[i], a3[i], b3[i]);
+    }
+}
+
+// The cost of one step for every pixel: differences along the line through
+// the four kept rows (the near pair counted twice), summed over the window.
+// Fits 16 bits: at most 4 x 1020 per pixel, 5 pixels.
+TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, const int16_t* lb,
+                                      const int16_t* lb3, int32_t width, int16_t* diff,
+                                      int16_t* cost) {
+    for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
+        const int32_t near = std::abs(la[i] - lb[i]);
+        diff[i] =
+            static_cast<int16_t>(2 * near + std::abs(la3[i] - la[i]) + std::abs(lb[i] - lb3[i]));
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        cost[x] =
+            static_cast<int16_t>(diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4]);
+    }
+}
+
+// One wider step on a side, taken where it is better than the best so far and
+// every narrower step on that side was taken too, so that a lone match far to
+// the side in busy texture can't win.
+TESSARY_ROW_KERNEL void WidenSide(const int16_t* cost, int16_t penalty, int16_t step, int32_t width,
+                                  int16_t* bestCost, int16_t* best, int16_t* open) {
+    for (int32_t x = 0; x < width; ++x) {
+        const int16_t candidate = static_cast<int16_t>(cost[x] + penalty);
+        // All 1 bits where the step is taken; selecting by mask rather than by
+        // branch lets the loop vectorise.
+        const int16_t take = static_cast<int16_t>(-(open[x] & (candidate < bestCost[x])));
+        bestCost[x] = static_cast<int16_t>((candidate & take) | (bestCost[x] & ~take));
+        best[x] = static_cast<int16_t>((step & take) | (best[x] & ~take));
+        open[x] = static_cast<int16_t>(take & 1);
+    }
+}
+
+// A side wins only when it is clearly better than straight down and than the
+// other side: in a stripy texture both sides match, and any turn would draw
+// stripes of the wrong slant.
+TESSARY_ROW_KERNEL void PickSide(const int16_t* straight, const int16_t* left, const int16_t* right,
+                                 const int16_t* leftStep, const int16_t* rightStep, int32_t width,
+                                 int16_t* best) {
+    for (int32_t x = 0; x < width; ++x) {
+        const int16_t bar = std::min(straight[x], std::max(left[x], right[x]));
+        const int16_t toLeft =
+            static_cast<int16_t>(-((left[x] * kClearDivisor < bar) & (left[x] <= right[x])));
+        const int16_t toRight =
+            static_cast<int16_t>(-((right[x] * kClearDivisor < bar) & (right[x] < left[x])));
+        best[x] = static_cast<int16_t>((leftStep[x] & toLeft) | (rightStep[x] & toRight));
+    }
+}
+
+}  // namespace
+
+FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows(rows) {
+    if (rows.IsEmpty()) {
+        return;
+    }
+    m_firstKept = FirstRowOf(keep);
+    m_lastKept = rows.height - 1 - ((rows.height - 1 - m_firstKept) & 1);
+    const size_t padded = size_t(rows.width) + 2 * kPad;
+    for (PaddedRow& slot : m_slots) {
+        slot.bgr.resize(padded * 3);
+        slot.luma.resize(padded);
+    }
+    const size_t width = size_t(rows.width);
+    m_diff.resize(width + 2 * kWindow);
+    for (std::vector<int16_t>& cost : m_cost) {
+        cost.resize(width);
+    }
+    for (int32_t side = 0; side < 2; ++side) {
+        m_sideCost[side].resize(width);
+        m_sideStep[side].resize(width);
+    }
+    m_best.resize(width);
+    m_open.resize(width);
+}
+
+const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
+    row = std::clamp(row, m_firstKept, m_lastKept);
+    // Up to four neighbouring kept rows are in use at once; consecutive kept
+    // rows differ by 2, so row / 2 gives them four different slots.
+    PaddedRow& slot = m_slots[(row / 2) & 3];
+    if (slot.row == row) {
+        return slot;
+    }
+    slot.row = row;
+    const int32_t width = m_rows.width;
+    uint8_t* bgr = slot.bgr.data();
+    std::memcpy(bgr + 3 * kPad, m_rows.Row(row), size_t(width) * 3);
+    const uint8_t* first = bgr + 3 * kPad;
+    const uint8_t* last = bgr + 3 * (kPad + width - 1);
+    for (int32_t i = 0; i < kPad; ++i) {
+        std::memcpy(bgr + 3 * i, first, 3);
+        std::memcpy(bgr + 3 * (kPad + width + i), last, 3);
+    }
+    LumaOfRow(bgr, width + 2 * kPad, slot.luma.data());
+    return slot;
+}
+
+// For each pixel, the step (-kMaxStep .. kMaxStep) along which the rows above
+// and below agree best: the kept rows 1 above and below most of all, and rows
+// 3 above and below along the same line too.
+void FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
+                                         const PaddedRow& below, const PaddedRow& below3) {
+    const int32_t width = m_rows.width;
+    for (int32_t step = -kMaxStep; step <= kMaxStep; ++step) {
+        const int32_t from = kPad - kWindow;
+        DirectionCost(above3.luma.data() + from + 3 * step, above.luma.data() + from + step,
+                      below.luma.data() + from - step, below3.luma.data() + from - 3 * step, width,
+                      m_diff.data(), m_cost[step + kMaxStep].data());
+    }
+    const int16_t* straight = m_cost[kMaxStep].data();
+    for (int32_t side = 0; side < 2; ++side) {
+        std::memcpy(m_sideCost[side].data(), straight, size_t(width) * sizeof(int16_t));
+        std::fill(m_sideStep[side].begin(), m_sideStep[side].end(), int16_t{0});
+        std::fill(m_open.begin(), m_open.end(), int16_t{1});
+        for (int32_t size = 1; size <= kMaxStep; ++size) {
+            const int32_t step = side == 0 ? -size : size;
+            WidenSide(m_cost[step + kMaxStep].data(), int16_t(kStepPenalty * size), int16_t(step),
+                      width, m_sideCost[side].data(), m_sideStep[side].data(), m_open.data());
+        }
+    }
+    PickSide(straight, m_sideCost[0].data(), m_sideCost[1].data(), m_sideStep[0].data(),
+             m_sideStep[1].data(), width, m_best.data());
+}
+
+void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
+    if (m_lastKept < m_firstKept) {
+        return;
+    }
+    const PaddedRow& above = Kept(y - 1);
+    const PaddedRow& below = Kept(y + 1);
+    const PaddedRow& above3 = Kept(y - 3);
+    const PaddedRow& below3 = Kept(y + 3);
+    const uint8_t* a = above.bgr.data() + 3 * kPad;
+    const uint8_t* b = below.bgr.data() + 3 * kPad;
+    const uint8_t* a3 = above3.bgr.data() + 3 * kPad;
+    const uint8_t* b3 = below3.bgr.data() + 3 * kPad;
+    CubicRow(a, b, a3, b3, 3 * m_rows.width, out);
+    ChooseDirections(above3, above, below, below3);
+    // Turns are rare (edges only), so they are filled one pixel at a time.
+    const int16_t* best = m_best.data();
+    for (int32_t x = 0; x < m_rows.width; ++x) {
+        if (best[x] == 0) {
+            continue;
+        }
+        const int32_t near = 3 * best[x];
+        for (int32_t c = 3 * x; c < 3 * x + 3; ++c) {
+            out[c] = Cubic(a[c + near], b[c - near], a3[c + 3 * near], b3[c - 3 * near]);
+        }
+    }
+}
+
+void KeepField(const PixelRows& rows, Field keep) {
+    if (rows.IsEmpty()) {
+        return;
+    }
+    FieldInterpolator interpolator(rows, keep);
+    for (int32_t y = FirstRowOf(OtherField(keep)); y < rows.height; y += 2) {
+        interpolator.Interpolate(y, rows.Row(y));
+    }
+}
+
+}  // namespace tessary

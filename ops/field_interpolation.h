@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "ops/pixel_rows.h"
+
+namespace tessary {
+
+// Keeps the rows of `keep` bit for bit and rebuilds every row of the other
+// field from them by edge-directed interpolation.
+void KeepField(const PixelRows& rows, Field keep);
+
+// Rebuilds single rows of the field that is not kept from the kept rows around
+// them. For each pixel it searches a few directions through the rows above and
+// below for the one along which they agree best (an edge's direction), leaning
+// to straight up and down unless another direction is clearly better, and
+// interpolates along it with a four-tap cubic over the kept rows 1 and 3 above
+// and below, limited to the range of the two nearest samples so that a hard
+// edge never overshoots. Where rows are missing at the picture's edges the
+// nearest kept row stands in. Keeps a few padded rows between calls, so that
+// rebuilding rows in order reads each kept row once.
+class FieldInterpolator {
+  public:
+    FieldInterpolator(const PixelRows& rows, Field keep);
+
+    // Writes the rebuilt row y (not a row of the kept field) into `out`, which
+    // holds RowBytes() bytes. Does nothing when the picture has no kept row.
+    void Interpolate(int32_t y, uint8_t* out);
+
+    // Directions searched on either side of straight up and down: a step of s
+    // pixels to each side per row.
+    static constexpr int32_t kMaxStep = 3;
+
+  private:
+    struct PaddedRow {
+        int32_t row = -1;           // which kept row the slot holds
+        std::vector<uint8_t> bgr;   // the row with its edge pixels repeated on both sides
+        std::vector<int16_t> luma;  // blue + 2 green + red, padded the same way
+    };
+    const PaddedRow& Kept(int32_t row);
+    void ChooseDirections(const PaddedRow& above3, const PaddedRow& above, const PaddedRow& below,
+                          const PaddedRow& below3);
+
+    PixelRows m_rows;
+    int32_t m_firstKept = 0;
+    int32_t m_lastKept = -1;
+    PaddedRow m_slots[4];
+    std::vector<int16_t> m_diff;
+    std::vector<int16_t> m_cost[2 * kMaxStep + 1];
+    std::vector<int16_t> m_sideCost[2];
+    std::vector<int16_t> m_sideStep[2];
+    std::vector<int16_t> m_best;
+    std::vector<int16_t> m_open;
+};
+
+}  // namespace tessary

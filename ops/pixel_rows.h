@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+
+#include "image/dib_image.h"
+
+// The row kernels of the repairs below are built twice on x86-64, once for
+// AVX2, and the processor picks one at run time: without the byte shuffles of
+// later processors GCC can't vectorise loops over interleaved blue, green, red.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TESSARY_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define TESSARY_ROW_KERNEL
+#endif
+
+namespace tessary {
+
+// The two fields of an interlaced frame: the even rows (0, 2, 4, ...) and the odd rows.
+enum class Field { Top, Bottom };
+
+// The parity of the rows that belong to `field`.
+inline int32_t FirstRowOf(Field field) {
+    return field == Field::Top ? 0 : 1;
+}
+inline Field OtherField(Field field) {
+    return field == Field::Top ? Field::Bottom : Field::Top;
+}
+
+// A view of a 24-bit picture's rows, top row first, for the repairs and detectors
+// that work on whole rows rather than pixel by pixel. Each row holds width
+// pixels of blue, green, red; the padding after them is never touched. The view
+// does not own the bytes: it stays valid while the image keeps its block (until
+// the next load).
+struct PixelRows {
+    uint8_t* top = nullptr;  // the row of y = 0
+    int64_t step = 0;        // bytes from row y to row y + 1 (negative in a bottom-up DIB)
+    int32_t width = 0;
+    int32_t height = 0;
+
+    uint8_t* Row(int32_t y) const { return top + int64_t{y} * step; }
+    int64_t RowBytes() const { return int64_t{width} * 3; }
+    bool IsEmpty() const { return top == nullptr || width <= 0 || height <= 0; }
+};
+
+// Blue + 2 green + red of each pixel of a row (0 .. 1020): a brightness cheap
+// enough for the detectors, in which no channel is left out.
+void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma);
+
+// The rows of the image, or an empty view when it has no image, is not 24 bits
+// per pixel, or its header names rows that the block does not hold.
+PixelRows RowsOf(CDibImage& image);
+
+}  // namespace tessary

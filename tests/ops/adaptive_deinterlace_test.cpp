@@ -1,0 +1,62 @@
+#include "ops/adaptive_deinterlace.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/ops/picture.h"
+
+namespace tessary {
+namespace {
+
+TEST(DeinterlaceAdaptive, LeavesAPictureWithoutCombingAsItWas) {
+    const test::Scene scenes[] = {
+        test::Photo,
+        [](int32_t x, int32_t y) { return test::PhotoWithSquare(x, y, 20, 10, 24); },
+    };
+    for (const test::Scene& scene : scenes) {
+        CImageSurface surface;
+        test::MakePicture(surface, 80, 48, scene);
+        const std::vector<uint8_t> before = test::BlockBytes(*surface.GetImage());
+        const CombingReport report = DeinterlaceAdaptive(RowsOf(*surface.GetImage()));
+        EXPECT_FALSE(report.combed);
+        EXPECT_EQ(test::BlockBytes(*surface.GetImage()), before);
+    }
+}
+
+// A square moved 6 pixels between the fields over a still photo: the kept
+// field's rows and every pixel away from the square stay as captured, and
+// the other field's rows show the square where the kept field has it.
+TEST(DeinterlaceAdaptive, RebuildsOnlyWhereTheFieldsDisagree) {
+    const Field fields[] = {Field::Top, Field::Bottom};
+    for (const Field keep : fields) {
+        SCOPED_TRACE(keep == Field::Top ? "keep top" : "keep bottom");
+        CImageSurface surface;
+        const test::Scene woven = test::WovenSquare(30, 20, 40, 6);
+        test::MakePicture(surface, 300, 80, woven);
+        const CombingReport report = DeinterlaceAdaptive(RowsOf(*surface.GetImage()), keep);
+        EXPECT_TRUE(report.combed);
+        EXPECT_EQ(report.keep, keep);
+        const int32_t left = keep == Field::Top ? 30 : 36;
+        int changedFar = 0;
+        int wrongInside = 0;
+        for (int32_t y = 0; y < 80; ++y) {
+            for (int32_t x = 0; x < 300; ++x) {
+                const PackedColor got = surface.GetPixel(x, y);
+                const bool kept = y % 2 == FirstRowOf(keep);
+                // Beyond the reach of the square's combed edges (128 pixels,
+                // in blocks of 16) nothing may change.
+                if (kept || x >= 224) {
+                    changedFar += got != woven(x, y);
+                }
+                // Inside the square, clear of its soft edges.
+                if (!kept && y >= 24 && y < 56 && x >= left + 8 && x < left + 32) {
+                    wrongInside += got != test::PhotoWithSquare(x, y, left, 20, 40);
+                }
+            }
+        }
+        EXPECT_EQ(changedFar, 0);
+        EXPECT_EQ(wrongInside, 0);
+    }
+}
+
+}  // namespace
+}  // namespace tessary

@@ -1,0 +1,71 @@
+#include "ops/combing.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/ops/picture.h"
+
+namespace tessary {
+namespace {
+
+using test::Grey;
+
+struct CombCase {
+    const char* name;
+    int32_t height;
+    test::Scene scene;
+    bool combed;
+};
+
+TEST(DetectCombing, TellsWovenMotionFromStillDetail) {
+    const CombCase cases[] = {
+        {"still photo", 48, test::Photo, false},
+        {"still photo with a square", 48,
+         [](int32_t x, int32_t y) { return test::PhotoWithSquare(x, y, 20, 10, 24); }, false},
+        {"a one-row line", 48,
+         [](int32_t x, int32_t y) { return y == 21 ? Grey(250) : test::Photo(x, y); }, false},
+        {"square moved between the fields", 48, test::WovenSquare(20, 10, 24, 6), true},
+        {"square moved, tall enough to be sampled", 160, test::WovenSquare(20, 60, 40, 6), true},
+        {"still photo, tall enough to be sampled", 160, test::Photo, false},
+    };
+    for (const CombCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CImageSurface surface;
+        test::MakePicture(surface, 80, c.height, c.scene);
+        const CombingReport report = DetectCombing(RowsOf(*surface.GetImage()));
+        EXPECT_EQ(report.combed, c.combed) << "score " << report.score;
+        EXPECT_EQ(report.combed, report.score > kCombedScore);
+        EXPECT_GE(report.score, 0.0);
+        EXPECT_LE(report.score, 100.0);
+    }
+}
+
+TEST(DetectCombing, MarksTheMovingEdgesOnly) {
+    CImageSurface surface;
+    test::MakePicture(surface, 80, 48, test::WovenSquare(20, 10, 24, 6));
+    CombTeeth teeth;
+    FindCombTeeth(RowsOf(*surface.GetImage()), teeth);
+    int inside = 0;
+    int outside = 0;
+    for (int32_t y = 0; y < 48; ++y) {
+        for (int32_t x = 0; x < 80; ++x) {
+            // Where the fields differ: the strips the square left and entered,
+            // give or take the rows at its top and bottom edges.
+            const bool moved = y >= 8 && y < 36 && ((x >= 20 && x < 26) || (x >= 44 && x < 50));
+            (moved ? inside : outside) += teeth.MarksOf(y)[x];
+        }
+    }
+    EXPECT_GT(inside, 100);
+    EXPECT_EQ(outside, 0);
+}
+
+TEST(DetectCombing, NothingToFindInAnEmptyOrTinyPicture) {
+    EXPECT_FALSE(DetectCombing(PixelRows{}).combed);
+    CImageSurface surface;
+    test::MakePicture(surface, 3, 4, [](int32_t, int32_t y) { return Grey(y % 2 ? 255 : 0); });
+    const CombingReport report = DetectCombing(RowsOf(*surface.GetImage()));
+    EXPECT_FALSE(report.combed);
+    EXPECT_EQ(report.score, 0.0);
+}
+
+}  // namespace
+}  // namespace tessary

@@ -1,0 +1,120 @@
+#include "ops/field_interpolation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "tests/ops/picture.h"
+
+namespace tessary {
+namespace {
+
+using test::Grey;
+using test::MakePicture;
+
+struct KeepCase {
+    const char* name;
+    int32_t width;
+    int32_t height;
+    Field keep;
+};
+
+// Kept rows come out bit for bit, the padding after every row is never
+// written, and the picture's edges (first and last rows, odd heights) are safe.
+TEST(KeepField, KeptRowsAndPaddingStayBitForBit) {
+    const KeepCase cases[] = {
+        {"top, even height", 37, 20, Field::Top},  {"bottom, even height", 37, 20, Field::Bottom},
+        {"top, odd height", 5, 7, Field::Top},     {"bottom, odd height", 6, 7, Field::Bottom},
+        {"bottom, two rows", 9, 2, Field::Bottom}, {"top, one row", 9, 1, Field::Top},
+        {"bottom, one row", 9, 1, Field::Bottom},
+    };
+    for (const KeepCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CImageSurface surface;
+        MakePicture(surface, c.width, c.height, [](int32_t x, int32_t y) {
+            return PackRgb(uint32_t(x * 37 + y * 11) & 255, uint32_t(x * x + 3 * y) & 255,
+                           uint32_t(y * y * 7 + x) & 255);
+        });
+        CDibImage& image = *surface.GetImage();
+        const PixelRows rows = RowsOf(image);
+        // Padding bytes get a marker the repair must leave alone.
+        const int64_t stride = -rows.step;
+        for (int32_t y = 0; y < c.height; ++y) {
+            std::fill(rows.Row(y) + rows.RowBytes(), rows.Row(y) + stride, uint8_t{0xA5});
+        }
+        const std::vector<uint8_t> before = test::BlockBytes(image);
+        KeepField(rows, c.keep);
+        const std::vector<uint8_t> after = test::BlockBytes(image);
+        const uint8_t* block = image.GetDib().Data();
+        for (int32_t y = 0; y < c.height; ++y) {
+            const size_t row = size_t(rows.Row(y) - block);
+            const bool kept = y % 2 == FirstRowOf(c.keep) || c.height == 1;
+            const size_t from = kept ? row : row + size_t(rows.RowBytes());
+            EXPECT_TRUE(std::equal(before.begin() + from, before.begin() + row + stride,
+                                   after.begin() + from))
+                << "row " << y;
+        }
+    }
+}
+
+// Rebuilt pixels take their value from the kept neighbours along an edge:
+// never beyond them (no ringing at a hard edge), and along a slanted edge the
+// edge itself rather than a grey mix of both sides.
+TEST(KeepField, FollowsEdgesWithoutOvershoot) {
+    struct EdgeCase {
+        const char* name;
+        test::Scene scene;
+        int maxWrong;  // rebuilt pixels allowed to differ from the scene
+    };
+    const EdgeCase cases[] = {
+        {"vertical step", [](int32_t x, int32_t) { return Grey(x < 20 ? 30 : 220); }, 0},
+        {"slope of one pixel per row",
+         [](int32_t x, int32_t y) { return Grey(x < y + 8 ? 30 : 220); }, 0},
+        {"slope of two pixels per row",
+         [](int32_t x, int32_t y) { return Grey(x < 2 * y + 4 ? 30 : 220); }, 0},
+        {"linear ramp down the rows", [](int32_t, int32_t y) { return Grey(10 + 6 * y); }, 0},
+    };
+    for (const EdgeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CImageSurface surface;
+        MakePicture(surface, 48, 24, c.scene);
+        KeepField(RowsOf(*surface.GetImage()), Field::Top);
+        int wrong = 0;
+        int beyond = 0;
+        // Away from the picture's left, right and bottom edges, where the
+        // slanted edges leave the picture.
+        for (int32_t y = 3; y < 20; y += 2) {
+            for (int32_t x = 8; x < 40; ++x) {
+                const int32_t got = int32_t(RedOf(surface.GetPixel(x, y)));
+                const int32_t up = int32_t(RedOf(c.scene(x, y - 1)));
+                wrong += got != int32_t(RedOf(c.scene(x, y)));
+                beyond += got < 10 || got > 220 || (up == 30 && got < 30);
+            }
+        }
+        EXPECT_LE(wrong, c.maxWrong);
+        EXPECT_EQ(beyond, 0);
+    }
+}
+
+TEST(FieldInterpolator, RowsRebuiltOutOfOrderMatchARebuildInOrder) {
+    CImageSurface surface;
+    MakePicture(surface, 40, 30, test::Photo);
+    const PixelRows rows = RowsOf(*surface.GetImage());
+    FieldInterpolator inOrder(rows, Field::Bottom);
+    FieldInterpolator jumping(rows, Field::Bottom);
+    std::vector<uint8_t> expected(size_t(rows.RowBytes()));
+    std::vector<uint8_t> got(size_t(rows.RowBytes()));
+    std::vector<std::vector<uint8_t>> ordered;
+    for (int32_t y = 0; y < 30; y += 2) {
+        inOrder.Interpolate(y, expected.data());
+        ordered.push_back(expected);
+    }
+    for (int32_t y : {28, 0, 14, 2, 26, 12}) {
+        jumping.Interpolate(y, got.data());
+        EXPECT_EQ(got, ordered[size_t(y / 2)]) << "row " << y;
+    }
+}
+
+}  // namespace
+}  // namespace tessary
