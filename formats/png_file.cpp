@@ -274,6 +274,10 @@ Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* 
     return Status::Ok();
 }
 
+Status DecodePngImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out) {
+    return ReadPng(bytes, &out.dib, &out.metadata, std::move(spare));
+}
+
 namespace {
 
 // Where the encoder's bytes go, and the first failure on the way.

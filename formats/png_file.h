@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 
+#include "formats/image_reader.h"
 #include "formats/metadata.h"
 #include "formats/status.h"
 #include "platform/memory_block.h"
@@ -36,6 +37,10 @@ bool LooksLikePng(std::span<const uint8_t> firstBytes);
 // Unsupported for an unknown critical chunk; OutOfMemory.
 Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* metadata = nullptr,
                MemoryBlock spare = {});
+
+// The reader table's entry: ReadPng into `out`, its DIB made in `spare` when
+// that has the right size.
+Status DecodePngImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
 
 // Hands an encode its rows, top-down, each width x 3 bytes red, green, blue.
 class PngRowSource {
