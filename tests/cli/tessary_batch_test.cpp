@@ -488,7 +488,7 @@ TEST(TessaryBatchFolders, MirrorTheTreeReportTheLoopOnceAndFailTheBadFile) {
               (std::vector<std::string>{
                   Line(dir.File("in/b/c/up"),
                        "a symbolic-link loop: the folder contains itself; not followed"),
-                  Line(dir.File("in/b/bad.gif"), "not a JPEG, GIF or BMP image")}));
+                  Line(dir.File("in/b/bad.gif"), "not a JPEG, GIF, BMP or PNG image")}));
     for (const char* file : {"out/x.jpg", "out/a/x.jpg", "out/b/x.jpg", "out/b/c/y.BMP"}) {
         EXPECT_TRUE(test::FileExists(dir.File(file))) << file;
     }
@@ -635,8 +635,9 @@ TEST(TessaryBatchReport, RecordsMatchTheRunInBothFormats) {
                       0),
         0u)
         << json[1];
-    EXPECT_NE(json[2].find("\"status\":\"failed\",\"reason\":\"not a JPEG, GIF or BMP image\""),
-              std::string::npos)
+    EXPECT_NE(
+        json[2].find("\"status\":\"failed\",\"reason\":\"not a JPEG, GIF, BMP or PNG image\""),
+        std::string::npos)
         << json[2];
     EXPECT_NE(json[0].find("\"status\":\"failed\",\"reason\":\"No such file or directory\""),
               std::string::npos)
