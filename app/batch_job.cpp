@@ -14,6 +14,16 @@ char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// True when the path's last three characters are `ending` (lower case) in any case.
+bool EndsInAnyCase(std::string_view path, const char (&ending)[4]) {
+    if (path.size() < 3) {
+        return false;
+    }
+    const std::string_view tail = path.substr(path.size() - 3);
+    return LowerAscii(tail[0]) == ending[0] && LowerAscii(tail[1]) == ending[1] &&
+           LowerAscii(tail[2]) == ending[2];
+}
+
 }  // namespace
 
 bool AnyRepairSelected(const BatchSettings& settings) {
@@ -24,6 +34,8 @@ const char* OutputFormatName(OutputFormat format) {
     switch (format) {
         case OutputFormat::Bmp:
             return "BMP";
+        case OutputFormat::Png:
+            return "PNG";
         case OutputFormat::Jpeg:
             break;
     }
@@ -54,15 +66,18 @@ std::string FileNameFromPath(std::string_view path) {
 }
 
 bool IsBmpOutputName(std::string_view outputPath) {
-    if (outputPath.size() < 3) {
-        return false;
-    }
-    const std::string_view tail = outputPath.substr(outputPath.size() - 3);
-    return LowerAscii(tail[0]) == 'b' && LowerAscii(tail[1]) == 'm' && LowerAscii(tail[2]) == 'p';
+    return EndsInAnyCase(outputPath, "bmp");
+}
+
+bool IsPngOutputName(std::string_view outputPath) {
+    return EndsInAnyCase(outputPath, "png");
 }
 
 OutputFormat OutputFormatFor(std::string_view outputPath) {
-    return IsBmpOutputName(outputPath) ? OutputFormat::Bmp : OutputFormat::Jpeg;
+    if (IsBmpOutputName(outputPath)) {
+        return OutputFormat::Bmp;
+    }
+    return IsPngOutputName(outputPath) ? OutputFormat::Png : OutputFormat::Jpeg;
 }
 
 }  // namespace tessary

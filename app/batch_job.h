@@ -20,7 +20,7 @@ struct BatchSettings {
 bool AnyRepairSelected(const BatchSettings& settings);
 
 // How an output is written. Chosen from the output name unless a caller decides otherwise.
-enum class OutputFormat { Bmp, Jpeg };
+enum class OutputFormat { Bmp, Jpeg, Png };
 
 const char* OutputFormatName(OutputFormat format);
 
@@ -65,7 +65,11 @@ std::string FileNameFromPath(std::string_view path);
 // True when the output name's last three characters are "bmp" in any case.
 bool IsBmpOutputName(std::string_view outputPath);
 
-// The format an output name asks for: BMP for "bmp" names, JPEG otherwise.
+// True when the output name's last three characters are "png" in any case.
+bool IsPngOutputName(std::string_view outputPath);
+
+// The format an output name asks for: BMP for "bmp" names, PNG for "png"
+// names, JPEG otherwise.
 OutputFormat OutputFormatFor(std::string_view outputPath);
 
 }  // namespace tessary

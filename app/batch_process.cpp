@@ -65,10 +65,16 @@ std::string ClipWarning(const BatchSettings& settings, int32_t height) {
 }
 
 void Write(CDibImage& image, const Job& job, FileReport& report) {
-    if (job.format == OutputFormat::Bmp) {
-        image.SaveBmp(job.output.c_str());
-    } else {
-        image.SaveJpeg(job.output.c_str(), kJpegOutputQuality);
+    switch (job.format) {
+        case OutputFormat::Bmp:
+            image.SaveBmp(job.output.c_str());
+            break;
+        case OutputFormat::Png:
+            image.SavePng(job.output.c_str());
+            break;
+        case OutputFormat::Jpeg:
+            image.SaveJpeg(job.output.c_str(), kJpegOutputQuality);
+            break;
     }
     report.saveAttempted = true;
     report.save = image.GetSaveReport();

@@ -16,7 +16,8 @@ constexpr int kUsageError = 2;
 
 constexpr const char* kDescription =
     "Repairs still images captured from interlaced video and writes each one to\n"
-    "DIR/NAME: as BMP when NAME ends in \"bmp\" (any case), else as JPEG at quality 100.\n"
+    "DIR/NAME: as BMP when NAME ends in \"bmp\", as PNG when it ends in \"png\" (any\n"
+    "case), else as JPEG at quality 100.\n"
     "Repairs run in the order deinterlace, clip, soften. A folder given as FILE adds\n"
     "its .jpg, .jpeg, .gif, .bmp and .png images (any case), by name in byte order,\n"
     "and its structure is kept under DIR.\n";

@@ -5,6 +5,7 @@
 #include "formats/bmp_file.h"
 #include "formats/gif_reader.h"
 #include "formats/jpeg_file.h"
+#include "formats/png_file.h"
 #include "formats/size_limit.h"
 #include "platform/file_handle.h"
 
@@ -17,7 +18,7 @@ constexpr ImageReader kReaders[] = {
     {ImageFormat::Jpeg, "JPEG", LooksLikeJpeg, DecodeJpegImage},
     {ImageFormat::Gif, "GIF", LooksLikeGif, DecodeGifImage},
     {ImageFormat::Bmp, "BMP", LooksLikeBmp, DecodeBmpImage},
-    // PNG comes last, after BMP.
+    {ImageFormat::Png, "PNG", LooksLikePng, DecodePngImage},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "tests/support/bmp_builder.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/png_builder.h"
 
 namespace {
 
@@ -210,6 +212,65 @@ Seeds JpegSeeds() {
     };
 }
 
+// Filtered scanlines of the right length for the layout, every filter type
+// in turn, with varying bytes; for an interlaced picture, pass by pass.
+Bytes PngScanlines(uint32_t width, uint32_t height, uint32_t bitsPerPixel, bool interlaced) {
+    static const uint32_t kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                           {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    static const uint32_t kWhole[1][4] = {{0, 0, 1, 1}};
+    Bytes data;
+    uint32_t n = 0;
+    const std::span<const uint32_t[4]> passes =
+        interlaced ? std::span<const uint32_t[4]>(kPasses) : std::span<const uint32_t[4]>(kWhole);
+    for (const auto& pass : passes) {
+        if (width <= pass[0]) {
+            continue;
+        }
+        const uint32_t columns = (width - pass[0] + pass[2] - 1) / pass[2];
+        for (uint32_t y = pass[1]; y < height; y += pass[3], ++n) {
+            data.push_back(uint8_t(n % 5));
+            for (uint32_t i = 0; i < (columns * bitsPerPixel + 7) / 8; ++i) {
+                data.push_back(uint8_t(i * 29 + n * 7));
+            }
+        }
+    }
+    return data;
+}
+
+Seeds PngSeeds() {
+    using tessary::test::PngBuilder;
+    auto rgb = [](int x, int y) { return uint32_t(x * 40) | uint32_t(y * 30) << 8 | 0x800000; };
+    const Bytes palette = {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 90, 90, 90};
+    const Bytes deflatedProfile = {'I',  'C',  'C',  0,    0,    0x78, 0x9C, 0x63,
+                                   0x60, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01};
+    const Bytes exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0};
+    const Bytes xmp = {'X', 'M', 'L', ':', 'c', 'o', 'm', '.', 'a', 'd', 'o', 'b', 'e',
+                       '.', 'x', 'm', 'p', 0,   0,   0,   0,   0,   '<', 'x', '/', '>'};
+    return {
+        {"rgb8.png", PngBuilder(7, 5, 8, 2).RgbRows(rgb).Build()},
+        {"grey1.png", PngBuilder(13, 4, 1, 0).ImageData(PngScanlines(13, 4, 1, false)).Build()},
+        {"grey16-adam7.png",
+         PngBuilder(9, 9, 16, 0, 1).ImageData(PngScanlines(9, 9, 16, true)).Build()},
+        {"palette4-trns.png", PngBuilder(6, 3, 4, 3)
+                                  .Chunk("PLTE", palette)
+                                  .Chunk("tRNS", {0, 128})
+                                  .ImageData(PngScanlines(6, 3, 4, false))
+                                  .Build()},
+        {"grey-alpha16.png",
+         PngBuilder(5, 4, 16, 4).ImageData(PngScanlines(5, 4, 32, false)).Build()},
+        {"rgba8-adam7.png",
+         PngBuilder(11, 10, 8, 6, 1).ImageData(PngScanlines(11, 10, 32, true)).Build()},
+        {"rgb16-metadata.png", PngBuilder(4, 3, 16, 2)
+                                   .Chunk("gAMA", {0, 1, 0x86, 0xA0})
+                                   .Chunk("iCCP", deflatedProfile)
+                                   .Chunk("eXIf", exif)
+                                   .Chunk("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'})
+                                   .Chunk("iTXt", xmp)
+                                   .ImageData(PngScanlines(4, 3, 48, false))
+                                   .Build()},
+    };
+}
+
 bool WriteSeeds(const fs::path& folder, const Seeds& seeds) {
     fs::create_directories(folder);
     for (const auto& [name, bytes] : seeds) {
@@ -232,10 +293,13 @@ int main(int argc, char** argv) {
     const Seeds bmp = BmpSeeds();
     const Seeds gif = GifSeeds();
     const Seeds jpeg = JpegSeeds();
+    const Seeds png = PngSeeds();
     Seeds all = bmp;
     all.insert(all.end(), gif.begin(), gif.end());
     all.insert(all.end(), jpeg.begin(), jpeg.end());
+    all.insert(all.end(), png.begin(), png.end());
     const bool ok = WriteSeeds(root / "fuzz_bmp", bmp) && WriteSeeds(root / "fuzz_gif", gif) &&
-                    WriteSeeds(root / "fuzz_jpeg", jpeg) && WriteSeeds(root / "fuzz_load", all);
+                    WriteSeeds(root / "fuzz_jpeg", jpeg) && WriteSeeds(root / "fuzz_png", png) &&
+                    WriteSeeds(root / "fuzz_load", all);
     return ok ? 0 : 1;
 }

@@ -66,8 +66,11 @@ struct SaveReport {
     int errorNumber = 0;  // errno of the failure; 0 when nothing was attempted
 };
 
+// How SaveJpeg and SavePng write the picture.
+struct PictureOutput;
+
 // One image as a packed DIB in an owned memory block, with the palette and
-// display bitmap made from it, the BMP/JPEG/GIF load chain and BMP/JPEG output.
+// display bitmap made from it, the BMP/JPEG/GIF load chain and BMP/JPEG/PNG output.
 class CDibImage {
   public:
     CDibImage();
@@ -75,7 +78,7 @@ class CDibImage {
     CDibImage(const CDibImage&) = delete;
     CDibImage& operator=(const CDibImage&) = delete;
 
-    // Load chain: JPEG, then GIF, then BMP, by content. An empty path leaves the image.
+    // Load chain: JPEG, then GIF, then BMP, then PNG, by content. An empty path leaves the image.
     void Load(const char* path);
     void LoadJpeg(const char* path);
     void LoadGif(const char* path);
@@ -86,6 +89,9 @@ class CDibImage {
     void SaveJpeg(const char* path, int quality);
     // With the metadata of the loaded file when the options ask for it.
     void SaveJpeg(const char* path, const JpegSaveOptions& options);
+    // An 8-bit RGB PNG file, with the profile, EXIF, XMP and comments of
+    // `metadata` when given (GetMetadata() carries the loaded file's on).
+    void SavePng(const char* path, const ImageMetadata* metadata = nullptr);
 
     // Replaces a picture of another depth by the same picture at 24 bits per
     // pixel (indexed pixels through their colour table), so that pixel writes
@@ -195,6 +201,8 @@ class CDibImage {
         *reinterpret_cast<UnalignedU16*>(pixel) = halves.blueGreen;
         *reinterpret_cast<UnalignedU16*>(pixel + 1) = halves.greenRed;
     }
+
+    void SavePicture(const char* path, const PictureOutput& output);
 
     // Caches the pixel addressing of the locked block so that pixel access while
     // locked costs no header parsing.

@@ -7,11 +7,20 @@
 #include "formats/dib.h"
 #include "formats/image_reader.h"
 #include "formats/jpeg_file.h"
+#include "formats/png_file.h"
 #include "formats/rgb_buffer.h"
 #include "formats/size_limit.h"
 #include "image/dib_image.h"
 
 namespace tessary {
+
+// JPEG with its options (the metadata written when they ask for it), or PNG
+// with the metadata given (none when null).
+struct PictureOutput {
+    bool png = false;
+    JpegSaveOptions jpeg;
+    const ImageMetadata* metadata = nullptr;
+};
 
 namespace {
 
@@ -88,7 +97,7 @@ bool FindDibPicture(const uint8_t* dib, uint64_t blockSize, DibPicture* picture,
 
 // The rows of a 24-bit DIB handed to the encoder one at a time, top-down and
 // red-green-blue, through one row of scratch memory.
-class DibRowSource final : public JpegRowSource {
+class DibRowSource final : public JpegRowSource, public PngRowSource {
   public:
     DibRowSource(const uint8_t* pixels, const DibPicture& picture)
         : m_pPixels(pixels),
@@ -157,25 +166,37 @@ ByteBuffer TightPictureOfDib(const uint8_t* dib, const DibPicture& picture, int*
     return tight;
 }
 
-// JPEG output of a DIB found by FindDibPicture; 24-bit rows go to the encoder
+// Output of a DIB found by FindDibPicture; 24-bit rows go to the encoder
 // without a tight copy of the whole picture.
 bool WriteDibPicture(const char* path, const uint8_t* dib, const DibPicture& picture,
-                     const JpegSaveOptions& options, const ImageMetadata& metadata, int* error) {
+                     const PictureOutput& output, int* error) {
+    auto failed = [error](const Status& status) {
+        *error = status.errorNumber;
+        return !status.IsOk();
+    };
     if (picture.header.biBitCount == 24) {
         DibRowSource source(dib + picture.offset, picture);
         if (!source.IsReady()) {
             *error = ENOMEM;
             return false;
         }
-        return EncodeJpegFile(path, source, picture.width, picture.height, options, &metadata,
-                              error) == 1;
+        if (output.png) {
+            return !failed(
+                EncodePngFile(path, source, picture.width, picture.height, output.metadata));
+        }
+        return EncodeJpegFile(path, source, picture.width, picture.height, output.jpeg,
+                              output.metadata, error) == 1;
     }
     ByteBuffer tight = TightPictureOfDib(dib, picture, error);
     if (!tight) {
         return false;
     }
-    return WriteJpegFile(path, tight.get(), picture.width, picture.height, options, &metadata,
-                         error) == 1;
+    if (output.png) {
+        return !failed(
+            WritePngFile(path, tight.get(), picture.width, picture.height, output.metadata));
+    }
+    return WriteJpegFile(path, tight.get(), picture.width, picture.height, output.jpeg,
+                         output.metadata, error) == 1;
 }
 
 }  // namespace
@@ -299,6 +320,14 @@ void CDibImage::SaveJpeg(const char* path, int quality) {
 }
 
 void CDibImage::SaveJpeg(const char* path, const JpegSaveOptions& options) {
+    SavePicture(path, PictureOutput{false, options, &m_metadata});
+}
+
+void CDibImage::SavePng(const char* path, const ImageMetadata* metadata) {
+    SavePicture(path, PictureOutput{true, {}, metadata});
+}
+
+void CDibImage::SavePicture(const char* path, const PictureOutput& output) {
     m_saveReport = SaveReport();
     if (m_hDib.IsNone()) {
         return;
@@ -310,7 +339,7 @@ void CDibImage::SaveJpeg(const char* path, const JpegSaveOptions& options) {
     int error = 0;
     DibPicture picture;
     if (FindDibPicture(m_pDib, m_hDib.Size(), &picture, &error)) {
-        m_saveReport.written = WriteDibPicture(path, m_pDib, picture, options, m_metadata, &error);
+        m_saveReport.written = WriteDibPicture(path, m_pDib, picture, output, &error);
     }
     m_saveReport.errorNumber = error;
     if (lockedHere) {

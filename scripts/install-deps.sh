@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
-    libjpeg62-turbo-dev
+    libjpeg62-turbo-dev libspng-dev zlib1g-dev
+    python3 python3-pil
     libgtest-dev libgmock-dev
     libcli11-dev
     qt6-base-dev fonts-dejavu-core

@@ -102,26 +102,32 @@ TEST(FileNameFromPath, TakesTheLastComponentAfterEitherSeparator) {
     }
 }
 
-TEST(IsBmpOutputName, LooksOnlyAtTheLastThreeCharactersInAnyCase) {
+TEST(OutputFormatFor, LooksOnlyAtTheLastThreeCharactersInAnyCase) {
     const struct {
         const char* name;
-        bool bmp;
+        OutputFormat format;
     } cases[] = {
-        {"E:\\out\\a.BMP", true},
-        {"a.bmp", true},
-        {"a.bMp", true},
-        {"abmp", true},
-        {"bmp", true},
-        {"mp", false},
-        {"", false},
-        {"a.jpg", false},
-        {"a.bmp.jpg", false},
-        {"a.bmpx", false},
-        {"a.gif", false},
-        {"a.dib", false},
+        {"E:\\out\\a.BMP", OutputFormat::Bmp},
+        {"a.bmp", OutputFormat::Bmp},
+        {"a.bMp", OutputFormat::Bmp},
+        {"abmp", OutputFormat::Bmp},
+        {"bmp", OutputFormat::Bmp},
+        {"mp", OutputFormat::Jpeg},
+        {"", OutputFormat::Jpeg},
+        {"a.jpg", OutputFormat::Jpeg},
+        {"a.bmp.jpg", OutputFormat::Jpeg},
+        {"a.bmpx", OutputFormat::Jpeg},
+        {"a.gif", OutputFormat::Jpeg},
+        {"a.dib", OutputFormat::Jpeg},
+        {"a.png", OutputFormat::Png},
+        {"a.PnG", OutputFormat::Png},
+        {"apng", OutputFormat::Png},
+        {"a.png.jpg", OutputFormat::Jpeg},
+        {"a.pngx", OutputFormat::Jpeg},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(IsBmpOutputName(c.name), c.bmp) << c.name;
+        EXPECT_EQ(OutputFormatFor(c.name), c.format) << c.name;
+        EXPECT_EQ(IsBmpOutputName(c.name), c.format == OutputFormat::Bmp) << c.name;
     }
 }
 
@@ -241,7 +247,7 @@ TEST(RunBatch, AFolderThatCannotBeMadeStopsTheRunBeforeAnyFile) {
         << summary;
 }
 
-TEST(RunBatch, WritesBmpOnlyForBmpNamesAndJpegOtherwise) {
+TEST(RunBatch, WritesBmpForBmpNamesPngForPngNamesAndJpegOtherwise) {
     TempDir dir;
     const struct {
         const char* name;
@@ -250,7 +256,9 @@ TEST(RunBatch, WritesBmpOnlyForBmpNamesAndJpegOtherwise) {
                  {"b.jpeg", "\xFF\xD8\xFF"},
                  {"c.gif", "\xFF\xD8\xFF"},
                  {"d", "\xFF\xD8\xFF"},
-                 {"e.xbmp", "BM"}};
+                 {"e.xbmp", "BM"},
+                 {"f.PNG", "\x89PNG\r\n\x1A\n"},
+                 {"g.png.jpg", "\xFF\xD8\xFF"}};
     ASSERT_EQ(::mkdir(dir.File("in").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(dir.File("out").c_str(), 0700), 0);
     std::vector<std::string> inputs;

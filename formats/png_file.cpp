@@ -1,0 +1,423 @@
+#include "formats/png_file.h"
+
+#include <spng.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/dib.h"
+#include "formats/rgb_buffer.h"
+#include "formats/size_limit.h"
+#include "platform/atomic_file.h"
+
+namespace tessary {
+
+namespace {
+
+constexpr uint8_t kSignature[kPngSignatureSize] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// No picture side beyond what one row of the DIB can hold within the limit,
+// and never beyond what PNG itself allows.
+constexpr uint32_t kMaxSide = uint32_t(std::min<uint64_t>(kMaxPixelBytes / 3, 0x7FFFFFFF));
+// Ancillary chunks (profiles, EXIF, text) larger than this, or more than the
+// cache in all, are refused by the library rather than held in memory.
+constexpr size_t kMaxChunkBytes = size_t{64} << 20;
+constexpr size_t kMaxChunkCache = size_t{128} << 20;
+// Deflate gives at most 1032 bytes for every byte it reads (a 258-byte match
+// coded in two bits), so a file can't inflate to more than that many times its
+// own size. The slack covers the smallest files.
+constexpr uint64_t kMaxInflateRatio = 1032;
+constexpr uint64_t kInflateSlack = 1024;
+
+constexpr char kCommentKeyword[] = "Comment";
+constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
+constexpr char kProfileName[] = "ICC profile";
+
+// Output settings, chosen by measurement on 1080p frames (docs/performance.md):
+// zlib level 3 with every row filter tried per row writes files within 2 % of
+// ImageMagick's default output at about a quarter of its time; levels 1 and 2
+// are over 10 % larger, and levels 4 and 6 were both larger and slower.
+constexpr int kCompressionLevel = 3;
+constexpr int kFilterChoice = SPNG_FILTER_CHOICE_ALL;
+
+// Where the pixels of each Adam7 pass lie in a row: first column and step.
+constexpr uint32_t kPassStart[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr uint32_t kPassStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+struct FreeContext {
+    void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+};
+using Context = std::unique_ptr<spng_ctx, FreeContext>;
+
+Status StatusOfError(int error) {
+    switch (error) {
+        case SPNG_EMEM:
+            return Status::OutOfMemory(kPngFormat);
+        case SPNG_EUSER_WIDTH:
+        case SPNG_EUSER_HEIGHT:
+            return Status::TooLarge(kPngFormat);
+        case SPNG_ECHUNK_LIMITS:
+            return Status::Unsupported(kPngFormat, "PNG with a chunk over 64 MiB");
+        case SPNG_ECHUNK_UNKNOWN_CRITICAL:
+            return Status::Unsupported(kPngFormat, "PNG with an unknown critical chunk");
+        case SPNG_IO_EOF:
+        case SPNG_EOF:
+            return Status::Damaged(kPngFormat, "the file ends early");
+        default:
+            return Status::Damaged(kPngFormat, spng_strerror(error));
+    }
+}
+
+uint32_t ChannelsOf(uint8_t colorType) {
+    switch (colorType) {
+        case SPNG_COLOR_TYPE_TRUECOLOR:
+            return 3;
+        case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
+            return 2;
+        case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA:
+            return 4;
+        default:
+            return 1;
+    }
+}
+
+// The fewest bytes the image data can inflate to: every row with its filter
+// byte (an interlaced picture has at least as many).
+uint64_t LeastInflatedBytes(const spng_ihdr& header) {
+    const uint64_t bitsPerRow =
+        uint64_t{header.width} * ChannelsOf(header.color_type) * header.bit_depth;
+    return uint64_t{header.height} * (1 + (bitsPerRow + 7) / 8);
+}
+
+// Checks the header against the size limit and against the data present.
+Status CheckHeader(const spng_ihdr& header, uint64_t fileSize) {
+    if (DibStride(header.width, 24) * header.height > kMaxPixelBytes) {
+        return Status::TooLarge(kPngFormat);
+    }
+    if (LeastInflatedBytes(header) > fileSize * kMaxInflateRatio + kInflateSlack) {
+        return Status::Damaged(kPngFormat, "far too little image data for its size");
+    }
+    return Status::Ok();
+}
+
+uint8_t RoundTo8(uint16_t sample) {
+    // Nearest of the 256 levels: sample / 257 rounded, without a division.
+    return static_cast<uint8_t>((uint32_t{sample} * 255 + 32895) >> 16);
+}
+
+// Copies the pixels one pass has decoded into `decoded` (a full-width row of
+// red-green-blue bytes, or of host-endian 16-bit red-green-blue-alpha) into
+// the DIB row as blue, green, red.
+void StorePassPixels(const uint8_t* decoded, bool sixteen, uint32_t start, uint32_t step,
+                     uint32_t width, uint8_t* target) {
+    if (sixteen) {
+        for (uint32_t x = start; x < width; x += step) {
+            uint16_t sample[4];
+            std::memcpy(sample, decoded + uint64_t{x} * 8, sizeof sample);
+            uint8_t* pixel = target + uint64_t{x} * 3;
+            pixel[0] = RoundTo8(sample[2]);
+            pixel[1] = RoundTo8(sample[1]);
+            pixel[2] = RoundTo8(sample[0]);
+        }
+        return;
+    }
+    for (uint32_t x = start; x < width; x += step) {
+        const uint8_t* source = decoded + uint64_t{x} * 3;
+        uint8_t* pixel = target + uint64_t{x} * 3;
+        pixel[0] = source[2];
+        pixel[1] = source[1];
+        pixel[2] = source[0];
+    }
+}
+
+// Decodes every row into the DIB. 8-bit output of a picture that is not
+// interlaced is decoded straight into its DIB row and turned round there;
+// everything else goes through one row of scratch memory, from which each pass
+// takes its own pixels.
+Status DecodeRows(spng_ctx* context, const spng_ihdr& header, uint8_t* pixels) {
+    const bool sixteen = header.bit_depth == 16;
+    const int format = sixteen ? SPNG_FMT_RGBA16 : SPNG_FMT_RGB8;
+    int error = spng_decode_image(context, nullptr, 0, format, SPNG_DECODE_PROGRESSIVE);
+    if (error != SPNG_OK) {
+        return StatusOfError(error);
+    }
+    const uint32_t width = header.width;
+    const uint32_t height = header.height;
+    const uint64_t stride = DibStride(width, 24);
+    const size_t rowBytes = size_t{width} * (sixteen ? 8 : 3);
+    const bool direct = !sixteen && header.interlace_method == SPNG_INTERLACE_NONE;
+    ByteBuffer scratch;
+    if (!direct) {
+        scratch = AllocateBytes(rowBytes);
+        if (!scratch) {
+            return Status::OutOfMemory(kPngFormat);
+        }
+    }
+    do {
+        spng_row_info row{};
+        error = spng_get_row_info(context, &row);
+        if (error == SPNG_OK && row.row_num >= height) {
+            error = SPNG_EINTERNAL;  // never from a library that keeps its word
+        }
+        if (error != SPNG_OK) {
+            break;
+        }
+        uint8_t* target = pixels + (uint64_t{height} - 1 - row.row_num) * stride;
+        error = spng_decode_row(context, direct ? target : scratch.get(), rowBytes);
+        if (error != SPNG_OK && error != SPNG_EOI) {
+            break;
+        }
+        if (direct) {
+            StoreRowIntoDib(target, 3, width, height, row.row_num, pixels, stride);
+        } else {
+            const bool interlaced = header.interlace_method != SPNG_INTERLACE_NONE;
+            const int pass = interlaced ? std::clamp(row.pass, 0, 6) : 6;
+            StorePassPixels(scratch.get(), sixteen, kPassStart[pass], kPassStep[pass], width,
+                            target);
+        }
+    } while (error == SPNG_OK);
+    return error == SPNG_EOI ? Status::Ok() : StatusOfError(error);
+}
+
+std::vector<uint8_t> BytesOf(const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    return std::vector<uint8_t>(bytes, bytes + size);
+}
+
+// Metadata is a bonus on a picture already decoded: chunks the library can't
+// give (or that lie after a damaged end) are simply left out.
+void ReadMetadata(spng_ctx* context, ImageMetadata* metadata) {
+    spng_decode_chunks(context);  // the chunks after the image data
+    spng_iccp profile{};
+    if (spng_get_iccp(context, &profile) == SPNG_OK && profile.profile != nullptr) {
+        metadata->icc = BytesOf(profile.profile, profile.profile_len);
+    }
+    spng_exif exif{};
+    if (spng_get_exif(context, &exif) == SPNG_OK && exif.data != nullptr) {
+        metadata->exif = BytesOf(exif.data, exif.length);
+    }
+    uint32_t count = 0;
+    if (spng_get_text(context, nullptr, &count) != SPNG_OK || count == 0) {
+        return;
+    }
+    std::vector<spng_text> texts(count);
+    if (spng_get_text(context, texts.data(), &count) != SPNG_OK) {
+        return;
+    }
+    for (const spng_text& text : texts) {
+        if (text.text == nullptr) {
+            continue;
+        }
+        std::string value(text.text, text.length);
+        if (std::strcmp(text.keyword, kCommentKeyword) == 0) {
+            metadata->comments.push_back(std::move(value));
+        } else if (std::strcmp(text.keyword, kXmpKeyword) == 0 && text.type == SPNG_ITXT) {
+            metadata->xmp = std::move(value);
+        }
+    }
+}
+
+Context NewDecoder(std::span<const uint8_t> bytes) {
+    Context context(spng_ctx_new(0));
+    if (context) {
+        spng_set_image_limits(context.get(), kMaxSide, kMaxSide);
+        spng_set_chunk_limits(context.get(), kMaxChunkBytes, kMaxChunkCache);
+        spng_set_png_buffer(context.get(), bytes.data(), bytes.size());
+    }
+    return context;
+}
+
+}  // namespace
+
+bool LooksLikePng(std::span<const uint8_t> firstBytes) {
+    return firstBytes.size() >= kPngSignatureSize &&
+           std::memcmp(firstBytes.data(), kSignature, kPngSignatureSize) == 0;
+}
+
+Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* metadata,
+               MemoryBlock spare) {
+    *dib = MemoryBlock();
+    if (!LooksLikePng(bytes)) {
+        return Status::NotThisFormat(kPngFormat);
+    }
+    Context context = NewDecoder(bytes);
+    if (!context) {
+        return Status::OutOfMemory(kPngFormat);
+    }
+    spng_ihdr header{};
+    int error = spng_get_ihdr(context.get(), &header);
+    if (error != SPNG_OK) {
+        return StatusOfError(error);
+    }
+    Status status = CheckHeader(header, bytes.size());
+    if (!status.IsOk()) {
+        return status;
+    }
+    MemoryBlock block = CreateDib(header.width, header.height, 24, std::move(spare));
+    if (block.IsNone()) {
+        return Status::OutOfMemory(kPngFormat);
+    }
+    uint8_t* pixels = block.Data() + DibPixelOffset(ParseInfoHeader(block.Data()));
+    status = DecodeRows(context.get(), header, pixels);
+    if (!status.IsOk()) {
+        return status;
+    }
+    if (metadata != nullptr) {
+        *metadata = ImageMetadata();
+        ReadMetadata(context.get(), metadata);
+    }
+    *dib = std::move(block);
+    return Status::Ok();
+}
+
+Status DecodePngImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out) {
+    return ReadPng(bytes, &out.dib, &out.metadata, std::move(spare));
+}
+
+namespace {
+
+// Where the encoder's bytes go, and the first failure on the way.
+struct Output {
+    FileHandle* file = nullptr;
+    int error = 0;
+};
+
+int WriteToFile(spng_ctx* /*context*/, void* user, void* bytes, size_t length) {
+    auto* output = static_cast<Output*>(user);
+    if (output->file->Write(bytes, length) != static_cast<int64_t>(length)) {
+        const int error = output->file->LastError();
+        output->error = error != 0 ? error : EIO;
+        return SPNG_IO_ERROR;
+    }
+    return 0;
+}
+
+// Text chunks for the comments and the XMP packet. Plain ASCII goes into tEXt;
+// anything else into uncompressed iTXt, whose text is UTF-8.
+std::vector<spng_text> TextChunks(const ImageMetadata& metadata) {
+    static char noTag[] = "";
+    std::vector<spng_text> texts;
+    auto add = [&](const char* keyword, const std::string& value, bool international) {
+        spng_text text{};
+        std::strncpy(text.keyword, keyword, sizeof text.keyword - 1);
+        text.type = international ? SPNG_ITXT : SPNG_TEXT;
+        text.length = value.size();
+        // The library copies the text; its interface just isn't const.
+        text.text = const_cast<char*>(value.data());
+        text.language_tag = noTag;
+        text.translated_keyword = noTag;
+        texts.push_back(text);
+    };
+    for (const std::string& comment : metadata.comments) {
+        const bool ascii = std::all_of(comment.begin(), comment.end(), [](char c) {
+            return c != '\0' && static_cast<unsigned char>(c) < 0x80;
+        });
+        add(kCommentKeyword, comment, !ascii);
+    }
+    if (!metadata.xmp.empty()) {
+        add(kXmpKeyword, metadata.xmp, true);
+    }
+    return texts;
+}
+
+void AddMetadata(spng_ctx* context, const ImageMetadata& metadata) {
+    if (!metadata.icc.empty()) {
+        spng_iccp profile{};
+        std::strncpy(profile.profile_name, kProfileName, sizeof profile.profile_name - 1);
+        profile.profile_len = metadata.icc.size();
+        profile.profile = reinterpret_cast<char*>(const_cast<uint8_t*>(metadata.icc.data()));
+        spng_set_iccp(context, &profile);
+    }
+    if (!metadata.exif.empty()) {
+        spng_exif exif{};
+        exif.length = metadata.exif.size();
+        exif.data = reinterpret_cast<char*>(const_cast<uint8_t*>(metadata.exif.data()));
+        spng_set_exif(context, &exif);
+    }
+    std::vector<spng_text> texts = TextChunks(metadata);
+    if (!texts.empty()) {
+        spng_set_text(context, texts.data(), uint32_t(texts.size()));
+    }
+}
+
+int Encode(spng_ctx* context, PngRowSource& source, uint32_t width, uint32_t height,
+           const ImageMetadata* metadata) {
+    spng_ihdr header{};
+    header.width = width;
+    header.height = height;
+    header.bit_depth = 8;
+    header.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    int error = spng_set_ihdr(context, &header);
+    if (error != SPNG_OK) {
+        return error;
+    }
+    spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, kCompressionLevel);
+    spng_set_option(context, SPNG_FILTER_CHOICE, kFilterChoice);
+    if (metadata != nullptr) {
+        AddMetadata(context, *metadata);
+    }
+    error = spng_encode_image(context, nullptr, 0, SPNG_FMT_PNG,
+                              SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
+    const size_t rowBytes = size_t{width} * 3;
+    for (uint32_t r = 0; r < height && error == SPNG_OK; ++r) {
+        error = spng_encode_row(context, source.Row(r), rowBytes);
+    }
+    return error == SPNG_EOI ? SPNG_OK : (error == SPNG_OK ? SPNG_EINTERNAL : error);
+}
+
+class TightRowSource final : public PngRowSource {
+  public:
+    TightRowSource(const uint8_t* rgb, uint32_t width) : m_pRgb(rgb), m_nWidth(width) {}
+    const uint8_t* Row(uint32_t r) override { return m_pRgb + uint64_t{r} * m_nWidth * 3; }
+
+  private:
+    const uint8_t* m_pRgb;
+    uint32_t m_nWidth;
+};
+
+}  // namespace
+
+Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uint32_t height,
+                     const ImageMetadata* metadata) {
+    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
+        return Status::IoError(EINVAL, "no picture to write");
+    }
+    AtomicFileWriter writer;
+    if (!writer.Open(path)) {
+        return Status::IoError(writer.LastError());
+    }
+    Context context(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!context) {
+        return Status::IoError(ENOMEM);
+    }
+    Output output{&writer.File(), 0};
+    spng_set_png_stream(context.get(), WriteToFile, &output);
+    const int error = Encode(context.get(), source, width, height, metadata);
+    context.reset();
+    if (error != SPNG_OK) {
+        writer.Abandon();
+        if (output.error != 0) {
+            return Status::IoError(output.error);
+        }
+        return Status::IoError(error == SPNG_EMEM ? ENOMEM : EIO, spng_strerror(error));
+    }
+    if (!writer.Commit()) {
+        return Status::IoError(writer.LastError());
+    }
+    return Status::Ok();
+}
+
+Status WritePngFile(const char* path, const uint8_t* rgb, uint32_t width, uint32_t height,
+                    const ImageMetadata* metadata) {
+    if (rgb == nullptr) {
+        return Status::IoError(EINVAL, "no picture to write");
+    }
+    TightRowSource source(rgb, width);
+    return EncodePngFile(path, source, width, height, metadata);
+}
+
+}  // namespace tessary

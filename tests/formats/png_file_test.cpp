@@ -1,0 +1,273 @@
+#include "formats/png_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "formats/dib.h"
+#include "image/dib_image.h"
+#include "platform/file_handle.h"
+#include "tests/support/bmp_builder.h"
+#include "tests/support/png_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace tessary {
+namespace {
+
+using test::Bytes;
+using test::PngBuilder;
+
+uint32_t Pattern(int x, int y) {
+    return (uint32_t(x * 37 + y) & 0xFF) | (uint32_t(y * 23) & 0xFF) << 8 | uint32_t(x ^ y) << 16;
+}
+
+// The picture of a 24-bit DIB, top-down, as packed colours (red in the low byte).
+std::vector<uint32_t> PictureOf(const MemoryBlock& dib) {
+    const BitmapInfoHeader header = ParseInfoHeader(dib.Data());
+    const uint8_t* pixels = dib.Data() + DibPixelOffset(header);
+    const uint64_t stride = DibStride(uint32_t(header.biWidth), 24);
+    std::vector<uint32_t> picture;
+    for (int32_t y = 0; y < header.biHeight; ++y) {
+        const uint8_t* row = pixels + uint64_t(header.biHeight - 1 - y) * stride;
+        for (int32_t x = 0; x < header.biWidth; ++x) {
+            picture.push_back(row[3 * x + 2] | row[3 * x + 1] << 8 | row[3 * x] << 16);
+        }
+    }
+    return picture;
+}
+
+std::vector<uint32_t> PatternPicture(int width, int height) {
+    std::vector<uint32_t> picture;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            picture.push_back(Pattern(x, y));
+        }
+    }
+    return picture;
+}
+
+TEST(PngFileTest, RecognisesTheSignatureOnly) {
+    const Bytes png = PngBuilder(1, 1, 8, 2).RgbRows(Pattern).Build();
+    EXPECT_TRUE(LooksLikePng(png));
+    EXPECT_FALSE(LooksLikePng(std::span(png).first(7)));
+    Bytes wrong = png;
+    wrong[1] = 'p';
+    EXPECT_FALSE(LooksLikePng(wrong));
+    MemoryBlock dib;
+    EXPECT_EQ(ReadPng(wrong, &dib).code, StatusCode::NotThisFormat);
+    EXPECT_TRUE(dib.IsNone());
+}
+
+TEST(PngFileTest, RefusesHostileHeadersBeforeDecoding) {
+    struct Case {
+        const char* name;
+        uint32_t width, height;
+        uint8_t depth, colour, interlace;
+        StatusCode code;
+    };
+    const Case cases[] = {
+        {"zero width", 0, 5, 8, 2, 0, StatusCode::Damaged},
+        {"zero height", 5, 0, 8, 2, 0, StatusCode::Damaged},
+        {"width beyond 2^31", 0x80000000u, 1, 8, 2, 0, StatusCode::Damaged},
+        {"largest sides", 0x7FFFFFFF, 0x7FFFFFFF, 8, 2, 0, StatusCode::TooLarge},
+        {"over the pixel limit", 20000, 20000, 1, 0, 0, StatusCode::TooLarge},
+        {"depth 3", 4, 4, 3, 0, 0, StatusCode::Damaged},
+        {"16-bit palette", 4, 4, 16, 3, 0, StatusCode::Damaged},
+        {"1-bit RGB", 4, 4, 1, 2, 0, StatusCode::Damaged},
+        {"4-bit grey+alpha", 4, 4, 4, 4, 0, StatusCode::Damaged},
+        {"colour type 1", 4, 4, 8, 1, 0, StatusCode::Damaged},
+        {"colour type 7", 4, 4, 8, 7, 0, StatusCode::Damaged},
+        {"interlace method 2", 4, 4, 8, 2, 2, StatusCode::Damaged},
+        // Within the limit, but a few bytes can't inflate to 805 MB.
+        {"16383 x 16383 from nothing", 16383, 16383, 8, 2, 0, StatusCode::Damaged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes png = PngBuilder(c.width, c.height, c.depth, c.colour, c.interlace)
+                              .ImageData(Bytes(100, 0))
+                              .Build();
+        MemoryBlock dib;
+        const Status status = ReadPng(png, &dib);
+        EXPECT_EQ(status.code, c.code) << status.Text();
+        EXPECT_TRUE(dib.IsNone());
+    }
+    // Decided from the header: nothing of the picture was decoded.
+    MemoryBlock dib;
+    EXPECT_EQ(ReadPng(PngBuilder(16383, 16383, 8, 2).ImageData({}).Build(), &dib).detail,
+              "far too little image data for its size");
+}
+
+TEST(PngFileTest, RefusesDamagedFilesWithTheirReason) {
+    const Bytes good = PngBuilder(5, 4, 8, 2).RgbRows(Pattern).Build();
+    MemoryBlock dib;
+    ASSERT_TRUE(ReadPng(good, &dib).IsOk());
+
+    Bytes badCrc = good;
+    badCrc[29] ^= 1;  // IHDR's CRC
+    Bytes badPixels = good;
+    badPixels[good.size() - 20] ^= 0x55;  // inside IDAT: its CRC no longer fits
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        StatusCode code;
+    };
+    const Case cases[] = {
+        {"IHDR CRC", badCrc, StatusCode::Damaged},
+        {"IDAT CRC", badPixels, StatusCode::Damaged},
+        {"deflate stream broken",
+         PngBuilder(5, 4, 8, 2).Chunk("IDAT", {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF}).Build(),
+         StatusCode::Damaged},
+        {"too few rows", PngBuilder(5, 4, 8, 2).ImageData(Bytes(16 * 2, 0)).Build(),
+         StatusCode::Damaged},
+        {"no image data", PngBuilder(5, 4, 8, 2).Build(), StatusCode::Damaged},
+        {"palette picture without palette", PngBuilder(5, 4, 8, 3).ImageData(Bytes(24)).Build(),
+         StatusCode::Damaged},
+        {"unknown critical chunk",
+         PngBuilder(5, 4, 8, 2).Chunk("QQQQ", {1, 2}).RgbRows(Pattern).Build(),
+         StatusCode::Unsupported},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Status status = ReadPng(c.bytes, &dib);
+        EXPECT_EQ(status.code, c.code) << status.Text();
+        EXPECT_EQ(status.format, std::string("PNG"));
+        EXPECT_FALSE(status.detail.empty());
+        EXPECT_TRUE(dib.IsNone());
+    }
+}
+
+// Cut anywhere inside its image data, a file is refused as damaged; cut after
+// that (even in the last CRC, once the pixels are all there) it may load, and
+// then with the whole picture.
+TEST(PngFileTest, EveryPrefixIsRefusedOrWhole) {
+    Bytes file = PngBuilder(9, 7, 8, 2).RgbRows(Pattern).Chunk("tEXt", {'a', 0, 'b'}).Build();
+    // The IDAT CRC, the tEXt chunk and IEND follow the image data.
+    const size_t imageEnd = file.size() - 4 - 15 - 12;
+    const std::vector<uint32_t> whole = PatternPicture(9, 7);
+    for (size_t length = 0; length < file.size(); ++length) {
+        SCOPED_TRACE(length);
+        MemoryBlock dib;
+        const Status status = ReadPng(std::span(file).first(length), &dib);
+        if (length < kPngSignatureSize) {
+            EXPECT_EQ(status.code, StatusCode::NotThisFormat);
+        } else if (length < imageEnd) {
+            EXPECT_EQ(status.code, StatusCode::Damaged) << status.Text();
+        }
+        EXPECT_EQ(dib.IsNone(), !status.IsOk());
+        if (status.IsOk()) {
+            EXPECT_EQ(PictureOf(dib), whole);
+        }
+    }
+}
+
+TEST(PngFileTest, TakesMetadataFromEitherSideOfTheImageData) {
+    const Bytes exif = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const Bytes png = PngBuilder(2, 2, 8, 2)
+                          .Chunk("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'o', 'n', 'e'})
+                          .Chunk("tEXt", {'T', 'i', 't', 'l', 'e', 0, 'x'})
+                          .RgbRows(Pattern)
+                          .Chunk("eXIf", exif)
+                          .Chunk("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 't', 'w', 'o'})
+                          .Build();
+    MemoryBlock dib;
+    ImageMetadata metadata;
+    ASSERT_TRUE(ReadPng(png, &dib, &metadata).IsOk());
+    EXPECT_EQ(metadata.comments, std::vector<std::string>({"one", "two"}));
+    EXPECT_EQ(metadata.exif, exif);
+}
+
+ImageMetadata SomeMetadata() {
+    ImageMetadata metadata;
+    metadata.icc = Bytes(600, 0);
+    for (size_t i = 0; i < metadata.icc.size(); ++i) {
+        metadata.icc[i] = uint8_t(i * 7);
+    }
+    metadata.exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0};
+    metadata.xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\xC3\xA9</x:xmpmeta>";
+    metadata.comments = {"first comment", "caf\xC3\xA9, second"};
+    return metadata;
+}
+
+TEST(PngFileTest, WritesWhatItReadsBackExactly) {
+    test::TempDir dir;
+    const std::string path = dir.File("out.png");
+    CDibImage image;
+    const Bytes bmp = test::BmpBuilder(13, 6, 24).Pixels24(Pattern).Build();
+    ASSERT_TRUE(test::WriteBytes(dir.File("in.bmp"), bmp));
+    image.LoadBmp(dir.File("in.bmp").c_str());
+
+    struct Case {
+        const char* name;
+        const ImageMetadata* metadata;
+        bool exifKept;
+    };
+    const ImageMetadata full = SomeMetadata();
+    ImageMetadata badExif = SomeMetadata();
+    badExif.exif = {'n', 'o', 't', ' ', 'T', 'I', 'F', 'F'};
+    const Case cases[] = {{"plain", nullptr, true},
+                          {"with metadata", &full, true},
+                          {"EXIF without TIFF header left out", &badExif, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        image.SavePng(path.c_str(), c.metadata);
+        ASSERT_TRUE(image.GetSaveReport().written);
+        EXPECT_EQ(dir.List(), std::vector<std::string>({"in.bmp", "out.png"}));
+        const Bytes file = test::ReadBytes(path);
+        ASSERT_GT(file.size(), 26u);
+        EXPECT_EQ(file[24], 8);  // bit depth
+        EXPECT_EQ(file[25], 2);  // RGB
+        MemoryBlock dib;
+        ImageMetadata read;
+        ASSERT_TRUE(ReadPng(file, &dib, &read).IsOk());
+        EXPECT_EQ(PictureOf(dib), PatternPicture(13, 6));
+        ImageMetadata expected = c.metadata != nullptr ? *c.metadata : ImageMetadata();
+        if (!c.exifKept) {
+            expected.exif.clear();
+        }
+        EXPECT_EQ(read.icc, expected.icc);
+        EXPECT_EQ(read.exif, expected.exif);
+        EXPECT_EQ(read.xmp, expected.xmp);
+        EXPECT_EQ(read.comments, expected.comments);
+    }
+}
+
+TEST(PngFileTest, WritesIndexedPicturesThroughTheirColours) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("in.bmp"),
+                                 test::BmpBuilder(6, 3, 8)
+                                     .GreyPalette(256)
+                                     .Pixels8([](int x, int y) { return uint8_t(x * 40 + y); })
+                                     .Build()));
+    CDibImage image;
+    image.LoadBmp(dir.File("in.bmp").c_str());
+    image.SavePng(dir.File("out.png").c_str());
+    ASSERT_TRUE(image.GetSaveReport().written);
+    MemoryBlock dib;
+    ASSERT_TRUE(ReadPng(test::ReadBytes(dir.File("out.png")), &dib).IsOk());
+    const std::vector<uint32_t> picture = PictureOf(dib);
+    ASSERT_EQ(picture.size(), 18u);
+    EXPECT_EQ(picture[6 * 2 + 5], 0x010101u * (5 * 40 + 2));
+}
+
+TEST(PngFileTest, AFailedWriteLeavesTheTargetAlone) {
+    test::TempDir dir;
+    const Bytes rgb(4 * 3 * 3, 0x80);
+    Status status = WritePngFile(dir.File("missing/out.png").c_str(), rgb.data(), 4, 3);
+    EXPECT_EQ(status.code, StatusCode::IoError);
+    EXPECT_EQ(status.errorNumber, ENOENT);
+
+    const std::string path = dir.File("old.png");
+    ASSERT_TRUE(test::WriteBytes(path, {1, 2, 3}));
+    status = WritePngFile(path.c_str(), rgb.data(), 0, 3);
+    EXPECT_EQ(status.errorNumber, EINVAL);
+    FailNthWriteForTesting(1, ENOSPC);
+    status = WritePngFile(path.c_str(), rgb.data(), 4, 3);
+    FailNthWriteForTesting(0, 0);
+    EXPECT_EQ(status.errorNumber, ENOSPC);
+    EXPECT_EQ(test::ReadBytes(path), Bytes({1, 2, 3}));
+    EXPECT_EQ(dir.List(), std::vector<std::string>({"old.png"}));
+}
+
+}  // namespace
+}  // namespace tessary
