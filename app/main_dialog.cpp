@@ -231,7 +231,7 @@ void CMainDialog::RefreshControls() {
 
 QStringList CMainDialog::SupportedImagePatterns() {
     return {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.gif"),
-            QStringLiteral("*.bmp")};
+            QStringLiteral("*.bmp"), QStringLiteral("*.png")};
 }
 
 QStringList CMainDialog::InputNameFilters() {
@@ -241,6 +241,7 @@ QStringList CMainDialog::InputNameFilters() {
         QStringLiteral("Windows BMP (*.bmp)"),
         QStringLiteral("JPEG Images (*.jpg *.jpeg)"),
         QStringLiteral("GIF Images (*.gif)"),
+        QStringLiteral("PNG Images (*.png)"),
         QStringLiteral("All Files (*)"),
     };
 }
