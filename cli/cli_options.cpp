@@ -65,7 +65,7 @@ std::optional<std::pair<int32_t, int32_t>> ParseClipRows(const std::string& text
     }
     const auto rows = [](const std::string& part) -> std::optional<int32_t> {
         const bool digits =
-            !part.empty() && part.size() <= 3 &&
+            !part.empty() && part.size() <= 9 &&
             std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
         const int32_t value = digits ? std::stoi(part) : -1;
         return value >= 0 && value <= kMaxClipRows ? std::optional(value) : std::nullopt;
