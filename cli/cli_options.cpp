@@ -103,7 +103,7 @@ void AddOutputOptions(CLI::App& app, CliOptions& options, Hints& hints) {
 void AddRepairOptions(CLI::App& app, Bindings& bound, Hints& hints) {
     app.add_flag("-d,--deinterlace", bound.deinterlace,
                  "replace each pair of rows by their average, or\n"
-                 "deinterlace by METHOD (--deinterlace=METHOD):\n"
+                 "deinterlace by METHOD (-d=METHOD):\n"
                  "average, top, bottom (keep that field, rebuild the\n"
                  "other), adaptive (rebuild only the combed areas)")
         ->option_text("[=METHOD]");
@@ -255,6 +255,18 @@ std::string TakeRepairs(const Bindings& bound, CliOptions& options) {
     return {};
 }
 
+// The parser gives a short flag no value, so "-d=METHOD" is read as
+// "--deinterlace=METHOD". Arguments after "--" are names, left alone.
+std::vector<std::string> WithLongDeinterlace(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i].rfind("-d=", 0) == 0) {
+            args[i] = "--deinterlace" + args[i].substr(2);
+        }
+    }
+    return args;
+}
+
 }  // namespace
 
 std::string HelpText() {
@@ -273,8 +285,13 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     Hints hints;
     CLI::App app{"", kProgramName};
     Configure(app, options, bound, hints);
+    std::vector<std::string> args = WithLongDeinterlace(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& arg : args) {
+        pointers.push_back(arg.data());
+    }
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);
         return {std::nullopt, 0};

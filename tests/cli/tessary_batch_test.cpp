@@ -746,7 +746,7 @@ TEST(TessaryBatchSmart, MethodsKeepTheirRowsAndNameThemselves) {
         all.push_back(y);
     }
     const std::vector<Case> cases = {
-        {{"--deinterlace=top"}, Combed, "deinterlace=top", even, {}},
+        {{"-d=top"}, Combed, "deinterlace=top", even, {}},
         {{"--deinterlace=bottom"}, Combed, "deinterlace=bottom", odd, {}},
         {{"--deinterlace=adaptive", "--field", "bottom"}, Combed, "deinterlace=adaptive", odd, {}},
         {{"-d", "--only-combed"}, Flat, "deinterlace skipped (not combed)", all, {}},
@@ -789,6 +789,7 @@ TEST(TessaryBatchSmart, SmartOptionsThatDoNotGoTogetherAreUsageErrors) {
     ASSERT_TRUE(test::WriteBytes(dir.File("f.bmp"), GreyBmp(Flat)));
     const std::vector<std::vector<std::string>> cases = {
         {"--deinterlace=sideways"},
+        {"-d=sideways", "-s"},
         {"--deinterlace=top", "--field", "bottom"},
         {"-d", "--field", "top"},
         {"--field", "top"},
