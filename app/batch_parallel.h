@@ -4,6 +4,7 @@
 
 #include "app/batch_job.h"
 #include "app/batch_plan.h"
+#include "app/batch_process.h"
 
 namespace tessary {
 
@@ -21,6 +22,7 @@ class RunListener {
 // few commit threads of their own, so workers go on with the next file meanwhile.
 // Once `stop` is set no file starts; files in hand are finished and committed.
 void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
-                 const std::atomic<bool>& stop, RunListener& listener);
+                 const std::atomic<bool>& stop, RunListener& listener,
+                 const SmartRepairs& smart = {});
 
 }  // namespace tessary

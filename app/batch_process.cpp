@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "image/image_surface.h"
+#include "ops/black_bands.h"
+#include "ops/combing.h"
 #include "ops/field_ops.h"
 
 namespace tessary {
@@ -12,16 +14,32 @@ namespace tessary {
 namespace {
 
 constexpr std::size_t kSummaryLines = 10;
+constexpr const char* kNotCombedNote = "deinterlace skipped (not combed)";
+constexpr const char* kDetectOnlyNote = "detection only: nothing written";
+
+// The name a report gives the deinterlace: plain for the pair average, as
+// before there was a choice.
+std::string DeinterlaceName(DeinterlaceMethod method) {
+    if (method == DeinterlaceMethod::Average) {
+        return "deinterlace";
+    }
+    return std::string("deinterlace=") + NameOf(method);
+}
 
 // Runs the selected repairs and names them in the order they ran.
-std::string Repair(CImageSurface& surface, const BatchSettings& settings) {
+std::string Repair(CImageSurface& surface, const BatchSettings& settings,
+                   const SmartRepairs& smart) {
     std::string applied;
-    const auto note = [&applied](const char* name) {
-        applied += applied.empty() ? name : std::string(",") + name;
+    const auto note = [&applied](const std::string& name) {
+        applied += applied.empty() ? name : "," + name;
     };
     if (settings.m_bInterlace != 0) {
-        Deinterlace(surface);
-        note("deinterlace");
+        if (smart.onlyCombed && !DetectCombing(RowsOf(*surface.GetImage())).combed) {
+            note(kNotCombedNote);
+        } else {
+            DeinterlaceBy(surface, smart.method, smart.field);
+            note(DeinterlaceName(smart.method));
+        }
     }
     if (settings.m_bClip != 0) {
         ClipRows(surface, settings.m_nClipTop, settings.m_nClipBottom);
@@ -97,7 +115,23 @@ std::string LoadFailureReason(const LoadReport& load) {
     return load.status.Text();
 }
 
-FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings) {
+namespace {
+
+// The settings for one file: with automatic clipping, the bands found in it.
+BatchSettings SettingsFor(CDibImage& image, BatchSettings settings, const SmartRepairs& smart) {
+    if (smart.autoClip) {
+        const BandReport bands = DetectBands(RowsOf(image));
+        settings.m_bClip = 1;
+        settings.m_nClipTop = bands.top;
+        settings.m_nClipBottom = bands.bottom;
+    }
+    return settings;
+}
+
+}  // namespace
+
+FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& chosen,
+                       const SmartRepairs& smart) {
     const auto start = std::chrono::steady_clock::now();
     FileReport report;
     report.input = job.input;
@@ -110,11 +144,13 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
         report.format = SourceName(report.load.source);
         report.width = image.GetWidth();
         report.height = image.GetHeight();
-        const bool widened =
-            !AnyRepairSelected(settings) || image.GetBitCount() == 24 || image.WidenTo24Bits() != 0;
+        const bool widened = !(AnyRepairSelected(chosen) || smart.autoClip) ||
+                             image.GetBitCount() == 24 || image.WidenTo24Bits() != 0;
         surface.Lock();
         if (widened) {
-            report.repairs = Repair(surface, settings);
+            // Bands are found before any repair has blurred their edges.
+            const BatchSettings settings = SettingsFor(image, chosen, smart);
+            report.repairs = Repair(surface, settings, smart);
             report.warning = ClipWarning(settings, report.height);
         } else {
             report.warning =
@@ -133,6 +169,31 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
         Write(image, job, report);
     } else {
         report.reason = LoadFailureReason(report.load);
+    }
+    report.ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return report;
+}
+
+FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Detection& found) {
+    const auto start = std::chrono::steady_clock::now();
+    FileReport report;
+    report.input = inputPath;
+    CDibImage& image = *surface.GetImage();
+    image.Load(inputPath.c_str());
+    report.load = image.GetLoadReport();
+    if (!image.HasImage() || report.load.source == LoadSource::MissingFile) {
+        report.reason = LoadFailureReason(report.load);
+    } else if (image.GetBitCount() != 24 && image.WidenTo24Bits() == 0) {
+        report.reason = "not 24 bits per pixel and could not be widened";
+    } else {
+        report.format = SourceName(report.load.source);
+        report.width = image.GetWidth();
+        report.height = image.GetHeight();
+        const PixelRows rows = RowsOf(image);
+        found = {DetectCombing(rows), DetectBands(rows)};
+        report.status = FileStatus::Skipped;
+        report.reason = kDetectOnlyNote;
     }
     report.ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

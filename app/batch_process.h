@@ -1,22 +1,46 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/batch_job.h"
+#include "ops/black_bands.h"
+#include "ops/combing.h"
+#include "ops/deinterlace_method.h"
 
 namespace tessary {
 
 class CImageSurface;
 
+// Repairs offered beyond the five persisted options; the defaults change nothing.
+struct SmartRepairs {
+    DeinterlaceMethod method = DeinterlaceMethod::Average;
+    std::optional<Field> field;  // the field Adaptive keeps; chosen per frame when unset
+    bool onlyCombed = false;     // a frame without combing is not deinterlaced
+    bool autoClip = false;       // clip the black bands found in each file
+};
+
 // Load, repair (deinterlace, clip, soften, as selected) and save one file into
 // the surface's image store, which is reused from file to file. A path that
 // names no file writes nothing. A picture that is not 24 bits per pixel is
 // widened first when a repair is selected, so that the repairs reach it.
-FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings);
+FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings,
+                       const SmartRepairs& smart = {});
 // The same, with the format the output name asks for.
 FileReport ProcessFile(CImageSurface& surface, const std::string& inputPath,
                        const std::string& outputPath, const BatchSettings& settings);
+
+// What the detectors find in one picture.
+struct Detection {
+    CombingReport combing;
+    BandReport bands;
+};
+
+// Loads one file into the surface's store and looks for combing and black
+// bands, writing nothing. The report is Skipped with `found` filled in when the
+// picture could be looked at, else Failed with the reason.
+FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Detection& found);
 
 // Why a load gave no picture to write, as both programs tell it.
 std::string LoadFailureReason(const LoadReport& load);

@@ -98,9 +98,51 @@ std::string Milliseconds(double ms) {
     return text;
 }
 
+const char* YesNo(bool yes) {
+    return yes ? "yes" : "no";
+}
+
+std::string Score(double score) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", score);
+    return text;
+}
+
+std::string TableField(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 const char* const kCsvHeader = "input,output,format,width,height,repairs,status,reason,ms\n";
+const char* const kCsvDetectionHeader =
+    "input,output,format,width,height,repairs,status,reason,ms,combed,score,field,top,bottom\n";
+const char* const kDetectionHeader = "file\tcombed\tscore\tfield\ttop\tbottom\n";
+
+std::string DetectionLine(const std::string& path, const Detection& found) {
+    return TableField(path) + "\t" + YesNo(found.combing.combed) + "\t" +
+           Score(found.combing.score) + "\t" + NameOf(found.combing.keep) + "\t" +
+           std::to_string(found.bands.top) + "\t" + std::to_string(found.bands.bottom) + "\n";
+}
 
 std::optional<ReportFormat> ReportFormatFor(const std::string& path) {
     if (EndsWith(path, ".jsonl") || EndsWith(path, ".json")) {
@@ -112,19 +154,32 @@ std::optional<ReportFormat> ReportFormatFor(const std::string& path) {
     return std::nullopt;
 }
 
-std::string JsonRecord(const FileReport& r) {
+std::string JsonRecord(const FileReport& r, const Detection* found) {
+    std::string extra;
+    if (found != nullptr) {
+        extra = std::string(",\"combed\":") + (found->combing.combed ? "true" : "false") +
+                ",\"score\":" + Score(found->combing.score) + ",\"field\":\"" +
+                NameOf(found->combing.keep) + "\",\"top\":" + std::to_string(found->bands.top) +
+                ",\"bottom\":" + std::to_string(found->bands.bottom);
+    }
     return "{\"input\":" + JsonString(r.input) + ",\"output\":" + JsonString(r.output) +
            ",\"format\":" + JsonString(r.format) + ",\"width\":" + std::to_string(r.width) +
            ",\"height\":" + std::to_string(r.height) + ",\"repairs\":" + JsonString(r.repairs) +
            ",\"status\":\"" + FileStatusName(r.status) + "\",\"reason\":" + JsonString(r.reason) +
-           ",\"ms\":" + Milliseconds(r.ms) + "}\n";
+           ",\"ms\":" + Milliseconds(r.ms) + extra + "}\n";
 }
 
-std::string CsvRecord(const FileReport& r) {
+std::string CsvRecord(const FileReport& r, const Detection* found) {
+    std::string extra;
+    if (found != nullptr) {
+        extra = std::string(",") + YesNo(found->combing.combed) + "," +
+                Score(found->combing.score) + "," + NameOf(found->combing.keep) + "," +
+                std::to_string(found->bands.top) + "," + std::to_string(found->bands.bottom);
+    }
     return CsvField(r.input) + "," + CsvField(r.output) + "," + r.format + "," +
            std::to_string(r.width) + "," + std::to_string(r.height) + "," + CsvField(r.repairs) +
            "," + FileStatusName(r.status) + "," + CsvField(r.reason) + "," + Milliseconds(r.ms) +
-           "\n";
+           extra + "\n";
 }
 
 ReportWriter::~ReportWriter() {
@@ -133,8 +188,9 @@ ReportWriter::~ReportWriter() {
     }
 }
 
-std::string ReportWriter::Open(const std::string& path, ReportFormat format) {
+std::string ReportWriter::Open(const std::string& path, ReportFormat format, bool detection) {
     m_format = format;
+    m_bDetection = detection;
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (m_fd < 0) {
         return std::strerror(errno);
@@ -143,14 +199,22 @@ std::string ReportWriter::Open(const std::string& path, ReportFormat format) {
     if (::fstat(m_fd, &info) != 0) {
         return std::strerror(errno);
     }
-    if (format == ReportFormat::Csv && info.st_size == 0 && !WriteAll(kCsvHeader)) {
+    if (format == ReportFormat::Csv && info.st_size == 0 &&
+        !WriteAll(detection ? kCsvDetectionHeader : kCsvHeader)) {
         return std::strerror(errno);
     }
     return {};
 }
 
-bool ReportWriter::Append(const FileReport& report) {
-    return WriteAll(m_format == ReportFormat::Csv ? CsvRecord(report) : JsonRecord(report));
+bool ReportWriter::Append(const FileReport& report, const Detection* found) {
+    if (m_format == ReportFormat::Csv && m_bDetection && found == nullptr) {
+        // A file the detectors could not look at keeps the columns in line, empty.
+        std::string row = CsvRecord(report);
+        row.insert(row.size() - 1, ",,,,,");
+        return WriteAll(row);
+    }
+    return WriteAll(m_format == ReportFormat::Csv ? CsvRecord(report, found)
+                                                  : JsonRecord(report, found));
 }
 
 bool ReportWriter::WriteAll(const std::string& text) {

@@ -47,11 +47,37 @@ unsigned DefaultJobs() {
     return processors == 0 ? 1 : processors;
 }
 
+// What a bare flag with an optional value gives.
+constexpr const char* kBareFlag = "true";
+constexpr const char* kAutoClip = "auto";
+
 struct Bindings {
-    bool deinterlace = false;
+    std::string deinterlace;  // "" when not given, kBareFlag for -d alone
+    std::string field;
     bool soften = false;
-    std::vector<int32_t> clip;
+    std::string clip;  // "TOP:BOTTOM" or "auto"
 };
+
+// Rows to clip as "TOP:BOTTOM", each a whole number from 0 to kMaxClipRows.
+std::optional<std::pair<int32_t, int32_t>> ParseClipRows(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto rows = [](const std::string& part) -> std::optional<int32_t> {
+        const bool digits =
+            !part.empty() && part.size() <= 9 &&
+            std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const int32_t value = digits ? std::stoi(part) : -1;
+        return value >= 0 && value <= kMaxClipRows ? std::optional(value) : std::nullopt;
+    };
+    const auto top = rows(text.substr(0, colon));
+    const auto bottom = rows(text.substr(colon + 1));
+    if (!top || !bottom) {
+        return std::nullopt;
+    }
+    return std::pair{*top, *bottom};
+}
 
 void AddOutputOptions(CLI::App& app, CliOptions& options, Hints& hints) {
     app.add_option("-o,--output", options.outputFolder,
@@ -77,20 +103,40 @@ void AddOutputOptions(CLI::App& app, CliOptions& options, Hints& hints) {
 
 void AddRepairOptions(CLI::App& app, Bindings& bound, Hints& hints) {
     app.add_flag("-d,--deinterlace", bound.deinterlace,
-                 "replace each pair of rows by their average");
+                 "replace each pair of rows by their average, or\n"
+                 "deinterlace by METHOD (-d=METHOD):\n"
+                 "average, top, bottom (keep that field, rebuild the\n"
+                 "other), adaptive (rebuild only the combed areas)")
+        ->option_text("[=METHOD]");
+    hints["--deinterlace"] = "give average, top, bottom or adaptive: --deinterlace=METHOD";
     app.add_option("-c,--clip", bound.clip,
-                   "paint TOP rows at the top and BOTTOM rows at the\nbottom black (each 0 to 480)")
+                   "paint TOP rows at the top and BOTTOM rows at the\n"
+                   "bottom black (each 0 to 480); auto: the black\n"
+                   "bands and tape noise found in each file")
         ->option_text("TOP:BOTTOM")
-        ->delimiter(':')
-        ->expected(2)
-        ->allow_extra_args(false)
-        ->check(kWholeNumber)
-        ->check(CLI::Range(0, kMaxClipRows));
-    hints["--clip"] = "give TOP:BOTTOM, each a whole number from 0 to 480";
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return text == kAutoClip || ParseClipRows(text) ? std::string() : "not rows";
+            },
+            "", ""));
+    hints["--clip"] = "give TOP:BOTTOM, each a whole number from 0 to 480, or auto";
     app.add_flag("-s,--soften", bound.soften,
                  "soften the horizontal borders: the three rows next to\n"
                  "each black band (without --clip: the image's own first\n"
                  "and last three rows)");
+}
+
+void AddSmartRepairOptions(CLI::App& app, CliOptions& options, Bindings& bound, Hints& hints) {
+    app.add_option("--field", bound.field,
+                   "the field --deinterlace=adaptive keeps (else chosen\nper frame)")
+        ->option_text("top|bottom")
+        ->check(CLI::IsMember({"top", "bottom"}));
+    hints["--field"] = "give top or bottom, with --deinterlace=adaptive";
+    app.add_flag("--only-combed", options.smart.onlyCombed,
+                 "deinterlace only the frames found combed");
+    app.add_flag("--detect", options.detect,
+                 "write nothing: print a table of the combing and the\n"
+                 "black bands found in each file (no -o needed)");
 }
 
 void AddInputOptions(CLI::App& app, CliOptions& options, Hints& hints) {
@@ -125,6 +171,7 @@ void Configure(CLI::App& app, CliOptions& options, Bindings& bound, Hints& hints
                          "\"tessary-batch VERSION\", then exit 0");
     AddOutputOptions(app, options, hints);
     AddRepairOptions(app, bound, hints);
+    AddSmartRepairOptions(app, options, bound, hints);
     AddInputOptions(app, options, hints);
     AddRunOptions(app, options, hints);
 }
@@ -176,6 +223,51 @@ std::string PlainReason(const CLI::ParseError& error, const CLI::App& app, const
     return "the command line is not understood: " + message;
 }
 
+// The repairs asked for, or why they don't go together.
+std::string TakeRepairs(const Bindings& bound, CliOptions& options) {
+    SmartRepairs& smart = options.smart;
+    if (!bound.deinterlace.empty()) {
+        const auto method = bound.deinterlace == kBareFlag
+                                ? std::optional(DeinterlaceMethod::Average)
+                                : ParseDeinterlaceMethod(bound.deinterlace);
+        if (!method) {
+            return "--deinterlace: give average, top, bottom or adaptive: --deinterlace=METHOD";
+        }
+        options.settings.m_bInterlace = 1;
+        smart.method = *method;
+    }
+    if (!bound.field.empty()) {
+        if (smart.method != DeinterlaceMethod::Adaptive) {
+            return "--field: goes with --deinterlace=adaptive (top and bottom name their field)";
+        }
+        smart.field = ParseField(bound.field);
+    }
+    if (smart.onlyCombed && options.settings.m_bInterlace == 0) {
+        return "--only-combed: goes with -d, --deinterlace";
+    }
+    options.settings.m_bSoftenBorders = bound.soften ? 1 : 0;
+    if (bound.clip == kAutoClip) {
+        smart.autoClip = true;
+    } else if (const auto rows = ParseClipRows(bound.clip)) {
+        options.settings.m_bClip = 1;
+        options.settings.m_nClipTop = rows->first;
+        options.settings.m_nClipBottom = rows->second;
+    }
+    return {};
+}
+
+// The parser gives a short flag no value, so "-d=METHOD" is read as
+// "--deinterlace=METHOD". Arguments after "--" are names, left alone.
+std::vector<std::string> WithLongDeinterlace(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i].rfind("-d=", 0) == 0) {
+            args[i] = "--deinterlace" + args[i].substr(2);
+        }
+    }
+    return args;
+}
+
 }  // namespace
 
 std::string HelpText() {
@@ -194,8 +286,13 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     Hints hints;
     CLI::App app{"", kProgramName};
     Configure(app, options, bound, hints);
+    std::vector<std::string> args = WithLongDeinterlace(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& arg : args) {
+        pointers.push_back(arg.data());
+    }
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);
         return {std::nullopt, 0};
@@ -206,19 +303,16 @@ ParseResult ParseCommandLine(int argc, char** argv) {
         return {std::nullopt, UsageError(PlainReason(error, app, hints))};
     }
 
-    if (options.outputFolder.empty()) {
+    if (options.outputFolder.empty() && !options.detect) {
         return {std::nullopt, UsageError("the output folder is missing: give it with -o DIR")};
     }
     if (options.inputs.empty() && options.filesFrom.empty()) {
         return {std::nullopt,
                 UsageError("no input is given: name FILEs or folders, or --files-from LIST")};
     }
-    options.settings.m_bInterlace = bound.deinterlace ? 1 : 0;
-    options.settings.m_bSoftenBorders = bound.soften ? 1 : 0;
-    if (bound.clip.size() == 2) {
-        options.settings.m_bClip = 1;
-        options.settings.m_nClipTop = bound.clip[0];
-        options.settings.m_nClipBottom = bound.clip[1];
+    const std::string error = TakeRepairs(bound, options);
+    if (!error.empty()) {
+        return {std::nullopt, UsageError(error)};
     }
     return {std::move(options), 0};
 }

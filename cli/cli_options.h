@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/batch_job.h"
+#include "app/batch_process.h"
 
 namespace CLI {
 class App;
@@ -24,10 +25,12 @@ struct CliOptions {
     bool nullSeparated = false;
     bool recursive = false;
     BatchSettings settings;
+    SmartRepairs smart;
     unsigned jobs = 1;
     bool overwriteInputs = false;
     bool update = false;
     bool dryRun = false;
+    bool detect = false;
     std::string reportPath;
     bool quiet = false;
 };

@@ -17,6 +17,7 @@
 #include "app/batch_process.h"
 #include "app/batch_report.h"
 #include "cli/stderr_reporter.h"
+#include "image/image_surface.h"
 
 namespace tessary::cli {
 
@@ -178,6 +179,47 @@ int DryRun(const BatchPlan& plan, const std::vector<InputProblem>& problems,
     return failed ? kExitSomeNotWritten : kExitAllWritten;
 }
 
+// Looks at each file and prints what the detectors found, writing no picture.
+int Detect(const std::vector<PlanInput>& inputs, const std::vector<InputProblem>& problems,
+           const CliOptions& options, StderrReporter& reporter) {
+    bool failed = !problems.empty();
+    for (const InputProblem& problem : problems) {
+        reporter.Line(problem.path, problem.reason);
+    }
+    ReportWriter report;
+    if (!options.reportPath.empty()) {
+        const std::string error =
+            report.Open(options.reportPath, *ReportFormatFor(options.reportPath), true);
+        if (!error.empty()) {
+            reporter.Line(options.reportPath, "cannot open the report: " + error);
+            return kExitSomeNotWritten;
+        }
+    }
+    CImageSurface surface;
+    std::cout << kDetectionHeader;
+    for (const PlanInput& input : inputs) {
+        if (g_stopRequested.load()) {
+            std::cout.flush();
+            return kExitInterrupted;
+        }
+        Detection found;
+        const FileReport file = DetectFile(surface, input.path, found);
+        const bool looked = file.status != FileStatus::Failed;
+        if (looked) {
+            std::cout << DetectionLine(input.path, found);
+        } else {
+            reporter.Line(input.path, file.reason);
+            failed = true;
+        }
+        if (!options.reportPath.empty() && !report.Append(file, looked ? &found : nullptr)) {
+            reporter.Line(options.reportPath, "cannot append to the report; records are missing");
+            failed = true;
+        }
+    }
+    std::cout.flush();
+    return failed ? kExitSomeNotWritten : kExitAllWritten;
+}
+
 // Makes the output folders; false when the output folder itself can't be had.
 bool PrepareFolders(const BatchPlan& plan, const std::string& root, StderrReporter& reporter) {
     for (const std::string& folder : plan.folders) {
@@ -212,6 +254,10 @@ int RunCommandLineBatch(const CliOptions& options) {
     }
     arguments.clear();
     arguments.shrink_to_fit();
+    if (options.detect) {
+        StderrReporter reporter(inputs.size(), false);
+        return Detect(inputs, problems, options, reporter);
+    }
     const BatchPlan plan = MakePlan(
         std::move(inputs), {options.outputFolder, options.overwriteInputs, options.update});
 
@@ -245,7 +291,8 @@ int RunCommandLineBatch(const CliOptions& options) {
 
     if (!g_stopRequested.load() && plan.runCount > 0) {
         if (PrepareFolders(plan, options.outputFolder, reporter)) {
-            RunParallel(plan, options.settings, options.jobs, g_stopRequested, outcome);
+            RunParallel(plan, options.settings, options.jobs, g_stopRequested, outcome,
+                        options.smart);
         } else {
             outcome.failed += plan.runCount;
         }

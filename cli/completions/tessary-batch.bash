@@ -13,13 +13,25 @@ _tessary_batch() {
         --files-from)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        -c|--clip|-j|--jobs)
+        -c|--clip)
+            COMPREPLY=($(compgen -W "auto" -- "$cur"))
+            return ;;
+        --field)
+            COMPREPLY=($(compgen -W "top bottom" -- "$cur"))
+            return ;;
+        -j|--jobs)
             return ;;
     esac
+    # bash splits "--deinterlace=METHOD" at the "=".
+    if [[ "$prev" == "=" && "${COMP_WORDS[COMP_CWORD-2]}" == --deinterlace ]]; then
+        COMPREPLY=($(compgen -W "average top bottom adaptive" -- "$cur"))
+        return
+    fi
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "-o --output --overwrite-inputs -u --update -n --dry-run
             --report -d --deinterlace -c --clip -s --soften -r --recursive --files-from
-            -0 --null -j --jobs -q --quiet -h --help --version" -- "$cur"))
+            -0 --null -j --jobs -q --quiet -h --help --version --field --only-combed
+            --detect" -- "$cur"))
         return
     fi
     COMPREPLY=($(compgen -f -X '!*.@(jpg|JPG|jpeg|JPEG|gif|GIF|bmp|BMP|png|PNG)' -- "$cur")

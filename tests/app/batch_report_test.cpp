@@ -72,6 +72,26 @@ TEST(ReportWriter, AppendsToAnExistingReportAndWritesTheCsvHeaderOnce) {
     EXPECT_NE(ReportWriter().Open(dir.File("no/such/folder.csv"), ReportFormat::Csv), "");
 }
 
+TEST(DetectionLine, KeepsEveryPictureOnOneLineOfSixFields) {
+    Detection found;
+    found.combing = {2.5, true, Field::Bottom};
+    found.bands = {4, 17};
+    const struct {
+        std::string path;
+        std::string shown;
+    } cases[] = {
+        {"plain.bmp", "plain.bmp"},
+        {"tab\there.bmp", "tab\\there.bmp"},
+        {"two\nlines\r.bmp", "two\\nlines\\r.bmp"},
+        {"back\\slash.bmp", "back\\\\slash.bmp"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DetectionLine(c.path, found), c.shown + "\tyes\t2.50\tbottom\t4\t17\n");
+    }
+    EXPECT_EQ(JsonRecord(Sample("a.gif"), &found).substr(JsonRecord(Sample("a.gif")).size() - 2),
+              ",\"combed\":true,\"score\":2.50,\"field\":\"bottom\",\"top\":4,\"bottom\":17}\n");
+}
+
 TEST(SummaryLine, CountsWithThousandsAndATimeToRead) {
     EXPECT_EQ(SummaryLine(1204, 3, 12, 41.2), "1,204 written, 3 failed, 12 skipped in 41 s");
     EXPECT_EQ(InterruptedLine(512, 1204), "interrupted: 512 of 1,204 written");

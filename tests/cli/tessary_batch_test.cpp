@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/bmp_builder.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -691,6 +692,156 @@ TEST(TessaryBatchUsage, TheManualPageDescribesEveryOptionOfTheHelp) {
         ++found;
     }
     EXPECT_GT(found, 25);
+}
+
+// Frames for the smart repairs, 40 x 24 with values from `grey` (each pixel grey).
+Bytes GreyBmp(const std::function<uint8_t(int, int)>& grey) {
+    return test::BmpBuilder(40, 24, 24)
+        .Pixels24([&](int32_t x, int32_t y) { return uint32_t{grey(x, y)} * 0x010101u; })
+        .Build();
+}
+// A bright block that moved 8 pixels between the two field times.
+uint8_t Combed(int x, int y) {
+    const int left = y % 2 == 0 ? 8 : 16;
+    return y >= 4 && y < 20 && x >= left && x < left + 16 ? 220 : 100;
+}
+uint8_t Flat(int x, int y) {
+    return static_cast<uint8_t>(40 + 3 * x + 2 * y);
+}
+// Black bands of 4 rows at the top and 3 at the bottom around a textured picture.
+uint8_t Banded(int x, int y) {
+    return y < 4 || y >= 21 ? 0 : static_cast<uint8_t>(90 + (x * 7 + y * 3) % 60);
+}
+
+// Row y (from the top) of a 24-bit BMP file, as stored.
+Bytes BmpRow(const Bytes& file, int32_t y) {
+    const auto read32 = [&](size_t at) {
+        return int32_t(file[at] | file[at + 1] << 8 | file[at + 2] << 16 | file[at + 3] << 24);
+    };
+    const int32_t width = read32(18);
+    const int32_t height = read32(22);
+    const size_t stride = (size_t(width) * 3 + 3) / 4 * 4;
+    const size_t row = height > 0 ? size_t(height - 1 - y) : size_t(y);
+    const auto begin = file.begin() + read32(10) + std::ptrdiff_t(row * stride);
+    return Bytes(begin, begin + width * 3);
+}
+
+std::string RepairsOf(const std::string& record) {
+    std::smatch match;
+    return std::regex_search(record, match, std::regex("\"repairs\":\"([^\"]*)\"")) ? match[1].str()
+                                                                                    : "?";
+}
+
+TEST(TessaryBatchSmart, MethodsKeepTheirRowsAndNameThemselves) {
+    struct Case {
+        std::vector<std::string> args;
+        uint8_t (*grey)(int, int);
+        std::string repairs;
+        std::vector<int32_t> keptRows;  // rows the output holds exactly as read
+        std::vector<int32_t> blackRows;
+    };
+    std::vector<int32_t> even, odd, all;
+    for (int32_t y = 0; y < 24; ++y) {
+        (y % 2 == 0 ? even : odd).push_back(y);
+        all.push_back(y);
+    }
+    const std::vector<Case> cases = {
+        {{"-d=top"}, Combed, "deinterlace=top", even, {}},
+        {{"--deinterlace=bottom"}, Combed, "deinterlace=bottom", odd, {}},
+        {{"--deinterlace=adaptive", "--field", "bottom"}, Combed, "deinterlace=adaptive", odd, {}},
+        {{"-d", "--only-combed"}, Flat, "deinterlace skipped (not combed)", all, {}},
+        {{"--deinterlace=adaptive", "--only-combed"}, Combed, "deinterlace=adaptive", {}, {}},
+        {{"-c", "auto"}, Banded, "clip", {4, 10, 20}, {0, 3, 21, 23}},
+        {{"--clip=auto", "-d", "--only-combed"},
+         Banded,
+         "deinterlace skipped (not combed),clip",
+         {4, 20},
+         {3, 21}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const Bytes input = GreyBmp(c.grey);
+        ASSERT_TRUE(test::WriteBytes(dir.File("f.bmp"), input));
+        std::vector<std::string> args = {"-q", "--report",      dir.File("r.jsonl"),
+                                         "-o", dir.File("out"), dir.File("f.bmp")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome o = RunTool(args);
+        ASSERT_EQ(o.status, 0) << c.repairs << o.err;
+        EXPECT_EQ(RepairsOf(ReadText(dir.File("r.jsonl"))), c.repairs);
+        const Bytes output = test::ReadBytes(dir.File("out/f.bmp"));
+        for (int32_t y : c.keptRows) {
+            EXPECT_EQ(BmpRow(output, y), BmpRow(input, y)) << c.repairs << " row " << y;
+        }
+        for (int32_t y : c.blackRows) {
+            EXPECT_EQ(BmpRow(output, y), Bytes(40 * 3, 0)) << c.repairs << " row " << y;
+        }
+    }
+    // The combed block is rebuilt, not left with its teeth.
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("f.bmp"), GreyBmp(Combed)));
+    ASSERT_EQ(RunTool({"-q", "--deinterlace=top", "-o", dir.File("out"), dir.File("f.bmp")}).status,
+              0);
+    EXPECT_NE(BmpRow(test::ReadBytes(dir.File("out/f.bmp")), 9), BmpRow(GreyBmp(Combed), 9));
+}
+
+TEST(TessaryBatchSmart, SmartOptionsThatDoNotGoTogetherAreUsageErrors) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("f.bmp"), GreyBmp(Flat)));
+    const std::vector<std::vector<std::string>> cases = {
+        {"--deinterlace=sideways"},
+        {"-d=sideways", "-s"},
+        {"--deinterlace=top", "--field", "bottom"},
+        {"-d", "--field", "top"},
+        {"--field", "top"},
+        {"--deinterlace=adaptive", "--field", "middle"},
+        {"--only-combed"},
+        {"-c", "automatic"},
+        {"-c", "auto:2"},
+    };
+    for (std::vector<std::string> args : cases) {
+        const std::string shown = args[0] + " " + args.back();
+        args.insert(args.end(), {"-o", dir.File("out"), dir.File("f.bmp")});
+        const Outcome o = RunTool(args);
+        EXPECT_EQ(o.status, 2) << shown;
+        EXPECT_EQ(o.errLines().size(), 2u) << shown << o.err;
+    }
+    EXPECT_FALSE(test::FileExists(dir.File("out")));
+}
+
+TEST(TessaryBatchSmart, DetectPrintsOneLinePerInputAndWritesNothing) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("combed.bmp"), GreyBmp(Combed)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("flat.bmp"), GreyBmp(Flat)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("bands.bmp"), GreyBmp(Banded)));
+    const Outcome o = RunTool({"--detect", "--report", dir.File("r.csv"), dir.File("combed.bmp"),
+                               dir.File("flat.bmp"), dir.File("gone.bmp"), dir.File("bands.bmp")});
+    EXPECT_EQ(o.status, 1);  // one input could not be looked at
+    EXPECT_EQ(o.errLines(),
+              std::vector<std::string>{Line(dir.File("gone.bmp"), "No such file or directory")});
+    const std::vector<std::string> lines = Lines(o.out);
+    ASSERT_EQ(lines.size(), 4u) << o.out;
+    EXPECT_EQ(lines[0], "file\tcombed\tscore\tfield\ttop\tbottom");
+    const std::regex row(
+        "([^\t]+)\t(yes|no)\t([0-9]+\\.[0-9]{2})\t(top|bottom)\t([0-9]+)\t([0-9]+)");
+    const std::vector<std::vector<std::string>> expected = {
+        {dir.File("combed.bmp"), "yes", "0", "0"},
+        {dir.File("flat.bmp"), "no", "0", "0"},
+        {dir.File("bands.bmp"), "no", "4", "3"},
+    };
+    for (size_t i = 0; i < expected.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[i + 1], m, row)) << lines[i + 1];
+        EXPECT_EQ((std::vector<std::string>{m[1], m[2], m[5], m[6]}), expected[i]) << lines[i + 1];
+    }
+    const std::vector<std::string> csv = Lines(ReadText(dir.File("r.csv")));
+    ASSERT_EQ(csv.size(), 5u);
+    EXPECT_EQ(csv[0],
+              "input,output,format,width,height,repairs,status,reason,ms,combed,score,field,top,"
+              "bottom");
+    EXPECT_NE(csv[4].find(",skipped,detection only: nothing written,"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(csv[4], std::regex(",no,[0-9.]+,(top|bottom),4,3$"))) << csv[4];
+    EXPECT_EQ(csv[3].substr(csv[3].size() - 5), ",,,,,") << csv[3];
+    EXPECT_FALSE(test::FileExists(dir.File("out")));
 }
 
 }  // namespace
