@@ -26,9 +26,10 @@ std::string DeinterlaceName(DeinterlaceMethod method) {
     return std::string("deinterlace=") + NameOf(method);
 }
 
-// Runs the selected repairs and names them in the order they ran.
-std::string Repair(CImageSurface& surface, const BatchSettings& settings,
-                   const SmartRepairs& smart) {
+}  // namespace
+
+std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings,
+                         const SmartRepairs& smart) {
     std::string applied;
     const auto note = [&applied](const std::string& name) {
         applied += applied.empty() ? name : "," + name;
@@ -71,6 +72,8 @@ const char* SourceName(LoadSource source) {
     }
     return "";
 }
+
+namespace {
 
 std::string ClipWarning(const BatchSettings& settings, int32_t height) {
     if (settings.m_bClip == 0 ||
@@ -150,7 +153,7 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
         if (widened) {
             // Bands are found before any repair has blurred their edges.
             const BatchSettings settings = SettingsFor(image, chosen, smart);
-            report.repairs = Repair(surface, settings, smart);
+            report.repairs = ApplyRepairs(surface, settings, smart);
             report.warning = ClipWarning(settings, report.height);
         } else {
             report.warning =

@@ -42,6 +42,14 @@ struct Detection {
 // picture could be looked at, else Failed with the reason.
 FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Detection& found);
 
+// Runs the selected repairs on the locked surface, in the order deinterlace,
+// clip, soften, and names them in that order ("deinterlace,clip").
+std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings,
+                         const SmartRepairs& smart = {});
+
+// The format a load read, as reports name it ("JPEG"); "" when none was read.
+const char* SourceName(LoadSource source);
+
 // Why a load gave no picture to write, as both programs tell it.
 std::string LoadFailureReason(const LoadReport& load);
 

@@ -6,28 +6,10 @@
 #include "image/image_surface.h"
 #include "ops/black_bands.h"
 #include "ops/combing.h"
-#include "ops/field_ops.h"
 #include "ops/pixel_rows.h"
 
 namespace tessary {
 namespace {
-
-const char* SourceName(LoadSource source) {
-    switch (source) {
-        case LoadSource::Jpeg:
-            return "JPEG";
-        case LoadSource::Gif:
-            return "GIF";
-        case LoadSource::Bmp:
-            return "BMP";
-        case LoadSource::Png:
-            return "PNG";
-        case LoadSource::None:
-        case LoadSource::MissingFile:
-            break;
-    }
-    return "";
-}
 
 void Detect(CDibImage& image, PreviewPicture& picture) {
     const PixelRows rows = RowsOf(image);
@@ -50,16 +32,7 @@ void Repair(CImageSurface& surface, const BatchSettings& settings) {
         return;
     }
     surface.Lock();
-    if (settings.m_bInterlace != 0) {
-        Deinterlace(surface);
-    }
-    if (settings.m_bClip != 0) {
-        ClipRows(surface, settings.m_nClipTop, settings.m_nClipBottom);
-    }
-    if (settings.m_bSoftenBorders != 0) {
-        const bool clip = settings.m_bClip != 0;
-        SoftenBorders(surface, clip ? settings.m_nClipTop : 0, clip ? settings.m_nClipBottom : 0);
-    }
+    ApplyRepairs(surface, settings);
     surface.Unlock();
 }
 
