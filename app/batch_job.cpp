@@ -14,6 +14,11 @@ char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+constexpr OutputFormatEntry kOutputFormats[] = {
+    {"jpeg", OutputFormat::Jpeg, ".jpg"},
+    {"bmp", OutputFormat::Bmp, ".bmp"},
+};
+
 }  // namespace
 
 bool AnyRepairSelected(const BatchSettings& settings) {
@@ -28,6 +33,32 @@ const char* OutputFormatName(OutputFormat format) {
             break;
     }
     return "JPEG";
+}
+
+std::span<const OutputFormatEntry> NamedOutputFormats() {
+    return kOutputFormats;
+}
+
+std::optional<OutputFormat> OutputFormatNamed(std::string_view name) {
+    for (const OutputFormatEntry& entry : kOutputFormats) {
+        if (name == entry.name) {
+            return entry.format;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string WithFormatExtension(std::string_view path, OutputFormat format) {
+    const char* extension = "";
+    for (const OutputFormatEntry& entry : kOutputFormats) {
+        if (entry.format == format) {
+            extension = entry.extension;
+        }
+    }
+    const std::size_t nameStart = path.size() - FileNameFromPath(path).size();
+    const std::size_t dot = path.rfind('.');
+    const bool hasExtension = dot != std::string_view::npos && dot > nameStart;
+    return std::string(path.substr(0, hasExtension ? dot : path.size())) + extension;
 }
 
 const char* FileStatusName(FileStatus status) {

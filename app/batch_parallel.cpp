@@ -124,9 +124,14 @@ class CommitStage {
 
 class Workers {
   public:
-    Workers(const BatchPlan& plan, const BatchSettings& settings, const std::atomic<bool>& stop,
-            RunListener& listener, CommitStage& stage)
-        : m_plan(plan), m_settings(settings), m_stop(stop), m_listener(listener), m_stage(stage) {}
+    Workers(const BatchPlan& plan, const BatchSettings& settings, const WriteSettings& write,
+            const std::atomic<bool>& stop, RunListener& listener, CommitStage& stage)
+        : m_plan(plan),
+          m_settings(settings),
+          m_write(write),
+          m_stop(stop),
+          m_listener(listener),
+          m_stage(stage) {}
 
     void Run(unsigned workers) {
         const std::size_t threads = std::min<std::size_t>(workers, m_plan.groupHeads.size());
@@ -166,7 +171,7 @@ class Workers {
                 }
                 const Job& job = m_plan.jobs[j].job;
                 m_listener.FileStarted(job);
-                FinishedFile file{ProcessFile(surface, job, m_settings), {}};
+                FinishedFile file{ProcessFile(surface, job, m_settings, m_write), {}};
                 if (deferred) {
                     file.pending = deferred->Take();
                 }
@@ -177,6 +182,7 @@ class Workers {
 
     const BatchPlan& m_plan;
     const BatchSettings& m_settings;
+    const WriteSettings& m_write;
     const std::atomic<bool>& m_stop;
     RunListener& m_listener;
     CommitStage& m_stage;
@@ -186,10 +192,10 @@ class Workers {
 }  // namespace
 
 void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
-                 const std::atomic<bool>& stop, RunListener& listener) {
+                 const std::atomic<bool>& stop, RunListener& listener, const WriteSettings& write) {
     workers = std::max(workers, 1u);
     CommitStage stage(kQueuedPerWorker * workers + kCommitThreads, listener);
-    Workers(plan, settings, stop, listener, stage).Run(workers);
+    Workers(plan, settings, write, stop, listener, stage).Run(workers);
 }
 
 }  // namespace tessary

@@ -21,6 +21,7 @@ class RunListener {
 // few commit threads of their own, so workers go on with the next file meanwhile.
 // Once `stop` is set no file starts; files in hand are finished and committed.
 void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
-                 const std::atomic<bool>& stop, RunListener& listener);
+                 const std::atomic<bool>& stop, RunListener& listener,
+                 const WriteSettings& write = {});
 
 }  // namespace tessary

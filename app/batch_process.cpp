@@ -64,11 +64,11 @@ std::string ClipWarning(const BatchSettings& settings, int32_t height) {
            std::to_string(height) + " rows";
 }
 
-void Write(CDibImage& image, const Job& job, FileReport& report) {
+void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileReport& report) {
     if (job.format == OutputFormat::Bmp) {
         image.SaveBmp(job.output.c_str());
     } else {
-        image.SaveJpeg(job.output.c_str(), kJpegOutputQuality);
+        image.SaveJpeg(job.output.c_str(), write.jpeg);
     }
     report.saveAttempted = true;
     report.save = image.GetSaveReport();
@@ -91,7 +91,8 @@ std::string LoadFailureReason(const LoadReport& load) {
     return load.status.Text();
 }
 
-FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings) {
+FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings,
+                       const WriteSettings& write) {
     const auto start = std::chrono::steady_clock::now();
     FileReport report;
     report.input = job.input;
@@ -124,7 +125,7 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
                 report.warning += "; " + repairs.substr(std::string("warning: ").size());
             }
         }
-        Write(image, job, report);
+        Write(image, job, write, report);
     } else {
         report.reason = LoadFailureReason(report.load);
     }

@@ -16,7 +16,8 @@ constexpr int kUsageError = 2;
 
 constexpr const char* kDescription =
     "Repairs still images captured from interlaced video and writes each one to\n"
-    "DIR/NAME: as BMP when NAME ends in \"bmp\" (any case), else as JPEG at quality 100.\n"
+    "DIR/NAME: as BMP when NAME ends in \"bmp\" (any case), else as JPEG; with -f, in\n"
+    "that format, NAME's extension made the format's own.\n"
     "Repairs run in the order deinterlace, clip, soften. A folder given as FILE adds\n"
     "its .jpg, .jpeg, .gif, .bmp and .png images (any case), by name in byte order,\n"
     "and its structure is kept under DIR.\n";
@@ -50,7 +51,49 @@ struct Bindings {
     bool deinterlace = false;
     bool soften = false;
     std::vector<int32_t> clip;
+    std::string format;
+    std::string subsampling;
+    bool strip = false;
 };
+
+std::vector<std::string> FormatNames() {
+    std::vector<std::string> names;
+    for (const OutputFormatEntry& entry : NamedOutputFormats()) {
+        names.emplace_back(entry.name);
+    }
+    return names;
+}
+
+std::string JoinNames(const std::vector<std::string>& names, const char* separator) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : separator) + name;
+    }
+    return text;
+}
+
+void AddFormatOptions(CLI::App& app, CliOptions& options, Bindings& bound, Hints& hints) {
+    const std::vector<std::string> names = FormatNames();
+    app.add_option("-f,--format", bound.format,
+                   "write every output in this format, its name's\nextension made the format's own")
+        ->option_text(JoinNames(names, "|"))
+        ->check(CLI::IsMember(names));
+    hints["--format"] = "give one of " + JoinNames(names, ", ");
+    app.add_option("--quality", options.write.jpeg.quality, "JPEG quality, 1 to 100 (default 100)")
+        ->option_text("N")
+        ->check(kWholeNumber)
+        ->check(CLI::Range(1, 100));
+    hints["--quality"] = "give the JPEG quality as a whole number from 1 to 100";
+    app.add_option("--subsampling", bound.subsampling,
+                   "JPEG colour resolution: 420 (half) or 444 (full);\n"
+                   "default: the library's own choice")
+        ->option_text("420|444")
+        ->check(CLI::IsMember({"420", "444"}));
+    hints["--subsampling"] = "give 420 or 444";
+    app.add_flag("--strip", bound.strip,
+                 "write no metadata; by default a JPEG output keeps\n"
+                 "the input's EXIF, ICC profile, XMP and comments");
+}
 
 void AddOutputOptions(CLI::App& app, CliOptions& options, Hints& hints) {
     app.add_option("-o,--output", options.outputFolder,
@@ -126,6 +169,7 @@ void Configure(CLI::App& app, CliOptions& options, Bindings& bound, Hints& hints
     AddRepairOptions(app, bound, hints);
     AddInputOptions(app, options, hints);
     AddRunOptions(app, options, hints);
+    AddFormatOptions(app, options, bound, hints);
 }
 
 int UsageError(const std::string& reason) {
@@ -175,6 +219,17 @@ std::string PlainReason(const CLI::ParseError& error, const CLI::App& app, const
     return "the command line is not understood: " + message;
 }
 
+void ApplyFormatOptions(const Bindings& bound, CliOptions& options) {
+    if (!bound.format.empty()) {
+        options.format = OutputFormatNamed(bound.format);
+    }
+    if (!bound.subsampling.empty()) {
+        options.write.jpeg.subsampling =
+            bound.subsampling == "444" ? JpegSubsampling::Full : JpegSubsampling::Half;
+    }
+    options.write.jpeg.writeMetadata = !bound.strip;
+}
+
 }  // namespace
 
 std::string HelpText() {
@@ -219,6 +274,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
         options.settings.m_nClipTop = bound.clip[0];
         options.settings.m_nClipBottom = bound.clip[1];
     }
+    ApplyFormatOptions(bound, options);
     return {std::move(options), 0};
 }
 

@@ -30,6 +30,8 @@ struct CliOptions {
     bool dryRun = false;
     std::string reportPath;
     bool quiet = false;
+    std::optional<OutputFormat> format;  // -f: every output in this format
+    WriteSettings write;
 };
 
 // Either options to run with, or an exit status for a run that ends here

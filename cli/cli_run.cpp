@@ -212,8 +212,9 @@ int RunCommandLineBatch(const CliOptions& options) {
     }
     arguments.clear();
     arguments.shrink_to_fit();
-    const BatchPlan plan = MakePlan(
-        std::move(inputs), {options.outputFolder, options.overwriteInputs, options.update});
+    const BatchPlan plan =
+        MakePlan(std::move(inputs),
+                 {options.outputFolder, options.overwriteInputs, options.update, options.format});
 
     const std::size_t total = plan.jobs.size();
     StderrReporter reporter(total, !options.quiet && !options.dryRun && StderrIsTerminal());
@@ -245,7 +246,8 @@ int RunCommandLineBatch(const CliOptions& options) {
 
     if (!g_stopRequested.load() && plan.runCount > 0) {
         if (PrepareFolders(plan, options.outputFolder, reporter)) {
-            RunParallel(plan, options.settings, options.jobs, g_stopRequested, outcome);
+            RunParallel(plan, options.settings, options.jobs, g_stopRequested, outcome,
+                        options.write);
         } else {
             outcome.failed += plan.runCount;
         }

@@ -13,13 +13,20 @@ _tessary_batch() {
         --files-from)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        -c|--clip|-j|--jobs)
+        -f|--format)
+            COMPREPLY=($(compgen -W "jpeg bmp" -- "$cur"))
+            return ;;
+        --subsampling)
+            COMPREPLY=($(compgen -W "420 444" -- "$cur"))
+            return ;;
+        -c|--clip|-j|--jobs|--quality)
             return ;;
     esac
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "-o --output --overwrite-inputs -u --update -n --dry-run
             --report -d --deinterlace -c --clip -s --soften -r --recursive --files-from
-            -0 --null -j --jobs -q --quiet -h --help --version" -- "$cur"))
+            -0 --null -j --jobs -q --quiet -f --format --quality --subsampling --strip
+            -h --help --version" -- "$cur"))
         return
     fi
     COMPREPLY=($(compgen -f -X '!*.@(jpg|JPG|jpeg|JPEG|gif|GIF|bmp|BMP|png|PNG)' -- "$cur")
