@@ -44,7 +44,10 @@ std::string WithFormatExtension(std::string_view path, OutputFormat format);
 // How outputs are encoded, beside the repairs. The defaults write what the
 // dialog always has: JPEG at quality 100, the library's subsampling, no metadata.
 struct WriteSettings {
-    JpegSaveOptions jpeg;
+    int jpegQuality = kJpegBestQuality;  // 1 to 100
+    JpegSubsampling jpegSubsampling = JpegSubsampling::LibraryDefault;
+    // Carry the input's metadata into every output whose format can hold it.
+    bool writeMetadata = false;
 };
 
 // One planned file of a run.

@@ -68,7 +68,11 @@ void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileRep
     if (job.format == OutputFormat::Bmp) {
         image.SaveBmp(job.output.c_str());
     } else {
-        image.SaveJpeg(job.output.c_str(), write.jpeg);
+        JpegSaveOptions jpeg;
+        jpeg.quality = write.jpegQuality;
+        jpeg.subsampling = write.jpegSubsampling;
+        jpeg.writeMetadata = write.writeMetadata;
+        image.SaveJpeg(job.output.c_str(), jpeg);
     }
     report.saveAttempted = true;
     report.save = image.GetSaveReport();

@@ -79,7 +79,7 @@ void AddFormatOptions(CLI::App& app, CliOptions& options, Bindings& bound, Hints
         ->option_text(JoinNames(names, "|"))
         ->check(CLI::IsMember(names));
     hints["--format"] = "give one of " + JoinNames(names, ", ");
-    app.add_option("--quality", options.write.jpeg.quality, "JPEG quality, 1 to 100 (default 100)")
+    app.add_option("--quality", options.write.jpegQuality, "JPEG quality, 1 to 100 (default 100)")
         ->option_text("N")
         ->check(kWholeNumber)
         ->check(CLI::Range(1, 100));
@@ -224,10 +224,10 @@ void ApplyFormatOptions(const Bindings& bound, CliOptions& options) {
         options.format = OutputFormatNamed(bound.format);
     }
     if (!bound.subsampling.empty()) {
-        options.write.jpeg.subsampling =
+        options.write.jpegSubsampling =
             bound.subsampling == "444" ? JpegSubsampling::Full : JpegSubsampling::Half;
     }
-    options.write.jpeg.writeMetadata = !bound.strip;
+    options.write.writeMetadata = !bound.strip;
 }
 
 }  // namespace
