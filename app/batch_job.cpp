@@ -24,6 +24,12 @@ bool EndsInAnyCase(std::string_view path, const char (&ending)[4]) {
            LowerAscii(tail[2]) == ending[2];
 }
 
+constexpr OutputFormatEntry kOutputFormats[] = {
+    {"jpeg", OutputFormat::Jpeg, ".jpg"},
+    {"bmp", OutputFormat::Bmp, ".bmp"},
+    {"png", OutputFormat::Png, ".png"},
+};
+
 }  // namespace
 
 bool AnyRepairSelected(const BatchSettings& settings) {
@@ -40,6 +46,32 @@ const char* OutputFormatName(OutputFormat format) {
             break;
     }
     return "JPEG";
+}
+
+std::span<const OutputFormatEntry> NamedOutputFormats() {
+    return kOutputFormats;
+}
+
+std::optional<OutputFormat> OutputFormatNamed(std::string_view name) {
+    for (const OutputFormatEntry& entry : kOutputFormats) {
+        if (name == entry.name) {
+            return entry.format;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string WithFormatExtension(std::string_view path, OutputFormat format) {
+    const char* extension = "";
+    for (const OutputFormatEntry& entry : kOutputFormats) {
+        if (entry.format == format) {
+            extension = entry.extension;
+        }
+    }
+    const std::size_t nameStart = path.size() - FileNameFromPath(path).size();
+    const std::size_t dot = path.rfind('.');
+    const bool hasExtension = dot != std::string_view::npos && dot > nameStart;
+    return std::string(path.substr(0, hasExtension ? dot : path.size())) + extension;
 }
 
 const char* FileStatusName(FileStatus status) {

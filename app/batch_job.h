@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "formats/jpeg_options.h"
 #include "image/dib_image.h"
 
 namespace tessary {
@@ -23,6 +26,29 @@ bool AnyRepairSelected(const BatchSettings& settings);
 enum class OutputFormat { Bmp, Jpeg, Png };
 
 const char* OutputFormatName(OutputFormat format);
+
+// A format an output can be asked for by name, and the extension its files get.
+struct OutputFormatEntry {
+    const char* name;  // as the user gives it: "jpeg"
+    OutputFormat format;
+    const char* extension;  // with its dot: ".jpg"
+};
+
+std::span<const OutputFormatEntry> NamedOutputFormats();
+std::optional<OutputFormat> OutputFormatNamed(std::string_view name);
+
+// `path` with its file name's extension (from its last dot; a leading dot
+// starts no extension) replaced by `format`'s own, or that appended when it has none.
+std::string WithFormatExtension(std::string_view path, OutputFormat format);
+
+// How outputs are encoded, beside the repairs. The defaults write what the
+// dialog always has: JPEG at quality 100, the library's subsampling, no metadata.
+struct WriteSettings {
+    int jpegQuality = kJpegBestQuality;  // 1 to 100
+    JpegSubsampling jpegSubsampling = JpegSubsampling::LibraryDefault;
+    // Carry the input's metadata into every output whose format can hold it.
+    bool writeMetadata = false;
+};
 
 // One planned file of a run.
 struct Job {
@@ -56,7 +82,6 @@ struct FileReport {
 
 inline constexpr const char* kCancelMessage = "Rendering canceled";
 inline constexpr const char* kStatusJoin = " --> ";
-inline constexpr int kJpegOutputQuality = 100;
 
 // The last component of a path ("/" or "\" separated); the whole path when it
 // has none, "" when it ends in a separator.

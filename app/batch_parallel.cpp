@@ -125,10 +125,12 @@ class CommitStage {
 class Workers {
   public:
     Workers(const BatchPlan& plan, const BatchSettings& settings, const SmartRepairs& smart,
-            const std::atomic<bool>& stop, RunListener& listener, CommitStage& stage)
+            const WriteSettings& write, const std::atomic<bool>& stop, RunListener& listener,
+            CommitStage& stage)
         : m_plan(plan),
           m_settings(settings),
           m_smart(smart),
+          m_write(write),
           m_stop(stop),
           m_listener(listener),
           m_stage(stage) {}
@@ -171,7 +173,7 @@ class Workers {
                 }
                 const Job& job = m_plan.jobs[j].job;
                 m_listener.FileStarted(job);
-                FinishedFile file{ProcessFile(surface, job, m_settings, m_smart), {}};
+                FinishedFile file{ProcessFile(surface, job, m_settings, m_smart, m_write), {}};
                 if (deferred) {
                     file.pending = deferred->Take();
                 }
@@ -183,6 +185,7 @@ class Workers {
     const BatchPlan& m_plan;
     const BatchSettings& m_settings;
     const SmartRepairs& m_smart;
+    const WriteSettings& m_write;
     const std::atomic<bool>& m_stop;
     RunListener& m_listener;
     CommitStage& m_stage;
@@ -192,10 +195,11 @@ class Workers {
 }  // namespace
 
 void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
-                 const std::atomic<bool>& stop, RunListener& listener, const SmartRepairs& smart) {
+                 const std::atomic<bool>& stop, RunListener& listener, const SmartRepairs& smart,
+                 const WriteSettings& write) {
     workers = std::max(workers, 1u);
     CommitStage stage(kQueuedPerWorker * workers + kCommitThreads, listener);
-    Workers(plan, settings, smart, stop, listener, stage).Run(workers);
+    Workers(plan, settings, smart, write, stop, listener, stage).Run(workers);
 }
 
 }  // namespace tessary

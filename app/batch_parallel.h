@@ -23,6 +23,6 @@ class RunListener {
 // Once `stop` is set no file starts; files in hand are finished and committed.
 void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
                  const std::atomic<bool>& stop, RunListener& listener,
-                 const SmartRepairs& smart = {});
+                 const SmartRepairs& smart = {}, const WriteSettings& write = {});
 
 }  // namespace tessary

@@ -234,8 +234,11 @@ BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         PlannedJob planned;
         planned.job.output = JoinPath(options.outputFolder, inputs[i].relative);
+        if (options.format) {
+            planned.job.output = WithFormatExtension(planned.job.output, *options.format);
+        }
         planned.job.input = std::move(inputs[i].path);
-        planned.job.format = OutputFormatFor(planned.job.output);
+        planned.job.format = options.format.value_or(OutputFormatFor(planned.job.output));
         planned.nextSameOutput = kNoJob;
         struct stat output {};
         const bool outputExists = ::stat(planned.job.output.c_str(), &output) == 0;

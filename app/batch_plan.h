@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,8 @@ struct PlanOptions {
     std::string outputFolder;
     bool overwriteInputs = false;
     bool update = false;
+    // Every output in this format, its name's extension made the format's own.
+    std::optional<OutputFormat> format = std::nullopt;
 };
 
 // The work of a command-line run, in list order. Jobs that share an output

@@ -85,17 +85,23 @@ std::string ClipWarning(const BatchSettings& settings, int32_t height) {
            std::to_string(height) + " rows";
 }
 
-void Write(CDibImage& image, const Job& job, FileReport& report) {
+void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileReport& report) {
+    const ImageMetadata* metadata = write.writeMetadata ? &image.GetMetadata() : nullptr;
     switch (job.format) {
         case OutputFormat::Bmp:
             image.SaveBmp(job.output.c_str());
             break;
         case OutputFormat::Png:
-            image.SavePng(job.output.c_str());
+            image.SavePng(job.output.c_str(), metadata);
             break;
-        case OutputFormat::Jpeg:
-            image.SaveJpeg(job.output.c_str(), kJpegOutputQuality);
+        case OutputFormat::Jpeg: {
+            JpegSaveOptions jpeg;
+            jpeg.quality = write.jpegQuality;
+            jpeg.subsampling = write.jpegSubsampling;
+            jpeg.writeMetadata = write.writeMetadata;
+            image.SaveJpeg(job.output.c_str(), jpeg);
             break;
+        }
     }
     report.saveAttempted = true;
     report.save = image.GetSaveReport();
@@ -134,7 +140,7 @@ BatchSettings SettingsFor(CDibImage& image, BatchSettings settings, const SmartR
 }  // namespace
 
 FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& chosen,
-                       const SmartRepairs& smart) {
+                       const SmartRepairs& smart, const WriteSettings& write) {
     const auto start = std::chrono::steady_clock::now();
     FileReport report;
     report.input = job.input;
@@ -169,7 +175,7 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
                 report.warning += "; " + repairs.substr(std::string("warning: ").size());
             }
         }
-        Write(image, job, report);
+        Write(image, job, write, report);
     } else {
         report.reason = LoadFailureReason(report.load);
     }

@@ -26,7 +26,7 @@ struct SmartRepairs {
 // names no file writes nothing. A picture that is not 24 bits per pixel is
 // widened first when a repair is selected, so that the repairs reach it.
 FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings,
-                       const SmartRepairs& smart = {});
+                       const SmartRepairs& smart = {}, const WriteSettings& write = {});
 // The same, with the format the output name asks for.
 FileReport ProcessFile(CImageSurface& surface, const std::string& inputPath,
                        const std::string& outputPath, const BatchSettings& settings);

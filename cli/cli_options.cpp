@@ -17,7 +17,8 @@ constexpr int kUsageError = 2;
 constexpr const char* kDescription =
     "Repairs still images captured from interlaced video and writes each one to\n"
     "DIR/NAME: as BMP when NAME ends in \"bmp\", as PNG when it ends in \"png\" (any\n"
-    "case), else as JPEG at quality 100.\n"
+    "case), else as JPEG at quality 100; with -f, in that format, NAME's extension\n"
+    "made the format's own.\n"
     "Repairs run in the order deinterlace, clip, soften. A folder given as FILE adds\n"
     "its .jpg, .jpeg, .gif, .bmp and .png images (any case), by name in byte order,\n"
     "and its structure is kept under DIR.\n";
@@ -56,7 +57,49 @@ struct Bindings {
     std::string field;
     bool soften = false;
     std::string clip;  // "TOP:BOTTOM" or "auto"
+    std::string format;
+    std::string subsampling;
+    bool strip = false;
 };
+
+std::vector<std::string> FormatNames() {
+    std::vector<std::string> names;
+    for (const OutputFormatEntry& entry : NamedOutputFormats()) {
+        names.emplace_back(entry.name);
+    }
+    return names;
+}
+
+std::string JoinNames(const std::vector<std::string>& names, const char* separator) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : separator) + name;
+    }
+    return text;
+}
+
+void AddFormatOptions(CLI::App& app, CliOptions& options, Bindings& bound, Hints& hints) {
+    const std::vector<std::string> names = FormatNames();
+    app.add_option("-f,--format", bound.format,
+                   "write every output in this format, its name's\nextension made the format's own")
+        ->option_text(JoinNames(names, "|"))
+        ->check(CLI::IsMember(names));
+    hints["--format"] = "give one of " + JoinNames(names, ", ");
+    app.add_option("--quality", options.write.jpegQuality, "JPEG quality, 1 to 100 (default 100)")
+        ->option_text("N")
+        ->check(kWholeNumber)
+        ->check(CLI::Range(1, 100));
+    hints["--quality"] = "give the JPEG quality as a whole number from 1 to 100";
+    app.add_option("--subsampling", bound.subsampling,
+                   "JPEG colour resolution: 420 (half) or 444 (full);\n"
+                   "default: the library's own choice")
+        ->option_text("420|444")
+        ->check(CLI::IsMember({"420", "444"}));
+    hints["--subsampling"] = "give 420 or 444";
+    app.add_flag("--strip", bound.strip,
+                 "write no metadata; by default a JPEG output keeps\n"
+                 "the input's EXIF, ICC profile, XMP and comments");
+}
 
 // Rows to clip as "TOP:BOTTOM", each a whole number from 0 to kMaxClipRows.
 std::optional<std::pair<int32_t, int32_t>> ParseClipRows(const std::string& text) {
@@ -174,6 +217,7 @@ void Configure(CLI::App& app, CliOptions& options, Bindings& bound, Hints& hints
     AddSmartRepairOptions(app, options, bound, hints);
     AddInputOptions(app, options, hints);
     AddRunOptions(app, options, hints);
+    AddFormatOptions(app, options, bound, hints);
 }
 
 int UsageError(const std::string& reason) {
@@ -256,6 +300,17 @@ std::string TakeRepairs(const Bindings& bound, CliOptions& options) {
     return {};
 }
 
+void ApplyFormatOptions(const Bindings& bound, CliOptions& options) {
+    if (!bound.format.empty()) {
+        options.format = OutputFormatNamed(bound.format);
+    }
+    if (!bound.subsampling.empty()) {
+        options.write.jpegSubsampling =
+            bound.subsampling == "444" ? JpegSubsampling::Full : JpegSubsampling::Half;
+    }
+    options.write.writeMetadata = !bound.strip;
+}
+
 // The parser gives a short flag no value, so "-d=METHOD" is read as
 // "--deinterlace=METHOD". Arguments after "--" are names, left alone.
 std::vector<std::string> WithLongDeinterlace(int argc, char** argv) {
@@ -314,6 +369,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     if (!error.empty()) {
         return {std::nullopt, UsageError(error)};
     }
+    ApplyFormatOptions(bound, options);
     return {std::move(options), 0};
 }
 

@@ -33,6 +33,8 @@ struct CliOptions {
     bool detect = false;
     std::string reportPath;
     bool quiet = false;
+    std::optional<OutputFormat> format;  // -f: every output in this format
+    WriteSettings write;
 };
 
 // Either options to run with, or an exit status for a run that ends here

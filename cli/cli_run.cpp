@@ -258,8 +258,9 @@ int RunCommandLineBatch(const CliOptions& options) {
         StderrReporter reporter(inputs.size(), false);
         return Detect(inputs, problems, options, reporter);
     }
-    const BatchPlan plan = MakePlan(
-        std::move(inputs), {options.outputFolder, options.overwriteInputs, options.update});
+    const BatchPlan plan =
+        MakePlan(std::move(inputs),
+                 {options.outputFolder, options.overwriteInputs, options.update, options.format});
 
     const std::size_t total = plan.jobs.size();
     StderrReporter reporter(total, !options.quiet && !options.dryRun && StderrIsTerminal());
@@ -292,7 +293,7 @@ int RunCommandLineBatch(const CliOptions& options) {
     if (!g_stopRequested.load() && plan.runCount > 0) {
         if (PrepareFolders(plan, options.outputFolder, reporter)) {
             RunParallel(plan, options.settings, options.jobs, g_stopRequested, outcome,
-                        options.smart);
+                        options.smart, options.write);
         } else {
             outcome.failed += plan.runCount;
         }

@@ -19,7 +19,13 @@ _tessary_batch() {
         --field)
             COMPREPLY=($(compgen -W "top bottom" -- "$cur"))
             return ;;
-        -j|--jobs)
+        -f|--format)
+            COMPREPLY=($(compgen -W "jpeg bmp png" -- "$cur"))
+            return ;;
+        --subsampling)
+            COMPREPLY=($(compgen -W "420 444" -- "$cur"))
+            return ;;
+        -j|--jobs|--quality)
             return ;;
     esac
     # bash splits "--deinterlace=METHOD" at the "=".
@@ -30,8 +36,8 @@ _tessary_batch() {
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "-o --output --overwrite-inputs -u --update -n --dry-run
             --report -d --deinterlace -c --clip -s --soften -r --recursive --files-from
-            -0 --null -j --jobs -q --quiet -h --help --version --field --only-combed
-            --detect" -- "$cur"))
+            -0 --null -j --jobs -q --quiet -f --format --quality --subsampling --strip
+            -h --help --version --field --only-combed --detect" -- "$cur"))
         return
     fi
     COMPREPLY=($(compgen -f -X '!*.@(jpg|JPG|jpeg|JPEG|gif|GIF|bmp|BMP|png|PNG)' -- "$cur")

@@ -143,5 +143,55 @@ TEST(MakePlan, GroupsInputsWithOneOutputAndRefusesToReplaceAnInput) {
     }
 }
 
+TEST(WithFormatExtension, ReplacesOnlyTheFileNamesOwnExtension) {
+    const struct {
+        const char* path;
+        OutputFormat format;
+        const char* expected;
+    } cases[] = {
+        {"out/a.gif", OutputFormat::Jpeg, "out/a.jpg"},
+        {"out/A.JPEG", OutputFormat::Jpeg, "out/A.jpg"},
+        {"out/a.jpg", OutputFormat::Bmp, "out/a.bmp"},
+        {"out/a", OutputFormat::Bmp, "out/a.bmp"},
+        {"out/x.y/a", OutputFormat::Jpeg, "out/x.y/a.jpg"},
+        {"out/x.y\\a", OutputFormat::Jpeg, "out/x.y\\a.jpg"},
+        {"out/.hidden", OutputFormat::Jpeg, "out/.hidden.jpg"},
+        {"out/a.tar.gz", OutputFormat::Bmp, "out/a.tar.bmp"},
+        {"out/a.", OutputFormat::Jpeg, "out/a.jpg"},
+        {"a.gif", OutputFormat::Bmp, "a.bmp"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WithFormatExtension(c.path, c.format), c.expected) << c.path;
+    }
+    EXPECT_EQ(OutputFormatNamed("bmp"), OutputFormat::Bmp);
+    EXPECT_EQ(OutputFormatNamed("jpeg"), OutputFormat::Jpeg);
+    EXPECT_EQ(OutputFormatNamed("BMP"), std::nullopt);
+}
+
+TEST(MakePlan, AChosenFormatNamesEveryOutputSoDuplicatesAndInputsAreSeen) {
+    TempDir dir;
+    MakeTree(dir, {"in/a.gif", "in/a.bmp", "in/b.jpg"});
+    const std::vector<PlanInput> inputs = {{dir.File("in/a.gif"), "a.gif"},
+                                           {dir.File("in/a.bmp"), "a.bmp"},
+                                           {dir.File("in/b.jpg"), "b.jpg"}};
+    PlanOptions options{dir.File("out"), false, false};
+    options.format = OutputFormat::Bmp;
+    const BatchPlan plan = MakePlan(inputs, options);
+    ASSERT_EQ(plan.jobs.size(), 3u);
+    EXPECT_EQ(plan.jobs[0].job.output, dir.File("out/a.bmp"));
+    EXPECT_EQ(plan.jobs[0].nextSameOutput, 1u);
+    EXPECT_EQ(plan.duplicates.size(), 1u);
+    EXPECT_EQ(plan.jobs[2].job.output, dir.File("out/b.bmp"));
+
+    // Into the inputs' folder, a.gif's output is the input a.bmp; b.jpg's is new.
+    options.outputFolder = dir.File("in");
+    const BatchPlan own = MakePlan(inputs, options);
+    EXPECT_EQ(own.jobs[0].disposition, Disposition::ReplacesInput);
+    EXPECT_EQ(own.jobs[2].disposition, Disposition::Run);
+    for (const PlannedJob& planned : plan.jobs) {
+        EXPECT_EQ(planned.job.format, OutputFormat::Bmp) << planned.job.output;
+    }
+}
+
 }  // namespace
 }  // namespace tessary

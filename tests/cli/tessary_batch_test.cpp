@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "tests/support/bmp_builder.h"
+#include "tests/support/gif_builder.h"
+#include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -664,6 +666,166 @@ TEST(TessaryBatchRun, NamesUpToTheFileSystemsLimitAreWritten) {
     const Outcome o = RunTool({"-q", "-d", "-o", dir.File("out"), dir.File(name)});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(test::FileExists(dir.File("out/" + name)));
+}
+
+bool Contains(const Bytes& haystack, const Bytes& needle) {
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+           haystack.end();
+}
+
+// A JPEG marker segment: the marker, the big-endian length, the payload.
+Bytes Segment(uint8_t marker, const std::string& payload) {
+    const std::size_t length = payload.size() + 2;
+    std::string bytes = {'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8),
+                         static_cast<char>(length)};
+    bytes += payload;
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+// The horizontal and vertical sampling factors of the frame's first component
+// (0x22 for 4:2:0, 0x11 for 4:4:4); -1 without a baseline frame header.
+int LumaSampling(const Bytes& jpeg) {
+    const Bytes sof = {0xFF, 0xC0};
+    const auto at = std::search(jpeg.begin(), jpeg.end(), sof.begin(), sof.end());
+    return jpeg.end() - at > 11 ? at[11] : -1;
+}
+
+Bytes SmallJpeg() {
+    return test::EncodeJpeg(test::GradientPicture(16, 16), 16, 16);
+}
+
+TEST(TessaryBatchFormats, FormatChoosesEveryOutputsContentsAndExtension) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.gif"), test::SimpleGif(4, 2, {0, 1, 2, 3, 3, 2, 1, 0},
+                                                                    test::DistinctPalette(4))));
+    ASSERT_TRUE(test::WriteBytes(dir.File("b.bmp"), Frame(8, 4, 1)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("c"), SmallJpeg()));
+    const Bytes bmp = {'B', 'M'};
+    const Bytes jpeg = {0xFF, 0xD8};
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, Bytes>> outputs;  // name, first bytes
+    } cases[] = {
+        {{"-f", "bmp"}, {{"a.bmp", bmp}, {"b.bmp", bmp}, {"c.bmp", bmp}}},
+        {{"--format=jpeg"}, {{"a.jpg", jpeg}, {"b.jpg", jpeg}, {"c.jpg", jpeg}}},
+        {{}, {{"a.gif", jpeg}, {"b.bmp", bmp}, {"c", jpeg}}},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        const std::string out = dir.File("out" + std::to_string(run++));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(),
+                    {"-q", "-o", out, dir.File("a.gif"), dir.File("b.bmp"), dir.File("c")});
+        const Outcome o = RunTool(args);
+        EXPECT_EQ(o.status, 0) << o.err;
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(out)) {
+            ++entries;
+        }
+        EXPECT_EQ(entries, c.outputs.size()) << out;
+        for (const auto& [name, magic] : c.outputs) {
+            const Bytes written = test::ReadBytes(out + "/" + name);
+            ASSERT_GE(written.size(), magic.size()) << name;
+            EXPECT_TRUE(std::equal(magic.begin(), magic.end(), written.begin())) << name;
+        }
+    }
+    // A dry run names the output as it will be written.
+    const Outcome dry = RunTool({"-n", "-f", "bmp", "-o", dir.File("o"), dir.File("a.gif")});
+    EXPECT_NE(dry.out.find(dir.File("a.gif") + " -> " + dir.File("o/a.bmp") + " (BMP)"),
+              std::string::npos)
+        << dry.out;
+}
+
+TEST(TessaryBatchFormats, QualityAndSubsamplingReachTheJpegAndBadValuesAreUsageErrors) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.bmp"), Frame(16, 16, 2)));
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        uint16_t dcQuant;  // first entry of the first quantisation table
+        int sampling;
+    } cases[] = {
+        {{"-f", "jpeg"}, 0, 1, 0x22},
+        {{"-f", "jpeg", "--quality", "50", "--subsampling", "444"}, 0, 16, 0x11},
+        {{"-f", "jpeg", "--quality=75", "--subsampling=420"}, 0, 8, 0x22},
+        {{"--quality", "0"}, 2, 0, 0},
+        {{"--quality", "101"}, 2, 0, 0},
+        {{"--quality", "9.5"}, 2, 0, 0},
+        {{"--subsampling", "422"}, 2, 0, 0},
+        {{"-f", "gif"}, 2, 0, 0},
+        {{"-f", "JPEG"}, 2, 0, 0},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        const std::string out = dir.File("out" + std::to_string(run++));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-q", "-o", out, dir.File("a.bmp")});
+        const Outcome o = RunTool(args);
+        EXPECT_EQ(o.status, c.status) << out << " " << o.err;
+        if (c.status != 0) {
+            EXPECT_FALSE(test::FileExists(out));
+            continue;
+        }
+        const Bytes written = test::ReadBytes(out + "/a.jpg");
+        const test::JpegLayout layout = test::InspectJpeg(written);
+        ASSERT_FALSE(layout.quantTables.empty()) << out;
+        EXPECT_EQ(layout.quantTables[0][0], c.dcQuant) << out;
+        EXPECT_EQ(LumaSampling(written), c.sampling) << out;
+    }
+}
+
+TEST(TessaryBatchFormats, AJpegKeepsItsExifAndCommentUnlessStripped) {
+    TempDir dir;
+    const Bytes exif = Segment(0xE1, std::string("Exif\0\0MM\0*\0\0\0\x08\0\0\0\0\0\0", 20));
+    const Bytes comment = Segment(0xFE, "grabbed from tape 7");
+    Bytes file = SmallJpeg();
+    ASSERT_GT(file.size(), 2u);
+    file.insert(file.begin() + 2, comment.begin(), comment.end());
+    file.insert(file.begin() + 2, exif.begin(), exif.end());
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.jpg"), file));
+    const struct {
+        std::vector<std::string> args;
+        bool kept;
+    } cases[] = {
+        {{}, true},
+        {{"-d", "--quality", "80"}, true},
+        {{"--strip"}, false},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        const std::string out = dir.File("out" + std::to_string(run++));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-q", "-o", out, dir.File("a.jpg")});
+        ASSERT_EQ(RunTool(args).status, 0) << out;
+        const Bytes written = test::ReadBytes(out + "/a.jpg");
+        EXPECT_EQ(Contains(written, exif), c.kept) << out;
+        EXPECT_EQ(Contains(written, Bytes(comment.begin() + 4, comment.end())), c.kept) << out;
+    }
+}
+
+TEST(TessaryBatchFormats, WhatTheReaderWorkedAroundIsAWarningLine) {
+    TempDir dir;
+    test::GifFile animated =
+        test::OneImageGif(4, 2, {0, 1, 2, 3, 3, 2, 1, 0}, test::DistinctPalette(4));
+    animated.images.push_back(animated.images[0]);
+    const struct {
+        const char* name;
+        Bytes bytes;
+        const char* warning;  // the start of the line's text
+    } cases[] = {
+        {"animated.gif", test::BuildGif(animated),
+         "warning: animated GIF: only the first frame was used"},
+        {"short.jpg", test::JpegHeaderOnly(64, 64), "warning: damaged data: "},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(test::WriteBytes(dir.File(c.name), c.bytes));
+        const Outcome o = RunTool({"-q", "-o", dir.File("out"), dir.File(c.name)});
+        EXPECT_EQ(o.status, 0) << o.err;
+        const auto lines = o.errLines();
+        ASSERT_EQ(lines.size(), 1u) << o.err;
+        EXPECT_EQ(lines[0].rfind(Line(dir.File(c.name), c.warning), 0), 0u) << lines[0];
+        EXPECT_TRUE(test::FileExists(dir.File("out/") + c.name));
+    }
 }
 
 TEST(TessaryBatchUsage, TheReadmeShowsTheHelpText) {
