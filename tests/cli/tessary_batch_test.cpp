@@ -702,12 +702,14 @@ TEST(TessaryBatchFormats, FormatChoosesEveryOutputsContentsAndExtension) {
     ASSERT_TRUE(test::WriteBytes(dir.File("c"), SmallJpeg()));
     const Bytes bmp = {'B', 'M'};
     const Bytes jpeg = {0xFF, 0xD8};
+    const Bytes png = {0x89, 'P', 'N', 'G'};
     const struct {
         std::vector<std::string> args;
         std::vector<std::pair<std::string, Bytes>> outputs;  // name, first bytes
     } cases[] = {
         {{"-f", "bmp"}, {{"a.bmp", bmp}, {"b.bmp", bmp}, {"c.bmp", bmp}}},
         {{"--format=jpeg"}, {{"a.jpg", jpeg}, {"b.jpg", jpeg}, {"c.jpg", jpeg}}},
+        {{"-f", "png"}, {{"a.png", png}, {"b.png", png}, {"c.png", png}}},
         {{}, {{"a.gif", jpeg}, {"b.bmp", bmp}, {"c", jpeg}}},
     };
     int run = 0;
