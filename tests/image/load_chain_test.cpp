@@ -398,15 +398,8 @@ Bytes GifClaiming(uint16_t width, uint16_t height) {
     return test::BuildGif(file);
 }
 
-class LoadReportTest : public testing::Test {
-  protected:
-    std::string Write(const std::string& name, const Bytes& bytes) {
-        std::string path = m_dir.File(name);
-        EXPECT_TRUE(test::WriteBytes(path, bytes));
-        return path;
-    }
-    test::TempDir m_dir;
-};
+// The same files-in-a-folder fixture, under its own name for the report cases.
+class LoadReportTest : public LoadChainTest {};
 
 TEST_F(LoadReportTest, TheReasonNamesWhatTheFileWas) {
     Bytes cmyk =
