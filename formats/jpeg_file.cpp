@@ -355,16 +355,6 @@ class DibRowSink final : public JpegRowSink {
     uint64_t m_nStride = 0;
 };
 
-class TightBufferSource final : public JpegRowSource {
-  public:
-    TightBufferSource(const uint8_t* buffer, uint32_t width) : m_pBuffer(buffer), m_nWidth(width) {}
-    const uint8_t* Row(uint32_t r) override { return m_pBuffer + uint64_t{r} * m_nWidth * 3; }
-
-  private:
-    const uint8_t* m_pBuffer;
-    uint32_t m_nWidth;
-};
-
 void SetNumber(int* target, int value) {
     if (target != nullptr) {
         *target = value;
@@ -460,7 +450,7 @@ int WriteJpegFile(const char* path, const uint8_t* buffer, uint32_t width, uint3
         SetNumber(errorNumber, 0);
         return 0;
     }
-    TightBufferSource source(buffer, width);
+    TightRgbRows source(buffer, width);
     return EncodeJpegFile(path, source, width, height, options, metadata, errorNumber);
 }
 

@@ -78,13 +78,7 @@ Status DecodeJpegImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
 // for every 8 x 8 block, even in the tersest progressive scan.
 uint64_t JpegPixelsWithin(uint64_t bytes);
 
-// Hands an encode its rows, top-down, each width x 3 bytes red, green, blue.
-class JpegRowSource {
-  public:
-    virtual ~JpegRowSource() = default;
-    // Row r; the bytes need only stay valid until the next call.
-    virtual const uint8_t* Row(uint32_t r) = 0;
-};
+using JpegRowSource = RgbRowSource;
 
 // Writes a baseline JPEG file of width x height pixels taken row by row from
 // `source`, with `metadata` when the options ask for it; results as for

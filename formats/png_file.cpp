@@ -369,16 +369,6 @@ int Encode(spng_ctx* context, PngRowSource& source, uint32_t width, uint32_t hei
     return error == SPNG_EOI ? SPNG_OK : (error == SPNG_OK ? SPNG_EINTERNAL : error);
 }
 
-class TightRowSource final : public PngRowSource {
-  public:
-    TightRowSource(const uint8_t* rgb, uint32_t width) : m_pRgb(rgb), m_nWidth(width) {}
-    const uint8_t* Row(uint32_t r) override { return m_pRgb + uint64_t{r} * m_nWidth * 3; }
-
-  private:
-    const uint8_t* m_pRgb;
-    uint32_t m_nWidth;
-};
-
 }  // namespace
 
 Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uint32_t height,
@@ -416,7 +406,7 @@ Status WritePngFile(const char* path, const uint8_t* rgb, uint32_t width, uint32
     if (rgb == nullptr) {
         return Status::IoError(EINVAL, "no picture to write");
     }
-    TightRowSource source(rgb, width);
+    TightRgbRows source(rgb, width);
     return EncodePngFile(path, source, width, height, metadata);
 }
 

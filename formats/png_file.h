@@ -5,6 +5,7 @@
 
 #include "formats/image_reader.h"
 #include "formats/metadata.h"
+#include "formats/rgb_buffer.h"
 #include "formats/status.h"
 #include "platform/memory_block.h"
 
@@ -42,13 +43,7 @@ Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* 
 // that has the right size.
 Status DecodePngImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
 
-// Hands an encode its rows, top-down, each width x 3 bytes red, green, blue.
-class PngRowSource {
-  public:
-    virtual ~PngRowSource() = default;
-    // Row r; the bytes need only stay valid until the next call.
-    virtual const uint8_t* Row(uint32_t r) = 0;
-};
+using PngRowSource = RgbRowSource;
 
 // Writes an 8-bit RGB PNG of width x height pixels taken row by row from
 // `source`, with the metadata's ICC profile, EXIF, XMP and comments when

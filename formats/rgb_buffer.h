@@ -60,4 +60,23 @@ void DibRowsToTightRgb(const uint8_t* pixels, uint32_t width, uint32_t height, u
 void DibRowToRgb(const uint8_t* pixels, uint32_t width, uint32_t height, uint64_t stride,
                  uint32_t r, uint8_t* target);
 
+// Hands an encode its rows, top-down, each width x 3 bytes red, green, blue.
+class RgbRowSource {
+  public:
+    virtual ~RgbRowSource() = default;
+    // Row r; the bytes need only stay valid until the next call.
+    virtual const uint8_t* Row(uint32_t r) = 0;
+};
+
+// The rows of a tight RGB buffer.
+class TightRgbRows final : public RgbRowSource {
+  public:
+    TightRgbRows(const uint8_t* rgb, uint32_t width) : m_pRgb(rgb), m_nWidth(width) {}
+    const uint8_t* Row(uint32_t r) override { return m_pRgb + uint64_t{r} * m_nWidth * 3; }
+
+  private:
+    const uint8_t* m_pRgb;
+    uint32_t m_nWidth;
+};
+
 }  // namespace tessary

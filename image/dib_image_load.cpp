@@ -97,7 +97,7 @@ bool FindDibPicture(const uint8_t* dib, uint64_t blockSize, DibPicture* picture,
 
 // The rows of a 24-bit DIB handed to the encoder one at a time, top-down and
 // red-green-blue, through one row of scratch memory.
-class DibRowSource final : public JpegRowSource, public PngRowSource {
+class DibRowSource final : public RgbRowSource {
   public:
     DibRowSource(const uint8_t* pixels, const DibPicture& picture)
         : m_pPixels(pixels),
