@@ -33,6 +33,13 @@ TESSARY_ROW_KERNEL void CubicRow(const uint8_t* a, const uint8_t* b, const uint8
     }
 }
 
+// |a - b| of two lumas (0 .. 1020) in 16 bits, so that the loops below run on
+// twice as many pixels per instruction as in the 32 bits of int.
+inline int16_t AbsDiff(int16_t a, int16_t b) {
+    const int16_t d = static_cast<int16_t>(a - b);
+    return static_cast<int16_t>(d < 0 ? -d : d);
+}
+
 // The cost of one step for every pixel: differences along the line through
 // the four kept rows (the near pair counted twice), summed over the window.
 // Fits 16 bits: at most 4 x 1020 per pixel, 5 pixels.
@@ -40,9 +47,8 @@ TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, con
                                       const int16_t* lb3, int32_t width, int16_t* diff,
                                       int16_t* cost) {
     for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
-        const int32_t near = std::abs(la[i] - lb[i]);
-        diff[i] =
-            static_cast<int16_t>(2 * near + std::abs(la3[i] - la[i]) + std::abs(lb[i] - lb3[i]));
+        diff[i] = static_cast<int16_t>(2 * AbsDiff(la[i], lb[i]) + AbsDiff(la3[i], la[i]) +
+                                       AbsDiff(lb[i], lb3[i]));
     }
     for (int32_t x = 0; x < width; ++x) {
         cost[x] =
@@ -50,35 +56,53 @@ TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, con
     }
 }
 
-// One wider step on a side, taken where it is better than the best so far and
-// every narrower step on that side was taken too, so that a lone match far to
-// the side in busy texture can't win.
-TESSARY_ROW_KERNEL void WidenSide(const int16_t* cost, int16_t penalty, int16_t step, int32_t width,
-                                  int16_t* bestCost, int16_t* best, int16_t* open) {
-    for (int32_t x = 0; x < width; ++x) {
-        const int16_t candidate = static_cast<int16_t>(cost[x] + penalty);
-        // All 1 bits where the step is taken; selecting by mask rather than by
-        // branch lets the loop vectorise.
-        const int16_t take = static_cast<int16_t>(-(open[x] & (candidate < bestCost[x])));
-        bestCost[x] = static_cast<int16_t>((candidate & take) | (bestCost[x] & ~take));
-        best[x] = static_cast<int16_t>((step & take) | (best[x] & ~take));
-        open[x] = static_cast<int16_t>(take & 1);
-    }
+// The best step on one side: each wider step is taken where it is better than
+// the best so far and every narrower step on that side was taken too, so that
+// a lone match far to the side in busy texture can't win. `near` .. `far` are
+// the costs of steps 1 .. 3 on that side, with their penalties added.
+struct SideChoice {
+    int16_t cost;
+    int16_t size;  // 0 .. kMaxStep
+};
+inline SideChoice ChooseSide(int16_t straight, int16_t near, int16_t middle, int16_t far) {
+    const bool one = near < straight;
+    const bool two = one & (middle < near);
+    const bool three = two & (far < middle);
+    const int16_t cost = three ? far : two ? middle : one ? near : straight;
+    return {cost, static_cast<int16_t>(one + two + three)};
 }
+static_assert(FieldInterpolator::kMaxStep == 3, "ChooseSide spells out three steps");
 
-// A side wins only when it is clearly better than straight down and than the
-// other side: in a stripy texture both sides match, and any turn would draw
-// stripes of the wrong slant.
-TESSARY_ROW_KERNEL void PickSide(const int16_t* straight, const int16_t* left, const int16_t* right,
-                                 const int16_t* leftStep, const int16_t* rightStep, int32_t width,
-                                 int16_t* best) {
+// For each pixel the step to interpolate along, from the costs of steps
+// -kMaxStep .. kMaxStep. A side wins only when it is clearly better than
+// straight down and than the other side: in a stripy texture both sides match,
+// and any turn would draw stripes of the wrong slant.
+TESSARY_ROW_KERNEL void PickSteps(const int16_t* const* costs, int32_t width,
+                                  int16_t* __restrict best) {
+    const int16_t* left3 = costs[0];
+    const int16_t* left2 = costs[1];
+    const int16_t* left1 = costs[2];
+    const int16_t* straight = costs[3];
+    const int16_t* right1 = costs[4];
+    const int16_t* right2 = costs[5];
+    const int16_t* right3 = costs[6];
+    constexpr int32_t kPenalty = kStepPenalty;
     for (int32_t x = 0; x < width; ++x) {
-        const int16_t bar = std::min(straight[x], std::max(left[x], right[x]));
-        const int16_t toLeft =
-            static_cast<int16_t>(-((left[x] * kClearDivisor < bar) & (left[x] <= right[x])));
-        const int16_t toRight =
-            static_cast<int16_t>(-((right[x] * kClearDivisor < bar) & (right[x] < left[x])));
-        best[x] = static_cast<int16_t>((leftStep[x] & toLeft) | (rightStep[x] & toRight));
+        const SideChoice left = ChooseSide(straight[x], static_cast<int16_t>(left1[x] + kPenalty),
+                                           static_cast<int16_t>(left2[x] + 2 * kPenalty),
+                                           static_cast<int16_t>(left3[x] + 3 * kPenalty));
+        const SideChoice right = ChooseSide(straight[x], static_cast<int16_t>(right1[x] + kPenalty),
+                                            static_cast<int16_t>(right2[x] + 2 * kPenalty),
+                                            static_cast<int16_t>(right3[x] + 3 * kPenalty));
+        const int16_t bar = std::min(straight[x], std::max(left.cost, right.cost));
+        // In 16 bits without sign: three times a cost (at most 20544) fits.
+        const bool toLeft =
+            (static_cast<uint16_t>(left.cost * kClearDivisor) < static_cast<uint16_t>(bar)) &
+            (left.cost <= right.cost);
+        const bool toRight =
+            (static_cast<uint16_t>(right.cost * kClearDivisor) < static_cast<uint16_t>(bar)) &
+            (right.cost < left.cost);
+        best[x] = toLeft ? static_cast<int16_t>(-left.size) : toRight ? right.size : int16_t{0};
     }
 }
 
@@ -100,12 +124,7 @@ FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows
     for (std::vector<int16_t>& cost : m_cost) {
         cost.resize(width);
     }
-    for (int32_t side = 0; side < 2; ++side) {
-        m_sideCost[side].resize(width);
-        m_sideStep[side].resize(width);
-    }
     m_best.resize(width);
-    m_open.resize(width);
 }
 
 const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
@@ -142,19 +161,11 @@ void FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRo
                       below.luma.data() + from - step, below3.luma.data() + from - 3 * step, width,
                       m_diff.data(), m_cost[step + kMaxStep].data());
     }
-    const int16_t* straight = m_cost[kMaxStep].data();
-    for (int32_t side = 0; side < 2; ++side) {
-        std::memcpy(m_sideCost[side].data(), straight, size_t(width) * sizeof(int16_t));
-        std::fill(m_sideStep[side].begin(), m_sideStep[side].end(), int16_t{0});
-        std::fill(m_open.begin(), m_open.end(), int16_t{1});
-        for (int32_t size = 1; size <= kMaxStep; ++size) {
-            const int32_t step = side == 0 ? -size : size;
-            WidenSide(m_cost[step + kMaxStep].data(), int16_t(kStepPenalty * size), int16_t(step),
-                      width, m_sideCost[side].data(), m_sideStep[side].data(), m_open.data());
-        }
+    const int16_t* costs[2 * kMaxStep + 1];
+    for (int32_t i = 0; i < 2 * kMaxStep + 1; ++i) {
+        costs[i] = m_cost[i].data();
     }
-    PickSide(straight, m_sideCost[0].data(), m_sideCost[1].data(), m_sideStep[0].data(),
-             m_sideStep[1].data(), width, m_best.data());
+    PickSteps(costs, width, m_best.data());
 }
 
 void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {

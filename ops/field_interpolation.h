@@ -48,10 +48,7 @@ class FieldInterpolator {
     PaddedRow m_slots[4];
     std::vector<int16_t> m_diff;
     std::vector<int16_t> m_cost[2 * kMaxStep + 1];
-    std::vector<int16_t> m_sideCost[2];
-    std::vector<int16_t> m_sideStep[2];
     std::vector<int16_t> m_best;
-    std::vector<int16_t> m_open;
 };
 
 }  // namespace tessary
