@@ -8,7 +8,7 @@
 // AVX2, and the processor picks one at run time: without the byte shuffles of
 // later processors GCC can't vectorise loops over interleaved blue, green, red.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TESSARY_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#define TESSARY_ROW_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define TESSARY_ROW_KERNEL
 #endif
