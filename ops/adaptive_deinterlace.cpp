@@ -68,8 +68,8 @@ class NearTeeth {
     // Expands block row y / kBlock into one byte per pixel.
     void RowOf(int32_t y, int32_t width, uint8_t* near) const {
         const uint8_t* blocks = m_near.data() + size_t(y / kBlock) * size_t(m_columns);
-        for (int32_t x = 0; x < width; ++x) {
-            near[x] = blocks[x / kBlock];
+        for (int32_t x = 0; x < width; x += kBlock) {
+            std::memset(near + x, blocks[x / kBlock], size_t(std::min(kBlock, width - x)));
         }
     }
 
@@ -103,9 +103,9 @@ TESSARY_ROW_KERNEL void MarkWeakSigns(const int16_t* up2, const int16_t* up, con
                                       const int16_t* down, const int16_t* down2, int32_t width,
                                       uint8_t* __restrict signs) {
     for (int32_t x = 0; x < width; ++x) {
-        const int32_t other = std::abs(2 * row[x] - up[x] - down[x]);
-        const int32_t own = std::abs(2 * row[x] - up2[x] - down2[x]);
-        signs[x] |= other > own + kWeakContrast;
+        const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
+        const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
+        signs[x] |= other > static_cast<int16_t>(own + kWeakContrast);
     }
 }
 
@@ -158,21 +158,27 @@ std::vector<uint8_t> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
 }
 
 // Weights from the combed cells around each pixel (`sum` has kFade zero bytes
-// before and after it).
-TESSARY_ROW_KERNEL void FadeRow(const uint8_t* sum, int32_t width, uint8_t* weights) {
+// before and after it), one for each of the pixel's three bytes.
+TESSARY_ROW_KERNEL void FadeRow(const uint8_t* sum, int32_t width, uint8_t* __restrict weights) {
     for (int32_t x = 0; x < width; ++x) {
-        const int32_t cells = sum[x - 2] + sum[x - 1] + sum[x] + sum[x + 1] + sum[x + 2];
-        // 0 .. kFadeCells to 0 .. 16, rounding so that a full count gives 16.
-        weights[x] = static_cast<uint8_t>((cells * 16 + kFadeCells / 2) / kFadeCells);
+        const uint8_t cells =
+            static_cast<uint8_t>(sum[x - 2] + sum[x - 1] + sum[x] + sum[x + 1] + sum[x + 2]);
+        // 0 .. kFadeCells to 0 .. 16, rounding so that a full count gives 16:
+        // (16 cells + kFadeCells / 2) / kFadeCells, which for cells up to
+        // kFadeCells is cells plus one from half of kFadeCells on.
+        const uint8_t weight = static_cast<uint8_t>(cells + (cells >= kFadeCells - kFadeCells / 2));
+        weights[3 * x] = weight;
+        weights[3 * x + 1] = weight;
+        weights[3 * x + 2] = weight;
     }
 }
 static_assert(kFade == 2, "FadeRow spells out two pixels to each side");
 
-// Weight (0 .. 16) of the rebuilt pixel in each pixel of rebuilt row k: the
+// Weight (0 .. 16) of the rebuilt pixel in each byte of rebuilt row k: the
 // share of combed cells among the row's and the neighbouring rebuilt rows'
 // pixels within kFade. Returns false when the whole row keeps its pixels.
-bool FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count, int32_t k,
-                 std::vector<uint8_t>& column, uint8_t* weights) {
+TESSARY_ROW_KERNEL bool FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count,
+                                    int32_t k, std::vector<uint8_t>& column, uint8_t* weights) {
     const uint8_t* rows[3];
     for (int32_t d = -1; d <= 1; ++d) {
         const int32_t n = std::clamp(k + d, 0, count - 1);
@@ -191,16 +197,13 @@ bool FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count
     return true;
 }
 
-// Moves each byte of the captured row towards the rebuilt one by its pixel's weight.
-TESSARY_ROW_KERNEL void Blend(uint8_t* captured, const uint8_t* rebuilt, const uint8_t* weights,
-                              int32_t width) {
-    for (int32_t x = 0; x < width; ++x) {
-        const int32_t w = weights[x];
-        uint8_t* pixel = captured + 3 * x;
-        const uint8_t* source = rebuilt + 3 * x;
-        pixel[0] = static_cast<uint8_t>(pixel[0] + (((source[0] - pixel[0]) * w + 8) >> 4));
-        pixel[1] = static_cast<uint8_t>(pixel[1] + (((source[1] - pixel[1]) * w + 8) >> 4));
-        pixel[2] = static_cast<uint8_t>(pixel[2] + (((source[2] - pixel[2]) * w + 8) >> 4));
+// Moves each byte of the captured row towards the rebuilt one by its weight
+// (at most 16, so that the product fits 16 bits).
+TESSARY_ROW_KERNEL void Blend(uint8_t* __restrict captured, const uint8_t* __restrict rebuilt,
+                              const uint8_t* __restrict weights, int64_t bytes) {
+    for (int64_t i = 0; i < bytes; ++i) {
+        const int16_t move = static_cast<int16_t>((rebuilt[i] - captured[i]) * weights[i] + 8);
+        captured[i] = static_cast<uint8_t>(captured[i] + (move >> 4));
     }
 }
 
@@ -222,16 +225,16 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     const int32_t count = (rows.height - firstRebuilt + 1) / 2;
     FieldInterpolator interpolator(rows, report.keep);
     std::vector<uint8_t> column(size_t(width) + 2 * kFade, 0);
-    std::vector<uint8_t> weights(static_cast<size_t>(width));
+    std::vector<uint8_t> weights(size_t(rows.RowBytes()));
     std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));
     for (int32_t k = 0; k < count; ++k) {
         if (!FadeWeights(areas, width, count, k, column, weights.data())) {
             continue;
         }
         const int32_t y = firstRebuilt + 2 * k;
-        std::memcpy(rebuilt.data(), rows.Row(y), rebuilt.size());
-        interpolator.Interpolate(y, rebuilt.data());
-        Blend(rows.Row(y), rebuilt.data(), weights.data(), width);
+        if (interpolator.Interpolate(y, rebuilt.data())) {
+            Blend(rows.Row(y), rebuilt.data(), weights.data(), rows.RowBytes());
+        }
     }
     return report;
 }

@@ -58,10 +58,11 @@ TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, con
                                       const int16_t* down, const int16_t* down2, int32_t width,
                                       uint8_t* __restrict teeth, uint8_t* __restrict detail) {
     for (int32_t x = 0; x < width; ++x) {
-        const int32_t other = std::abs(2 * row[x] - up[x] - down[x]);
-        const int32_t own = std::abs(2 * row[x] - up2[x] - down2[x]);
-        teeth[x] = other > kToothFactor * own + kToothContrast;
-        detail[x] = own > kToothFactor * other + kToothContrast;
+        const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
+        const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
+        // At most 2 x 2040 + 40: the sums fit 16 bits too.
+        teeth[x] = other > static_cast<int16_t>(kToothFactor * own + kToothContrast);
+        detail[x] = own > static_cast<int16_t>(kToothFactor * other + kToothContrast);
     }
 }
 
@@ -69,9 +70,16 @@ TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, con
 // rows: how rough that field's picture is where the fields disagree.
 TESSARY_ROW_KERNEL uint64_t Roughness(const uint8_t* marks, const int16_t* up2, const int16_t* row,
                                       const int16_t* down2, int32_t width) {
+    // Summed in 32 bits over stretches short enough not to overflow them.
+    constexpr int32_t kStretch = 1 << 20;
     uint64_t sum = 0;
-    for (int32_t x = 0; x < width; ++x) {
-        sum += uint32_t(marks[x] * std::abs(2 * row[x] - up2[x] - down2[x]));
+    for (int32_t from = 0; from < width; from += kStretch) {
+        uint32_t part = 0;
+        for (int32_t x = from; x < std::min(from + kStretch, width); ++x) {
+            const int16_t rough = Abs16(2 * row[x] - up2[x] - down2[x]);
+            part += static_cast<uint16_t>(marks[x] ? rough : 0);
+        }
+        sum += part;
     }
     return sum;
 }

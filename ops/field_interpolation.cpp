@@ -37,13 +37,6 @@ TESSARY_ROW_KERNEL void CubicRow(const uint8_t* a, const uint8_t* b, const uint8
 // Pixels whose steps are looked at together when filling turns.
 constexpr int32_t kTurnGroup = 4;
 
-// |a - b| of two lumas (0 .. 1020) in 16 bits, so that the loops below run on
-// twice as many pixels per instruction as in the 32 bits of int.
-inline int16_t AbsDiff(int16_t a, int16_t b) {
-    const int16_t d = static_cast<int16_t>(a - b);
-    return static_cast<int16_t>(d < 0 ? -d : d);
-}
-
 // The cost of one step for every pixel: differences along the line through
 // the four kept rows (the near pair counted twice), summed over the window.
 // Fits 16 bits: at most 4 x 1020 per pixel, 5 pixels.
@@ -51,8 +44,8 @@ TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, con
                                       const int16_t* lb3, int32_t width, int16_t* diff,
                                       int16_t* cost) {
     for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
-        diff[i] = static_cast<int16_t>(2 * AbsDiff(la[i], lb[i]) + AbsDiff(la3[i], la[i]) +
-                                       AbsDiff(lb[i], lb3[i]));
+        diff[i] = static_cast<int16_t>(2 * Abs16(la[i] - lb[i]) + Abs16(la3[i] - la[i]) +
+                                       Abs16(lb[i] - lb3[i]));
     }
     for (int32_t x = 0; x < width; ++x) {
         cost[x] =
@@ -173,9 +166,9 @@ void FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRo
     PickSteps(costs, width, m_best.data());
 }
 
-void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
+bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
     if (m_lastKept < m_firstKept) {
-        return;
+        return false;
     }
     const PaddedRow& above = Kept(y - 1);
     const PaddedRow& below = Kept(y + 1);
@@ -204,6 +197,7 @@ void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
             }
         }
     }
+    return true;
 }
 
 void KeepField(const PixelRows& rows, Field keep) {

@@ -25,8 +25,9 @@ class FieldInterpolator {
     FieldInterpolator(const PixelRows& rows, Field keep);
 
     // Writes the rebuilt row y (not a row of the kept field) into `out`, which
-    // holds RowBytes() bytes. Does nothing when the picture has no kept row.
-    void Interpolate(int32_t y, uint8_t* out);
+    // holds RowBytes() bytes. Returns false, and writes nothing, when the
+    // picture has no kept row.
+    bool Interpolate(int32_t y, uint8_t* out);
 
     // Directions searched on either side of straight up and down: a step of s
     // pixels to each side per row.

@@ -42,6 +42,14 @@ struct PixelRows {
     bool IsEmpty() const { return top == nullptr || width <= 0 || height <= 0; }
 };
 
+// |v| in 16 bits, for differences of lumas and of sums of two lumas (at most
+// 4 x 1020 either way): the row loops say so with this cast, and GCC then
+// works them in 16-bit lanes, twice as many per instruction as int's.
+inline int16_t Abs16(int32_t v) {
+    const int16_t narrow = static_cast<int16_t>(v);
+    return static_cast<int16_t>(narrow < 0 ? -narrow : narrow);
+}
+
 // Blue + 2 green + red of each pixel of a row (0 .. 1020): a brightness cheap
 // enough for the detectors, in which no channel is left out.
 void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma);
