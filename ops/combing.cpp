@@ -105,9 +105,6 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
     if (pixels == 0) {
         return;
     }
-    for (int32_t y = 0; y < frame.height; ++y) {
-        LumaOfRow(rows.Row(y), frame.width, frame.luma.get() + size_t(y) * width);
-    }
     // Two rows at the top and the bottom lack a neighbour in their own field
     // and are never marked.
     const size_t edge = std::min<size_t>(2, size_t(frame.height)) * width;
@@ -117,10 +114,31 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
     std::vector<uint8_t> detail(width + 2 * kRunPad, 0);
     std::vector<uint8_t> core(width + kRunPad);
     std::vector<uint8_t> kept(width);
+    std::vector<uint8_t> stacked(width);
     uint8_t* teethRow = teeth.data() + kRunPad;
     uint8_t* detailRow = detail.data() + kRunPad;
     CombCounts& counts = frame.counts;
+    // The luma of each row is worked out just before the row two above it is
+    // compared, and stacked teeth are counted one row behind the marks, so
+    // that every step finds its rows still in the cache.
+    int32_t lumaRows = 0;
+    const auto lumaUpTo = [&](int32_t end) {
+        for (; lumaRows < std::min(end, frame.height); ++lumaRows) {
+            LumaOfRow(rows.Row(lumaRows), frame.width, frame.luma.get() + size_t(lumaRows) * width);
+        }
+    };
+    // Combing runs through rows on end, each field in turn; a thin line across
+    // a still picture marks the rows on either side of it, never its own. So
+    // only stacked teeth count (the marks stay, for the areas to repair).
+    const auto countStacked = [&](int32_t y) {
+        const uint8_t* marks = frame.MarksOf(y);
+        counts.teeth +=
+            KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
+        counts.roughness[y & 1] += Roughness(stacked.data(), frame.LumaOf(y - 2), frame.LumaOf(y),
+                                             frame.LumaOf(y + 2), frame.width);
+    };
     for (int32_t y = 2; y + 2 < frame.height; ++y) {
+        lumaUpTo(y + 3);
         const int16_t* up2 = frame.LumaOf(y - 2);
         const int16_t* row = frame.LumaOf(y);
         const int16_t* down2 = frame.LumaOf(y + 2);
@@ -130,17 +148,13 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
         KeepRuns(teethRow, frame.width, core.data(), marks);
         counts.detail += KeepRuns(detailRow, frame.width, core.data(), kept.data());
         counts.compared += width;
+        if (y > 2) {
+            countStacked(y - 1);
+        }
     }
-    // Combing runs through rows on end, each field in turn; a thin line across
-    // a still picture marks the rows on either side of it, never its own. So
-    // only stacked teeth count (the marks stay, for the areas to repair).
-    std::vector<uint8_t> stacked(width);
-    for (int32_t y = 2; y + 2 < frame.height; ++y) {
-        const uint8_t* marks = frame.MarksOf(y);
-        counts.teeth +=
-            KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
-        counts.roughness[y & 1] += Roughness(stacked.data(), frame.LumaOf(y - 2), frame.LumaOf(y),
-                                             frame.LumaOf(y + 2), frame.width);
+    lumaUpTo(frame.height);
+    if (frame.height > 4) {
+        countStacked(frame.height - 3);
     }
 }
 
