@@ -223,7 +223,7 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
     const std::vector<uint8_t> areas = CombedAreas(teeth, firstRebuilt);
     const int32_t count = (rows.height - firstRebuilt + 1) / 2;
-    FieldInterpolator interpolator(rows, report.keep);
+    FieldInterpolator interpolator(rows, report.keep, teeth.luma.get());
     std::vector<uint8_t> column(size_t(width) + 2 * kFade, 0);
     std::vector<uint8_t> weights(size_t(rows.RowBytes()));
     std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));

@@ -105,7 +105,8 @@ TESSARY_ROW_KERNEL void PickSteps(const int16_t* const* costs, int32_t width,
 
 }  // namespace
 
-FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows(rows) {
+FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep, const int16_t* luma)
+    : m_rows(rows), m_luma(luma) {
     if (rows.IsEmpty()) {
         return;
     }
@@ -143,7 +144,14 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
         std::memcpy(bgr + 3 * i, first, 3);
         std::memcpy(bgr + 3 * (kPad + width + i), last, 3);
     }
-    LumaOfRow(bgr, width + 2 * kPad, slot.luma.data());
+    int16_t* luma = slot.luma.data();
+    if (m_luma == nullptr) {
+        LumaOfRow(bgr, width + 2 * kPad, luma);
+        return slot;
+    }
+    std::memcpy(luma + kPad, m_luma + int64_t{row} * width, size_t(width) * sizeof(int16_t));
+    std::fill(luma, luma + kPad, luma[kPad]);
+    std::fill(luma + kPad + width, luma + 2 * kPad + width, luma[kPad + width - 1]);
     return slot;
 }
 

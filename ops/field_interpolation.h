@@ -22,7 +22,10 @@ void KeepField(const PixelRows& rows, Field keep);
 // rebuilding rows in order reads each kept row once.
 class FieldInterpolator {
   public:
-    FieldInterpolator(const PixelRows& rows, Field keep);
+    // `luma`, when given, holds LumaOfRow of every row of `rows` (width values
+    // a row, top row first), which the interpolator then takes instead of
+    // working it out again; it must outlive the interpolator.
+    FieldInterpolator(const PixelRows& rows, Field keep, const int16_t* luma = nullptr);
 
     // Writes the rebuilt row y (not a row of the kept field) into `out`, which
     // holds RowBytes() bytes. Returns false, and writes nothing, when the
@@ -44,6 +47,7 @@ class FieldInterpolator {
                           const PaddedRow& below3);
 
     PixelRows m_rows;
+    const int16_t* m_luma = nullptr;
     int32_t m_firstKept = 0;
     int32_t m_lastKept = -1;
     PaddedRow m_slots[4];
