@@ -32,6 +32,12 @@ constexpr int32_t kWeakContrast = 16;
 
 // Whether any of `count` (at most kBlock) marks is set, eight at a time.
 uint8_t AnyMark(const uint8_t* marks, int32_t count) {
+    if (count == kBlock) {
+        uint64_t half[2];
+        static_assert(sizeof(half) == kBlock);
+        std::memcpy(half, marks, sizeof(half));
+        return (half[0] | half[1]) != 0;
+    }
     uint64_t any = 0;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
