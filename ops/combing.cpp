@@ -17,28 +17,33 @@ constexpr double kScoreFloor = 0.05e-3;
 // found without tests at the row's ends.
 constexpr int32_t kRunPad = kToothRun - 1;
 
+// How many of `count` bytes, each 0 or 1, are 1: summed in 16 bits over
+// stretches short enough not to overflow them, which vectorises with far fewer
+// widenings than a 32-bit sum.
+TESSARY_ROW_KERNEL uint32_t CountOnes(const uint8_t* bytes, int32_t count) {
+    constexpr int32_t kStretch = UINT16_MAX;
+    uint32_t ones = 0;
+    for (int32_t from = 0; from < count; from += kStretch) {
+        uint16_t part = 0;
+        for (int32_t i = from; i < std::min(from + kStretch, count); ++i) {
+            part = static_cast<uint16_t>(part + bytes[i]);
+        }
+        ones += part;
+    }
+    return ones;
+}
+
 // Keeps only runs of kToothRun or more ones of `raw` (which has kRunPad zero
-// bytes before and after it); returns how many are left.
-TESSARY_ROW_KERNEL uint32_t KeepRuns(const uint8_t* raw, int32_t width, uint8_t* core,
-                                     uint8_t* kept) {
+// bytes before and after it).
+TESSARY_ROW_KERNEL void KeepRuns(const uint8_t* raw, int32_t width, uint8_t* core, uint8_t* kept) {
     // core[i] (from i = -kRunPad): a run starts at i.
     for (int32_t i = -kRunPad; i < width; ++i) {
         core[i + kRunPad] = raw[i] & raw[i + 1] & raw[i + 2] & raw[i + 3] & raw[i + 4];
     }
-    // Counted in 16 bits over stretches short enough not to overflow them,
-    // which vectorises with far fewer widenings than a 32-bit count.
-    constexpr int32_t kStretch = UINT16_MAX;
-    uint32_t count = 0;
-    for (int32_t from = 0; from < width; from += kStretch) {
-        uint16_t part = 0;
-        for (int32_t x = from; x < std::min(from + kStretch, width); ++x) {
-            const uint8_t* starts = core + x;  // runs starting at x - 4 .. x
-            kept[x] = starts[0] | starts[1] | starts[2] | starts[3] | starts[4];
-            part = static_cast<uint16_t>(part + kept[x]);
-        }
-        count += part;
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* starts = core + x;  // runs starting at x - 4 .. x
+        kept[x] = starts[0] | starts[1] | starts[2] | starts[3] | starts[4];
     }
-    return count;
 }
 static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
 
@@ -47,16 +52,13 @@ static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
 constexpr int32_t kSampleRows = 12;
 constexpr int32_t kSampleEvery = 32;
 
-// The marks of a row that have a mark above or below them; returns how many.
-TESSARY_ROW_KERNEL uint32_t KeepStacked(const uint8_t* above, const uint8_t* marks,
-                                        const uint8_t* below, int32_t width,
-                                        uint8_t* __restrict stacked) {
-    uint32_t count = 0;
+// The marks of a row that have a mark above or below them.
+TESSARY_ROW_KERNEL void KeepStacked(const uint8_t* above, const uint8_t* marks,
+                                    const uint8_t* below, int32_t width,
+                                    uint8_t* __restrict stacked) {
     for (int32_t x = 0; x < width; ++x) {
         stacked[x] = marks[x] & (above[x] | below[x]);
-        count += stacked[x];
     }
-    return count;
 }
 
 // Row y against the other field (the rows next to it) and its own (two away):
@@ -140,8 +142,8 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
     // only stacked teeth count (the marks stay, for the areas to repair).
     const auto countStacked = [&](int32_t y) {
         const uint8_t* marks = frame.MarksOf(y);
-        counts.teeth +=
-            KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
+        KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
+        counts.teeth += CountOnes(stacked.data(), frame.width);
         counts.roughness[y & 1] += Roughness(stacked.data(), frame.LumaOf(y - 2), frame.LumaOf(y),
                                              frame.LumaOf(y + 2), frame.width);
     };
@@ -154,7 +156,8 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
         CompareFields(up2, frame.LumaOf(y - 1), row, frame.LumaOf(y + 1), down2, frame.width,
                       teethRow, detailRow);
         KeepRuns(teethRow, frame.width, core.data(), marks);
-        counts.detail += KeepRuns(detailRow, frame.width, core.data(), kept.data());
+        KeepRuns(detailRow, frame.width, core.data(), kept.data());
+        counts.detail += CountOnes(kept.data(), frame.width);
         counts.compared += width;
         if (y > 2) {
             countStacked(y - 1);

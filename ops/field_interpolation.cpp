@@ -73,8 +73,9 @@ static_assert(FieldInterpolator::kMaxStep == 3, "ChooseSide spells out three ste
 // For each pixel the step to interpolate along, from the costs of steps
 // -kMaxStep .. kMaxStep. A side wins only when it is clearly better than
 // straight down and than the other side: in a stripy texture both sides match,
-// and any turn would draw stripes of the wrong slant.
-TESSARY_ROW_KERNEL void PickSteps(const int16_t* const* costs, int32_t width,
+// and any turn would draw stripes of the wrong slant. Returns whether any
+// pixel turns.
+TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* costs, int32_t width,
                                   int16_t* __restrict best) {
     const int16_t* left3 = costs[0];
     const int16_t* left2 = costs[1];
@@ -84,6 +85,7 @@ TESSARY_ROW_KERNEL void PickSteps(const int16_t* const* costs, int32_t width,
     const int16_t* right2 = costs[5];
     const int16_t* right3 = costs[6];
     constexpr int32_t kPenalty = kStepPenalty;
+    int16_t any = 0;
     for (int32_t x = 0; x < width; ++x) {
         const SideChoice left = ChooseSide(straight[x], static_cast<int16_t>(left1[x] + kPenalty),
                                            static_cast<int16_t>(left2[x] + 2 * kPenalty),
@@ -100,7 +102,9 @@ TESSARY_ROW_KERNEL void PickSteps(const int16_t* const* costs, int32_t width,
             (static_cast<uint16_t>(right.cost * kClearDivisor) < static_cast<uint16_t>(bar)) &
             (right.cost < left.cost);
         best[x] = toLeft ? static_cast<int16_t>(-left.size) : toRight ? right.size : int16_t{0};
+        any = static_cast<int16_t>(any | best[x]);
     }
+    return any != 0;
 }
 
 }  // namespace
@@ -122,7 +126,7 @@ FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep, const in
     for (std::vector<int16_t>& cost : m_cost) {
         cost.resize(width);
     }
-    // Rounded up with zeros, which the filling of turns reads.
+    // Rounded up to a whole group, which the filling of turns reads.
     m_best.resize((width + kTurnGroup - 1) / kTurnGroup * kTurnGroup, 0);
 }
 
@@ -155,28 +159,38 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
     return slot;
 }
 
-// For each pixel, the step (-kMaxStep .. kMaxStep) along which the rows above
-// and below agree best: the kept rows 1 above and below most of all, and rows
-// 3 above and below along the same line too.
-void FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
-                                         const PaddedRow& below, const PaddedRow& below3) {
-    const int32_t width = m_rows.width;
+// For each pixel from `from` to `to` - 1, the step (-kMaxStep .. kMaxStep)
+// along which the rows above and below agree best: the kept rows 1 above and
+// below most of all, and rows 3 above and below along the same line too.
+// Returns whether any of them turns.
+bool FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
+                                         const PaddedRow& below, const PaddedRow& below3,
+                                         int32_t from, int32_t to) {
     for (int32_t step = -kMaxStep; step <= kMaxStep; ++step) {
-        const int32_t from = kPad - kWindow;
-        DirectionCost(above3.luma.data() + from + 3 * step, above.luma.data() + from + step,
-                      below.luma.data() + from - step, below3.luma.data() + from - 3 * step, width,
-                      m_diff.data(), m_cost[step + kMaxStep].data());
+        const int32_t first = kPad - kWindow + from;
+        DirectionCost(above3.luma.data() + first + 3 * step, above.luma.data() + first + step,
+                      below.luma.data() + first - step, below3.luma.data() + first - 3 * step,
+                      to - from, m_diff.data(), m_cost[step + kMaxStep].data());
     }
     const int16_t* costs[2 * kMaxStep + 1];
     for (int32_t i = 0; i < 2 * kMaxStep + 1; ++i) {
         costs[i] = m_cost[i].data();
     }
-    PickSteps(costs, width, m_best.data());
+    return PickSteps(costs, to - from, m_best.data());
 }
 
 bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
+    return Interpolate(y, out, 0, m_rows.width);
+}
+
+bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32_t to) {
     if (m_lastKept < m_firstKept) {
         return false;
+    }
+    from = std::max(from, 0);
+    to = std::min(to, m_rows.width);
+    if (from >= to) {
+        return true;
     }
     const PaddedRow& above = Kept(y - 1);
     const PaddedRow& below = Kept(y + 1);
@@ -186,21 +200,27 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
     const uint8_t* b = below.bgr.data() + 3 * kPad;
     const uint8_t* a3 = above3.bgr.data() + 3 * kPad;
     const uint8_t* b3 = below3.bgr.data() + 3 * kPad;
-    CubicRow(a, b, a3, b3, 3 * m_rows.width, out);
-    ChooseDirections(above3, above, below, below3);
+    CubicRow(a + 3 * from, b + 3 * from, a3 + 3 * from, b3 + 3 * from, 3 * (to - from),
+             out + 3 * from);
+    if (!ChooseDirections(above3, above, below, below3, from, to)) {
+        return true;
+    }
     // Turns are rare (edges only): groups of pixels without one are passed
-    // over whole, and turns are filled one pixel at a time.
-    const int16_t* best = m_best.data();
-    for (int32_t group = 0; group < m_rows.width; group += kTurnGroup) {
+    // over whole, and turns are filled one pixel at a time. m_best holds the
+    // steps from `from` on, with zeros after them to a whole group.
+    int16_t* best = m_best.data();
+    const int32_t count = to - from;
+    std::fill(best + count, best + (count + kTurnGroup - 1) / kTurnGroup * kTurnGroup, int16_t{0});
+    for (int32_t group = 0; group < count; group += kTurnGroup) {
         uint64_t steps;
         static_assert(sizeof(steps) == kTurnGroup * sizeof(int16_t));
         std::memcpy(&steps, best + group, sizeof(steps));
         if (steps == 0) {
             continue;
         }
-        for (int32_t x = group; x < std::min(group + kTurnGroup, m_rows.width); ++x) {
-            const int32_t near = 3 * best[x];
-            for (int32_t c = 3 * x; c < 3 * x + 3; ++c) {
+        for (int32_t i = group; i < std::min(group + kTurnGroup, count); ++i) {
+            const int32_t near = 3 * best[i];
+            for (int32_t c = 3 * (from + i); c < 3 * (from + i) + 3; ++c) {
                 out[c] = Cubic(a[c + near], b[c - near], a3[c + 3 * near], b3[c - 3 * near]);
             }
         }

@@ -31,6 +31,9 @@ class FieldInterpolator {
     // holds RowBytes() bytes. Returns false, and writes nothing, when the
     // picture has no kept row.
     bool Interpolate(int32_t y, uint8_t* out);
+    // The same for the pixels from .. to - 1 alone (their bytes of `out`), which
+    // come out as in the whole row.
+    bool Interpolate(int32_t y, uint8_t* out, int32_t from, int32_t to);
 
     // Directions searched on either side of straight up and down: a step of s
     // pixels to each side per row.
@@ -43,8 +46,8 @@ class FieldInterpolator {
         std::vector<int16_t> luma;  // blue + 2 green + red, padded the same way
     };
     const PaddedRow& Kept(int32_t row);
-    void ChooseDirections(const PaddedRow& above3, const PaddedRow& above, const PaddedRow& below,
-                          const PaddedRow& below3);
+    bool ChooseDirections(const PaddedRow& above3, const PaddedRow& above, const PaddedRow& below,
+                          const PaddedRow& below3, int32_t from, int32_t to);
 
     PixelRows m_rows;
     const int16_t* m_luma = nullptr;
