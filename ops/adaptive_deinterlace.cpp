@@ -180,10 +180,48 @@ TESSARY_ROW_KERNEL void FadeRow(const uint8_t* sum, int32_t width, uint8_t* __re
 }
 static_assert(kFade == 2, "FadeRow spells out two pixels to each side");
 
+// The pixels from .. to - 1 of a rebuilt row: the stretch that holds every
+// pixel with a weight.
+struct Span {
+    int32_t from = 0;
+    int32_t to = 0;
+};
+
+// The first of `count` bytes that is not 0 (or `count`), eight at a time.
+int32_t FirstNonZero(const uint8_t* bytes, int32_t count) {
+    int32_t i = 0;
+    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
+        std::memcpy(&eight, bytes + i, 8);
+        if (eight != 0) {
+            break;
+        }
+    }
+    while (i < count && bytes[i] == 0) {
+        ++i;
+    }
+    return i;
+}
+
+// One after the last of `count` bytes that is not 0 (or 0), eight at a time.
+int32_t EndOfNonZero(const uint8_t* bytes, int32_t count) {
+    int32_t i = count;
+    for (uint64_t eight = 0; i >= 8; i -= 8) {
+        std::memcpy(&eight, bytes + i - 8, 8);
+        if (eight != 0) {
+            break;
+        }
+    }
+    while (i > 0 && bytes[i - 1] == 0) {
+        --i;
+    }
+    return i;
+}
+
 // Weight (0 .. 16) of the rebuilt pixel in each byte of rebuilt row k: the
 // share of combed cells among the row's and the neighbouring rebuilt rows'
-// pixels within kFade. Returns false when the whole row keeps its pixels.
-TESSARY_ROW_KERNEL bool FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count,
+// pixels within kFade. Returns the pixels with a weight; the weights of the
+// others are left as they were.
+TESSARY_ROW_KERNEL Span FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count,
                                     int32_t k, std::vector<uint8_t>& column, uint8_t* weights) {
     const uint8_t* rows[3];
     for (int32_t d = -1; d <= 1; ++d) {
@@ -191,16 +229,16 @@ TESSARY_ROW_KERNEL bool FadeWeights(const std::vector<uint8_t>& areas, int32_t w
         rows[d + 1] = areas.data() + size_t(n) * size_t(width);
     }
     uint8_t* sum = column.data() + kFade;
-    uint8_t any = 0;
     for (int32_t x = 0; x < width; ++x) {
         sum[x] = static_cast<uint8_t>(rows[0][x] + rows[1][x] + rows[2][x]);
-        any |= sum[x];
     }
-    if (any == 0) {
-        return false;
+    const int32_t first = FirstNonZero(sum, width);
+    if (first == width) {
+        return {};
     }
-    FadeRow(sum, width, weights);
-    return true;
+    const Span span{std::max(first - kFade, 0), std::min(EndOfNonZero(sum, width) + kFade, width)};
+    FadeRow(sum + span.from, span.to - span.from, weights + 3 * int64_t{span.from});
+    return span;
 }
 
 // Moves each byte of the captured row towards the rebuilt one by its weight
@@ -234,12 +272,15 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     std::vector<uint8_t> weights(size_t(rows.RowBytes()));
     std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));
     for (int32_t k = 0; k < count; ++k) {
-        if (!FadeWeights(areas, width, count, k, column, weights.data())) {
+        const Span span = FadeWeights(areas, width, count, k, column, weights.data());
+        if (span.from == span.to) {
             continue;
         }
         const int32_t y = firstRebuilt + 2 * k;
-        if (interpolator.Interpolate(y, rebuilt.data())) {
-            Blend(rows.Row(y), rebuilt.data(), weights.data(), rows.RowBytes());
+        if (interpolator.Interpolate(y, rebuilt.data(), span.from, span.to)) {
+            const int64_t first = 3 * int64_t{span.from};
+            Blend(rows.Row(y) + first, rebuilt.data() + first, weights.data() + first,
+                  3 * int64_t{span.to - span.from});
         }
     }
     return report;
