@@ -111,16 +111,65 @@ TESSARY_ROW_KERNEL void MarkWeakSigns(const int16_t* up2, const int16_t* up, con
     for (int32_t x = 0; x < width; ++x) {
         const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
         const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
-        signs[x] |= other > static_cast<int16_t>(own + kWeakContrast);
+        signs[x] = other > static_cast<int16_t>(own + kWeakContrast);
     }
 }
 
-// A tooth or, near one, a weak sign; then grown by kGrow along the row
-// (`hit` has kGrow zero bytes before and after it).
-TESSARY_ROW_KERNEL void MarkArea(const uint8_t* marks, const uint8_t* weak, const uint8_t* near,
-                                 int32_t width, uint8_t* hit, uint8_t* area) {
+// The teeth and the weak signs of the rows asked for, each row's signs worked
+// out once: the kept rows next to a rebuilt row count for the rebuilt rows
+// above and below them both. Rows that are outside the picture, or have no
+// signs, read as zeros.
+class RowSigns {
+  public:
+    explicit RowSigns(const CombTeeth& teeth)
+        : m_teeth(teeth), m_zeros(size_t(std::max(teeth.width, 0)), 0) {
+        for (Slot& slot : m_slots) {
+            slot.signs.resize(m_zeros.size());
+        }
+    }
+
+    const uint8_t* MarksOf(int32_t n) const {
+        return n < 0 || n >= m_teeth.height ? m_zeros.data() : m_teeth.MarksOf(n);
+    }
+
+    // Rows in use at once are at most three apart, so n % 3 keeps them apart.
+    const uint8_t* WeakOf(int32_t n) {
+        if (n < 2 || n + 2 >= m_teeth.height) {
+            return m_zeros.data();
+        }
+        Slot& slot = m_slots[n % 3];
+        if (slot.row != n) {
+            slot.row = n;
+            MarkWeakSigns(m_teeth.LumaOf(n - 2), m_teeth.LumaOf(n - 1), m_teeth.LumaOf(n),
+                          m_teeth.LumaOf(n + 1), m_teeth.LumaOf(n + 2), m_teeth.width,
+                          slot.signs.data());
+        }
+        return slot.signs.data();
+    }
+
+  private:
+    struct Slot {
+        int32_t row = -1;
+        std::vector<uint8_t> signs;
+    };
+    const CombTeeth& m_teeth;
+    std::vector<uint8_t> m_zeros;
+    Slot m_slots[3];
+};
+
+// A tooth in any of the three rows, or, near one, a weak sign in any of them;
+// then grown by kGrow along the row (`hit` has kGrow zero bytes before and
+// after it).
+TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* const* weak,
+                                 const uint8_t* near, int32_t width, uint8_t* hit, uint8_t* area) {
+    const uint8_t* marks0 = marks[0];
+    const uint8_t* marks1 = marks[1];
+    const uint8_t* marks2 = marks[2];
+    const uint8_t* weak0 = weak[0];
+    const uint8_t* weak1 = weak[1];
+    const uint8_t* weak2 = weak[2];
     for (int32_t x = 0; x < width; ++x) {
-        hit[x] = marks[x] | (weak[x] & near[x]);
+        hit[x] = marks0[x] | marks1[x] | marks2[x] | ((weak0[x] | weak1[x] | weak2[x]) & near[x]);
     }
     for (int32_t x = 0; x < width; ++x) {
         area[x] =
@@ -138,26 +187,15 @@ std::vector<uint8_t> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
     const size_t bytes = size_t(std::max(width, 0));
     std::vector<uint8_t> areas(bytes * size_t(std::max(count, 0)), 0);
     const NearTeeth nearTeeth(teeth);
+    RowSigns signs(teeth);
     std::vector<uint8_t> hit(bytes + 2 * kGrow, 0);
-    std::vector<uint8_t> weak(bytes);
-    std::vector<uint8_t> marks(bytes);
     std::vector<uint8_t> near(bytes);
     for (int32_t k = 0; k < count; ++k) {
         const int32_t y = firstRebuilt + 2 * k;
-        std::fill(weak.begin(), weak.end(), uint8_t{0});
-        std::fill(marks.begin(), marks.end(), uint8_t{0});
-        for (int32_t n = std::max(y - 1, 0); n <= std::min(y + 1, teeth.height - 1); ++n) {
-            const uint8_t* row = teeth.MarksOf(n);
-            for (int32_t x = 0; x < width; ++x) {
-                marks[x] |= row[x];
-            }
-            if (n >= 2 && n + 2 < teeth.height) {
-                MarkWeakSigns(teeth.LumaOf(n - 2), teeth.LumaOf(n - 1), teeth.LumaOf(n),
-                              teeth.LumaOf(n + 1), teeth.LumaOf(n + 2), width, weak.data());
-            }
-        }
+        const uint8_t* marks[3] = {signs.MarksOf(y - 1), signs.MarksOf(y), signs.MarksOf(y + 1)};
+        const uint8_t* weak[3] = {signs.WeakOf(y - 1), signs.WeakOf(y), signs.WeakOf(y + 1)};
         nearTeeth.RowOf(y, width, near.data());
-        MarkArea(marks.data(), weak.data(), near.data(), width, hit.data() + kGrow,
+        MarkArea(marks, weak, near.data(), width, hit.data() + kGrow,
                  areas.data() + size_t(k) * size_t(width));
     }
     return areas;
