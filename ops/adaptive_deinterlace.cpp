@@ -132,7 +132,7 @@ class RowSigns {
         return n < 0 || n >= m_teeth.height ? m_zeros.data() : m_teeth.MarksOf(n);
     }
 
-    // Rows in use at once are at most three apart, so n % 3 keeps them apart.
+    // Three consecutive rows are in use at a time, which n % 3 keeps apart.
     const uint8_t* WeakOf(int32_t n) {
         if (n < 2 || n + 2 >= m_teeth.height) {
             return m_zeros.data();
