@@ -62,7 +62,6 @@ at the top and the bottom, and soften the rows next to them.
 This package holds the desktop program Tessary, whose preview compares the
 picture as loaded with the picture repaired, and the command-line tool
 tessary-batch, for scripts and whole archives.]])
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
