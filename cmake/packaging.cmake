@@ -27,7 +27,8 @@ function(tessary_install_gzipped file destination)
     install(FILES "${copy}.gz" DESTINATION "${destination}")
 endfunction()
 
-# The changelog's trailer wants the release date in RFC 2822 form.
+# The changelog: changelog.gz, not changelog.Debian.gz, as the version carries no Debian revision
+# (the package is built from its own source). Its trailer wants the date in RFC 2822 form.
 execute_process(COMMAND date -u -R -d "${TESSARY_RELEASE_DATE}"
                 OUTPUT_VARIABLE TESSARY_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
@@ -50,7 +51,6 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/copyright DESTINATION ${TESSARY
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${TESSARY_PACKAGE_NAME})
-set(CPACK_PACKAGE_VENDOR "The Tessary developers")
 set(CPACK_PACKAGE_CONTACT "${TESSARY_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "repair still images captured from interlaced video")
 set(CPACK_PACKAGE_DESCRIPTION [[

@@ -15,8 +15,8 @@ PALETTE = [
     (0x80, 0x80, 0x80), (0xFF, 0x00, 0x00), (0x00, 0xFF, 0x00), (0xFF, 0xFF, 0x00),
     (0x00, 0x00, 0xFF), (0xFF, 0x00, 0xFF), (0x00, 0xFF, 0xFF), (0xFF, 0xFF, 0xFF),
 ]
-BLACK, GREEN, TEAL, SILVER, GREY, LIME, YELLOW, BLUE, CLEAR, AQUA, WHITE = (
-    0, 2, 6, 7, 8, 10, 11, 12, 13, 14, 15)
+BLACK, GREEN, TEAL, SILVER, GREY, LIME, YELLOW, CLEAR, AQUA, WHITE = (
+    0, 2, 6, 7, 8, 10, 11, 13, 14, 15)
 
 BODY = (0.02, 0.08, 0.98, 0.82)
 SCREEN = (0.11, 0.16, 0.89, 0.74)
@@ -28,16 +28,29 @@ def inside(box, u, v):
     return box[0] <= u < box[2] and box[1] <= v < box[3]
 
 
+# The scene, in screen units from 0 to 1: black bands, sky over sea, the sun, a hill with a
+# bright rim.
+BANDS = (0.12, 0.88)
+SEA = 0.58
+SUN = (0.5, 0.40, 0.21)  # centre and radius across
+SUN_FLATTENING = 1.15  # the radius up and down is this much smaller
+RIM = 0.06
+
+
+def hill_top(sx):
+    return 0.66 + 0.10 * math.cos(sx * math.pi * 1.6)
+
+
 def picture(sx, sy):
     """The scene on the screen, sx and sy from 0 to 1."""
-    if sy < 0.12 or sy >= 0.88:
+    if sy < BANDS[0] or sy >= BANDS[1]:
         return BLACK
-    hill = 0.66 + 0.10 * math.cos(sx * math.pi * 1.6)
+    hill = hill_top(sx)
     if sy >= hill:
-        return LIME if sy < hill + 0.06 else GREEN
-    if (sx - 0.5) ** 2 + ((sy - 0.40) * 1.15) ** 2 < 0.21 ** 2:
+        return LIME if sy < hill + RIM else GREEN
+    if (sx - SUN[0]) ** 2 + ((sy - SUN[1]) * SUN_FLATTENING) ** 2 < SUN[2] ** 2:
         return YELLOW
-    return AQUA if sy < 0.3 else TEAL if sy >= 0.58 else BLUE if sy < 0.2 else AQUA
+    return TEAL if sy >= SEA else AQUA
 
 
 def region(size, x, y):
@@ -140,22 +153,21 @@ def svg_polygon(points, colour, extra=''):
 
 
 def svg_scene():
-    """The picture drawn clean: sky, sun, hill with its bright rim, black bands."""
-    hill = [(i / 64, 0.66 + 0.10 * math.cos(i / 64 * math.pi * 1.6)) for i in range(65)]
-    cx, cy = on_screen(0.5, 0.40)
-    rx = 0.21 * (SCREEN[2] - SCREEN[0])
-    ry = 0.21 / 1.15 * (SCREEN[3] - SCREEN[1])
+    """The picture drawn clean, shape by shape."""
+    top = [(i / 64, hill_top(i / 64)) for i in range(65)]
+    bottom = [on_screen(1, 1), on_screen(0, 1)]
+    cx, cy = on_screen(SUN[0], SUN[1])
+    rx = SUN[2] * (SCREEN[2] - SCREEN[0])
+    ry = SUN[2] / SUN_FLATTENING * (SCREEN[3] - SCREEN[1])
     return [
-        screen_rect(0, 0, 1, 0.58, AQUA),
-        screen_rect(0, 0.58, 1, 1, TEAL),
+        screen_rect(0, 0, 1, SEA, AQUA),
+        screen_rect(0, SEA, 1, 1, TEAL),
         f'<ellipse cx="{px(cx)}" cy="{px(cy)}" rx="{px(rx)}" ry="{px(ry)}" '
         f'fill="{HEX[YELLOW]}"/>',
-        svg_polygon([on_screen(u, v) for u, v in hill] + [on_screen(1, 1), on_screen(0, 1)],
-                    HEX[LIME]),
-        svg_polygon([on_screen(u, v + 0.06) for u, v in hill] + [on_screen(1, 1), on_screen(0, 1)],
-                    HEX[GREEN]),
-        screen_rect(0, 0, 1, 0.12, BLACK),
-        screen_rect(0, 0.88, 1, 1, BLACK),
+        svg_polygon([on_screen(u, v) for u, v in top] + bottom, HEX[LIME]),
+        svg_polygon([on_screen(u, v + RIM) for u, v in top] + bottom, HEX[GREEN]),
+        screen_rect(0, 0, 1, BANDS[0], BLACK),
+        screen_rect(0, BANDS[1], 1, 1, BLACK),
     ]
 
 
