@@ -79,6 +79,14 @@ for sample in "${samples[@]}"; do
 done
 echo "demo frames: ${#samples[@]} written, the same as the build's"
 
+# The desktop program shows its dialog until closed: still running after a few seconds means it
+# started, its Qt plugins found on the system.
+status=0
+(cd "$work" && env -i HOME="$work" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" \
+    timeout 3 "$root/usr/bin/Tessary") || status=$?
+[ "$status" -eq 124 ] || fail "Tessary ended on its own (exit status $status) instead of showing its dialog"
+echo "Tessary: started"
+
 echo "== lintian"
 lintian --fail-on error "$deb" || fail "lintian found errors"
 echo "== appstreamcli validate"
