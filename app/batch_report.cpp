@@ -191,7 +191,7 @@ ReportWriter::~ReportWriter() {
 std::string ReportWriter::Open(const std::string& path, ReportFormat format, bool detection) {
     m_format = format;
     m_bDetection = detection;
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (m_fd < 0) {
         return std::strerror(errno);
     }
@@ -199,9 +199,18 @@ std::string ReportWriter::Open(const std::string& path, ReportFormat format, boo
     if (::fstat(m_fd, &info) != 0) {
         return std::strerror(errno);
     }
-    if (format == ReportFormat::Csv && info.st_size == 0 &&
-        !WriteAll(detection ? kCsvDetectionHeader : kCsvHeader)) {
-        return std::strerror(errno);
+    if (format != ReportFormat::Csv) {
+        return {};
+    }
+    const std::string header = detection ? kCsvDetectionHeader : kCsvHeader;
+    if (info.st_size == 0) {
+        return WriteAll(header) ? std::string() : std::strerror(errno);
+    }
+    // Rows of another layout under the file's header would leave a table no
+    // reader can take apart.
+    std::string first(header.size(), '\0');
+    if (::pread(m_fd, first.data(), first.size(), 0) != ssize_t(first.size()) || first != header) {
+        return "it holds other columns than this run writes";
     }
     return {};
 }

@@ -29,9 +29,20 @@ add_executable(Tessary main.cpp)
 target_link_libraries(Tessary PRIVATE tessary_gui tessary_warnings)
 
 install(TARGETS Tessary RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+tessary_install_gzipped(${PROJECT_SOURCE_DIR}/docs/man/Tessary.1 ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES resources/tessary.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 16 32 128)
     install(FILES resources/icons/tessary-${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME tessary.png)
 endforeach()
+install(FILES resources/icons/tessary.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# The software-centre entry. Its id stands in, like the home page, until the project has a domain
+# of its own; once published it should never change.
+set(TESSARY_APPSTREAM_ID org.example.tessary)
+configure_file(resources/tessary.metainfo.xml.in
+               ${CMAKE_CURRENT_BINARY_DIR}/${TESSARY_APPSTREAM_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${TESSARY_APPSTREAM_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "ops/field_interpolation.h"
@@ -23,12 +24,21 @@ constexpr int32_t kFadeCells = 3 * (2 * kFade + 1);
 
 // How far from a tooth weaker signs of combing still count, in blocks of
 // kBlock x kBlock pixels: teeth mark the sharp edges of what moved, and the
-// areas between them moved too. About 128 pixels along the row and 64 rows.
+// areas between them moved too. About 64 pixels along the row and 32 rows:
+// farther, still texture beside a moving subject gets rebuilt for nothing.
 constexpr int32_t kBlock = 16;
-constexpr int32_t kReachBlocksX = 8;
-constexpr int32_t kReachBlocksY = 4;
+constexpr int32_t kReachBlocksX = 4;
+constexpr int32_t kReachBlocksY = 2;
 // A weaker sign: the other field predicts a row worse than its own by this much.
-constexpr int32_t kWeakContrast = 16;
+constexpr int32_t kWeakContrast = 24;
+
+// When the camera moved, every part of the picture with any texture has teeth
+// and nothing is still: the whole field is rebuilt. Told by the picture cut
+// into kGrid x kGrid cells, at least kMovedCells of them with teeth in
+// kCellTeeth blocks or more (one cell may be sky or another flat area).
+constexpr int32_t kGrid = 3;
+constexpr int32_t kMovedCells = 8;
+constexpr int32_t kCellTeeth = 2;
 
 // Whether any of `count` (at most kBlock) marks is set, eight at a time.
 uint8_t AnyMark(const uint8_t* marks, int32_t count) {
@@ -66,10 +76,14 @@ class NearTeeth {
                 blocks[x / kBlock] |= AnyMark(marks + x, std::min(kBlock, teeth.width - x));
             }
         }
+        m_everywhere = TeethAllOver(has);
         std::vector<uint8_t> along(has.size(), 0);
         Spread(has.data(), 1, m_columns, m_columns, m_rows, kReachBlocksX, along.data());
         Spread(along.data(), m_columns, m_rows, 1, m_columns, kReachBlocksY, m_near.data());
     }
+
+    // Whether the whole picture moved (see kMovedCells).
+    bool Everywhere() const { return m_everywhere; }
 
     // Expands block row y / kBlock into one byte per pixel.
     void RowOf(int32_t y, int32_t width, uint8_t* near) const {
@@ -80,6 +94,19 @@ class NearTeeth {
     }
 
   private:
+    bool TeethAllOver(const std::vector<uint8_t>& has) const {
+        int32_t cellTeeth[kGrid * kGrid] = {};
+        for (int32_t y = 0; y < m_rows; ++y) {
+            for (int32_t x = 0; x < m_columns; ++x) {
+                const int32_t cell = (y * kGrid / m_rows) * kGrid + x * kGrid / m_columns;
+                cellTeeth[cell] += has[size_t(y) * size_t(m_columns) + size_t(x)];
+            }
+        }
+        const auto moved = std::count_if(std::begin(cellTeeth), std::end(cellTeeth),
+                                         [](int32_t teeth) { return teeth >= kCellTeeth; });
+        return moved >= kMovedCells;
+    }
+
     // Grows marks by `reach` cells along lines of `length` cells, `step` apart,
     // for `lines` lines that start `lineStep` apart.
     static void Spread(const uint8_t* from, int32_t step, int32_t length, int32_t lineStep,
@@ -101,6 +128,7 @@ class NearTeeth {
     int32_t m_columns;
     int32_t m_rows;
     std::vector<uint8_t> m_near;
+    bool m_everywhere = false;
 };
 
 // Marks where row y (with two rows above and below it) is predicted worse by
@@ -181,12 +209,17 @@ static_assert(kGrow == 3, "MarkArea spells out three pixels to each side");
 // Which pixels of the rebuilt rows lie in a combed area, one row of `width`
 // bytes per rebuilt row: a tooth in the row or in the kept rows above or
 // below, or a weaker sign there near a tooth; grown by kGrow along the row.
+// All of them when the whole picture moved.
 std::vector<uint8_t> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
     const int32_t width = teeth.width;
     const int32_t count = (teeth.height - firstRebuilt + 1) / 2;
     const size_t bytes = size_t(std::max(width, 0));
     std::vector<uint8_t> areas(bytes * size_t(std::max(count, 0)), 0);
     const NearTeeth nearTeeth(teeth);
+    if (nearTeeth.Everywhere()) {
+        std::fill(areas.begin(), areas.end(), uint8_t{1});
+        return areas;
+    }
     RowSigns signs(teeth);
     std::vector<uint8_t> hit(bytes + 2 * kGrow, 0);
     std::vector<uint8_t> near(bytes);
@@ -201,7 +234,7 @@ std::vector<uint8_t> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
     return areas;
 }
 
-// Weights from the combed cells around each pixel (`sum` has kFade zero bytes
+// Weights from the combed cells around each pixel (`sum` has kFade bytes
 // before and after it), one for each of the pixel's three bytes.
 TESSARY_ROW_KERNEL void FadeRow(const uint8_t* sum, int32_t width, uint8_t* __restrict weights) {
     for (int32_t x = 0; x < width; ++x) {
@@ -274,6 +307,10 @@ TESSARY_ROW_KERNEL Span FadeWeights(const std::vector<uint8_t>& areas, int32_t w
     if (first == width) {
         return {};
     }
+    // Beyond the picture's sides the edge columns stand in, as the edge rows
+    // do above and below, so that a combed area reaching a side is rebuilt in full.
+    std::fill(column.begin(), column.begin() + kFade, sum[0]);
+    std::fill(column.end() - kFade, column.end(), sum[width - 1]);
     const Span span{std::max(first - kFade, 0), std::min(EndOfNonZero(sum, width) + kFade, width)};
     FadeRow(sum + span.from, span.to - span.from, weights + 3 * int64_t{span.from});
     return span;

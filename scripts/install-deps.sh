@@ -11,6 +11,7 @@ packages=(
     libcli11-dev
     qt6-base-dev fonts-dejavu-core
     clang libclang-rt-14-dev
+    dpkg-dev file lintian appstream desktop-file-utils
     "$@"
 )
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh Debian 12 machine: installs what is missing,
-# builds, and runs the tests in a release build, each fuzz target briefly, and
-# the tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# builds, and runs the tests in a release build, checks the Debian package made
+# from it, runs each fuzz target briefly, and the tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,7 @@ jobs=$(nproc)
 cmake --preset release
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
+scripts/package-check.sh build/release
 
 scripts/fuzz-smoke.sh "${FUZZ_SECONDS:-60}"
 

@@ -72,6 +72,21 @@ TEST(ReportWriter, AppendsToAnExistingReportAndWritesTheCsvHeaderOnce) {
     EXPECT_NE(ReportWriter().Open(dir.File("no/such/folder.csv"), ReportFormat::Csv), "");
 }
 
+TEST(ReportWriter, RefusesToAppendRowsOfAnotherLayoutToACsvReport) {
+    const struct {
+        bool firstDetects, thenDetects, appends;
+    } cases[] = {
+        {false, false, true}, {true, true, true}, {false, true, false}, {true, false, false}};
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        ASSERT_EQ(ReportWriter().Open(dir.File("r.csv"), ReportFormat::Csv, c.firstDetects), "");
+        const test::Bytes before = test::ReadBytes(dir.File("r.csv"));
+        EXPECT_EQ(ReportWriter().Open(dir.File("r.csv"), ReportFormat::Csv, c.thenDetects).empty(),
+                  c.appends);
+        EXPECT_EQ(test::ReadBytes(dir.File("r.csv")), before);
+    }
+}
+
 TEST(DetectionLine, KeepsEveryPictureOnOneLineOfSixFields) {
     Detection found;
     found.combing = {2.5, true, Field::Bottom};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ops/field_interpolation.h"
 #include "tests/ops/picture.h"
 
 namespace tessary {
@@ -42,9 +43,9 @@ TEST(DeinterlaceAdaptive, RebuildsOnlyWhereTheFieldsDisagree) {
             for (int32_t x = 0; x < 300; ++x) {
                 const PackedColor got = surface.GetPixel(x, y);
                 const bool kept = y % 2 == FirstRowOf(keep);
-                // Beyond the reach of the square's combed edges (128 pixels,
+                // Beyond the reach of the square's combed edges (64 pixels,
                 // in blocks of 16) nothing may change.
-                if (kept || x >= 224) {
+                if (kept || x >= 176) {
                     changedFar += got != woven(x, y);
                 }
                 // Inside the square, clear of its soft edges.
@@ -56,6 +57,20 @@ TEST(DeinterlaceAdaptive, RebuildsOnlyWhereTheFieldsDisagree) {
         EXPECT_EQ(changedFar, 0);
         EXPECT_EQ(wrongInside, 0);
     }
+}
+
+// The whole photo moved between the fields, as in a pan: nothing is still, so
+// the other field is rebuilt everywhere, as keeping the field does.
+TEST(DeinterlaceAdaptive, RebuildsTheWholeFieldWhenEverythingMoved) {
+    const test::Scene panned = [](int32_t x, int32_t y) { return test::Photo(x + 3 * (y % 2), y); };
+    CImageSurface adaptive;
+    CImageSurface kept;
+    test::MakePicture(adaptive, 300, 96, panned);
+    test::MakePicture(kept, 300, 96, panned);
+    const CombingReport report = DeinterlaceAdaptive(RowsOf(*adaptive.GetImage()), Field::Top);
+    KeepField(RowsOf(*kept.GetImage()), Field::Top);
+    EXPECT_TRUE(report.combed);
+    EXPECT_EQ(test::BlockBytes(*adaptive.GetImage()), test::BlockBytes(*kept.GetImage()));
 }
 
 }  // namespace
