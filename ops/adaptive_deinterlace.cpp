@@ -42,6 +42,12 @@ constexpr int32_t kCellTeeth = 2;
 
 // Whether any of `count` (at most kBlock) marks is set, eight at a time.
 uint8_t AnyMark(const uint8_t* marks, int32_t count) {
+    if (count == kBlock) {
+        uint64_t half[2];
+        static_assert(sizeof(half) == kBlock);
+        std::memcpy(half, marks, sizeof(half));
+        return (half[0] | half[1]) != 0;
+    }
     uint64_t any = 0;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
@@ -82,8 +88,8 @@ class NearTeeth {
     // Expands block row y / kBlock into one byte per pixel.
     void RowOf(int32_t y, int32_t width, uint8_t* near) const {
         const uint8_t* blocks = m_near.data() + size_t(y / kBlock) * size_t(m_columns);
-        for (int32_t x = 0; x < width; ++x) {
-            near[x] = blocks[x / kBlock];
+        for (int32_t x = 0; x < width; x += kBlock) {
+            std::memset(near + x, blocks[x / kBlock], size_t(std::min(kBlock, width - x)));
         }
     }
 
@@ -131,18 +137,67 @@ TESSARY_ROW_KERNEL void MarkWeakSigns(const int16_t* up2, const int16_t* up, con
                                       const int16_t* down, const int16_t* down2, int32_t width,
                                       uint8_t* __restrict signs) {
     for (int32_t x = 0; x < width; ++x) {
-        const int32_t other = std::abs(2 * row[x] - up[x] - down[x]);
-        const int32_t own = std::abs(2 * row[x] - up2[x] - down2[x]);
-        signs[x] |= other > own + kWeakContrast;
+        const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
+        const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
+        signs[x] = other > static_cast<int16_t>(own + kWeakContrast);
     }
 }
 
-// A tooth or, near one, a weak sign; then grown by kGrow along the row
-// (`hit` has kGrow zero bytes before and after it).
-TESSARY_ROW_KERNEL void MarkArea(const uint8_t* marks, const uint8_t* weak, const uint8_t* near,
-                                 int32_t width, uint8_t* hit, uint8_t* area) {
+// The teeth and the weak signs of the rows asked for, each row's signs worked
+// out once: the kept rows next to a rebuilt row count for the rebuilt rows
+// above and below them both. Rows that are outside the picture, or have no
+// signs, read as zeros.
+class RowSigns {
+  public:
+    explicit RowSigns(const CombTeeth& teeth)
+        : m_teeth(teeth), m_zeros(size_t(std::max(teeth.width, 0)), 0) {
+        for (Slot& slot : m_slots) {
+            slot.signs.resize(m_zeros.size());
+        }
+    }
+
+    const uint8_t* MarksOf(int32_t n) const {
+        return n < 0 || n >= m_teeth.height ? m_zeros.data() : m_teeth.MarksOf(n);
+    }
+
+    // Three consecutive rows are in use at a time, which n % 3 keeps apart.
+    const uint8_t* WeakOf(int32_t n) {
+        if (n < 2 || n + 2 >= m_teeth.height) {
+            return m_zeros.data();
+        }
+        Slot& slot = m_slots[n % 3];
+        if (slot.row != n) {
+            slot.row = n;
+            MarkWeakSigns(m_teeth.LumaOf(n - 2), m_teeth.LumaOf(n - 1), m_teeth.LumaOf(n),
+                          m_teeth.LumaOf(n + 1), m_teeth.LumaOf(n + 2), m_teeth.width,
+                          slot.signs.data());
+        }
+        return slot.signs.data();
+    }
+
+  private:
+    struct Slot {
+        int32_t row = -1;
+        std::vector<uint8_t> signs;
+    };
+    const CombTeeth& m_teeth;
+    std::vector<uint8_t> m_zeros;
+    Slot m_slots[3];
+};
+
+// A tooth in any of the three rows, or, near one, a weak sign in any of them;
+// then grown by kGrow along the row (`hit` has kGrow zero bytes before and
+// after it).
+TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* const* weak,
+                                 const uint8_t* near, int32_t width, uint8_t* hit, uint8_t* area) {
+    const uint8_t* marks0 = marks[0];
+    const uint8_t* marks1 = marks[1];
+    const uint8_t* marks2 = marks[2];
+    const uint8_t* weak0 = weak[0];
+    const uint8_t* weak1 = weak[1];
+    const uint8_t* weak2 = weak[2];
     for (int32_t x = 0; x < width; ++x) {
-        hit[x] = marks[x] | (weak[x] & near[x]);
+        hit[x] = marks0[x] | marks1[x] | marks2[x] | ((weak0[x] | weak1[x] | weak2[x]) & near[x]);
     }
     for (int32_t x = 0; x < width; ++x) {
         area[x] =
@@ -165,79 +220,109 @@ std::vector<uint8_t> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
         std::fill(areas.begin(), areas.end(), uint8_t{1});
         return areas;
     }
+    RowSigns signs(teeth);
     std::vector<uint8_t> hit(bytes + 2 * kGrow, 0);
-    std::vector<uint8_t> weak(bytes);
-    std::vector<uint8_t> marks(bytes);
     std::vector<uint8_t> near(bytes);
     for (int32_t k = 0; k < count; ++k) {
         const int32_t y = firstRebuilt + 2 * k;
-        std::fill(weak.begin(), weak.end(), uint8_t{0});
-        std::fill(marks.begin(), marks.end(), uint8_t{0});
-        for (int32_t n = std::max(y - 1, 0); n <= std::min(y + 1, teeth.height - 1); ++n) {
-            const uint8_t* row = teeth.MarksOf(n);
-            for (int32_t x = 0; x < width; ++x) {
-                marks[x] |= row[x];
-            }
-            if (n >= 2 && n + 2 < teeth.height) {
-                MarkWeakSigns(teeth.LumaOf(n - 2), teeth.LumaOf(n - 1), teeth.LumaOf(n),
-                              teeth.LumaOf(n + 1), teeth.LumaOf(n + 2), width, weak.data());
-            }
-        }
+        const uint8_t* marks[3] = {signs.MarksOf(y - 1), signs.MarksOf(y), signs.MarksOf(y + 1)};
+        const uint8_t* weak[3] = {signs.WeakOf(y - 1), signs.WeakOf(y), signs.WeakOf(y + 1)};
         nearTeeth.RowOf(y, width, near.data());
-        MarkArea(marks.data(), weak.data(), near.data(), width, hit.data() + kGrow,
+        MarkArea(marks, weak, near.data(), width, hit.data() + kGrow,
                  areas.data() + size_t(k) * size_t(width));
     }
     return areas;
 }
 
 // Weights from the combed cells around each pixel (`sum` has kFade bytes
-// before and after it).
-TESSARY_ROW_KERNEL void FadeRow(const uint8_t* sum, int32_t width, uint8_t* weights) {
+// before and after it), one for each of the pixel's three bytes.
+TESSARY_ROW_KERNEL void FadeRow(const uint8_t* sum, int32_t width, uint8_t* __restrict weights) {
     for (int32_t x = 0; x < width; ++x) {
-        const int32_t cells = sum[x - 2] + sum[x - 1] + sum[x] + sum[x + 1] + sum[x + 2];
-        // 0 .. kFadeCells to 0 .. 16, rounding so that a full count gives 16.
-        weights[x] = static_cast<uint8_t>((cells * 16 + kFadeCells / 2) / kFadeCells);
+        const uint8_t cells =
+            static_cast<uint8_t>(sum[x - 2] + sum[x - 1] + sum[x] + sum[x + 1] + sum[x + 2]);
+        // 0 .. kFadeCells to 0 .. 16, rounding so that a full count gives 16:
+        // (16 cells + kFadeCells / 2) / kFadeCells, which for cells up to
+        // kFadeCells is cells plus one from half of kFadeCells on.
+        const uint8_t weight = static_cast<uint8_t>(cells + (cells >= kFadeCells - kFadeCells / 2));
+        weights[3 * x] = weight;
+        weights[3 * x + 1] = weight;
+        weights[3 * x + 2] = weight;
     }
 }
 static_assert(kFade == 2, "FadeRow spells out two pixels to each side");
 
-// Weight (0 .. 16) of the rebuilt pixel in each pixel of rebuilt row k: the
+// The pixels from .. to - 1 of a rebuilt row: the stretch that holds every
+// pixel with a weight.
+struct Span {
+    int32_t from = 0;
+    int32_t to = 0;
+};
+
+// The first of `count` bytes that is not 0 (or `count`), eight at a time.
+int32_t FirstNonZero(const uint8_t* bytes, int32_t count) {
+    int32_t i = 0;
+    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
+        std::memcpy(&eight, bytes + i, 8);
+        if (eight != 0) {
+            break;
+        }
+    }
+    while (i < count && bytes[i] == 0) {
+        ++i;
+    }
+    return i;
+}
+
+// One after the last of `count` bytes that is not 0 (or 0), eight at a time.
+int32_t EndOfNonZero(const uint8_t* bytes, int32_t count) {
+    int32_t i = count;
+    for (uint64_t eight = 0; i >= 8; i -= 8) {
+        std::memcpy(&eight, bytes + i - 8, 8);
+        if (eight != 0) {
+            break;
+        }
+    }
+    while (i > 0 && bytes[i - 1] == 0) {
+        --i;
+    }
+    return i;
+}
+
+// Weight (0 .. 16) of the rebuilt pixel in each byte of rebuilt row k: the
 // share of combed cells among the row's and the neighbouring rebuilt rows'
-// pixels within kFade. Returns false when the whole row keeps its pixels.
-bool FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count, int32_t k,
-                 std::vector<uint8_t>& column, uint8_t* weights) {
+// pixels within kFade. Returns the pixels with a weight; the weights of the
+// others are left as they were.
+TESSARY_ROW_KERNEL Span FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count,
+                                    int32_t k, std::vector<uint8_t>& column, uint8_t* weights) {
     const uint8_t* rows[3];
     for (int32_t d = -1; d <= 1; ++d) {
         const int32_t n = std::clamp(k + d, 0, count - 1);
         rows[d + 1] = areas.data() + size_t(n) * size_t(width);
     }
     uint8_t* sum = column.data() + kFade;
-    uint8_t any = 0;
     for (int32_t x = 0; x < width; ++x) {
         sum[x] = static_cast<uint8_t>(rows[0][x] + rows[1][x] + rows[2][x]);
-        any |= sum[x];
     }
-    if (any == 0) {
-        return false;
+    const int32_t first = FirstNonZero(sum, width);
+    if (first == width) {
+        return {};
     }
     // Beyond the picture's sides the edge columns stand in, as the edge rows
     // do above and below, so that a combed area reaching a side is rebuilt in full.
     std::fill(column.begin(), column.begin() + kFade, sum[0]);
     std::fill(column.end() - kFade, column.end(), sum[width - 1]);
-    FadeRow(sum, width, weights);
-    return true;
+    const Span span{std::max(first - kFade, 0), std::min(EndOfNonZero(sum, width) + kFade, width)};
+    FadeRow(sum + span.from, span.to - span.from, weights + 3 * int64_t{span.from});
+    return span;
 }
 
-// Moves each byte of the captured row towards the rebuilt one by its pixel's weight.
-TESSARY_ROW_KERNEL void Blend(uint8_t* captured, const uint8_t* rebuilt, const uint8_t* weights,
-                              int32_t width) {
-    for (int32_t x = 0; x < width; ++x) {
-        const int32_t w = weights[x];
-        uint8_t* pixel = captured + 3 * x;
-        const uint8_t* source = rebuilt + 3 * x;
-        pixel[0] = static_cast<uint8_t>(pixel[0] + (((source[0] - pixel[0]) * w + 8) >> 4));
-        pixel[1] = static_cast<uint8_t>(pixel[1] + (((source[1] - pixel[1]) * w + 8) >> 4));
-        pixel[2] = static_cast<uint8_t>(pixel[2] + (((source[2] - pixel[2]) * w + 8) >> 4));
+// Moves each byte of the captured row towards the rebuilt one by its weight
+// (at most 16, so that the product fits 16 bits).
+TESSARY_ROW_KERNEL void Blend(uint8_t* __restrict captured, const uint8_t* __restrict rebuilt,
+                              const uint8_t* __restrict weights, int64_t bytes) {
+    for (int64_t i = 0; i < bytes; ++i) {
+        const int16_t move = static_cast<int16_t>((rebuilt[i] - captured[i]) * weights[i] + 8);
+        captured[i] = static_cast<uint8_t>(captured[i] + (move >> 4));
     }
 }
 
@@ -257,18 +342,21 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
     const std::vector<uint8_t> areas = CombedAreas(teeth, firstRebuilt);
     const int32_t count = (rows.height - firstRebuilt + 1) / 2;
-    FieldInterpolator interpolator(rows, report.keep);
+    FieldInterpolator interpolator(rows, report.keep, teeth.luma.get());
     std::vector<uint8_t> column(size_t(width) + 2 * kFade, 0);
-    std::vector<uint8_t> weights(static_cast<size_t>(width));
+    std::vector<uint8_t> weights(size_t(rows.RowBytes()));
     std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));
     for (int32_t k = 0; k < count; ++k) {
-        if (!FadeWeights(areas, width, count, k, column, weights.data())) {
+        const Span span = FadeWeights(areas, width, count, k, column, weights.data());
+        if (span.from == span.to) {
             continue;
         }
         const int32_t y = firstRebuilt + 2 * k;
-        std::memcpy(rebuilt.data(), rows.Row(y), rebuilt.size());
-        interpolator.Interpolate(y, rebuilt.data());
-        Blend(rows.Row(y), rebuilt.data(), weights.data(), width);
+        if (interpolator.Interpolate(y, rebuilt.data(), span.from, span.to)) {
+            const int64_t first = 3 * int64_t{span.from};
+            Blend(rows.Row(y) + first, rebuilt.data() + first, weights.data() + first,
+                  3 * int64_t{span.to - span.from});
+        }
     }
     return report;
 }

@@ -20,18 +20,22 @@ constexpr int32_t kClearDivisor = 3;
 constexpr int32_t kStepPenalty = 48;
 
 // The four-tap cubic (-1, 9, 9, -1) / 16 through near samples a and b and far
-// samples a3 and b3, held to the range of a and b.
-inline uint8_t Cubic(int32_t a, int32_t b, int32_t a3, int32_t b3) {
-    const int32_t value = (9 * (a + b) - a3 - b3 + 8) >> 4;
-    return static_cast<uint8_t>(std::clamp(value, std::min(a, b), std::max(a, b)));
+// samples a3 and b3, held to the range of a and b. Worked in 16 bits (-32 ..
+// 287 before the hold), which lets the row loop run 16 bytes per instruction.
+inline uint8_t Cubic(uint8_t a, uint8_t b, uint8_t a3, uint8_t b3) {
+    const int16_t value = static_cast<int16_t>((9 * (a + b) - a3 - b3 + 8) >> 4);
+    return static_cast<uint8_t>(std::clamp<int16_t>(value, std::min(a, b), std::max(a, b)));
 }
 
 TESSARY_ROW_KERNEL void CubicRow(const uint8_t* a, const uint8_t* b, const uint8_t* a3,
-                                 const uint8_t* b3, int32_t bytes, uint8_t* out) {
+                                 const uint8_t* b3, int32_t bytes, uint8_t* __restrict out) {
     for (int32_t i = 0; i < bytes; ++i) {
         out[i] = Cubic(a[i], b[i], a3[i], b3[i]);
     }
 }
+
+// Pixels whose steps are looked at together when filling turns.
+constexpr int32_t kTurnGroup = 4;
 
 // The cost of one step for every pixel: differences along the line through
 // the four kept rows (the near pair counted twice), summed over the window.
@@ -40,9 +44,8 @@ TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, con
                                       const int16_t* lb3, int32_t width, int16_t* diff,
                                       int16_t* cost) {
     for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
-        const int32_t near = std::abs(la[i] - lb[i]);
-        diff[i] =
-            static_cast<int16_t>(2 * near + std::abs(la3[i] - la[i]) + std::abs(lb[i] - lb3[i]));
+        diff[i] = static_cast<int16_t>(2 * Abs16(la[i] - lb[i]) + Abs16(la3[i] - la[i]) +
+                                       Abs16(lb[i] - lb3[i]));
     }
     for (int32_t x = 0; x < width; ++x) {
         cost[x] =
@@ -50,41 +53,66 @@ TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, con
     }
 }
 
-// One wider step on a side, taken where it is better than the best so far and
-// every narrower step on that side was taken too, so that a lone match far to
-// the side in busy texture can't win.
-TESSARY_ROW_KERNEL void WidenSide(const int16_t* cost, int16_t penalty, int16_t step, int32_t width,
-                                  int16_t* bestCost, int16_t* best, int16_t* open) {
-    for (int32_t x = 0; x < width; ++x) {
-        const int16_t candidate = static_cast<int16_t>(cost[x] + penalty);
-        // All 1 bits where the step is taken; selecting by mask rather than by
-        // branch lets the loop vectorise.
-        const int16_t take = static_cast<int16_t>(-(open[x] & (candidate < bestCost[x])));
-        bestCost[x] = static_cast<int16_t>((candidate & take) | (bestCost[x] & ~take));
-        best[x] = static_cast<int16_t>((step & take) | (best[x] & ~take));
-        open[x] = static_cast<int16_t>(take & 1);
-    }
+// The best step on one side: each wider step is taken where it is better than
+// the best so far and every narrower step on that side was taken too, so that
+// a lone match far to the side in busy texture can't win. `near` .. `far` are
+// the costs of steps 1 .. 3 on that side, with their penalties added.
+struct SideChoice {
+    int16_t cost;
+    int16_t size;  // 0 .. kMaxStep
+};
+inline SideChoice ChooseSide(int16_t straight, int16_t near, int16_t middle, int16_t far) {
+    const bool one = near < straight;
+    const bool two = one & (middle < near);
+    const bool three = two & (far < middle);
+    const int16_t cost = three ? far : two ? middle : one ? near : straight;
+    return {cost, static_cast<int16_t>(one + two + three)};
 }
+static_assert(FieldInterpolator::kMaxStep == 3, "ChooseSide spells out three steps");
 
-// A side wins only when it is clearly better than straight down and than the
-// other side: in a stripy texture both sides match, and any turn would draw
-// stripes of the wrong slant.
-TESSARY_ROW_KERNEL void PickSide(const int16_t* straight, const int16_t* left, const int16_t* right,
-                                 const int16_t* leftStep, const int16_t* rightStep, int32_t width,
-                                 int16_t* best) {
+// For each pixel the step to interpolate along, from the costs of steps
+// -kMaxStep .. kMaxStep. A side wins only when it is clearly better than
+// straight down and than the other side: in a stripy texture both sides match,
+// and any turn would draw stripes of the wrong slant. Returns whether any
+// pixel turns.
+TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* costs, int32_t width,
+                                  int16_t* __restrict best) {
+    const int16_t* left3 = costs[0];
+    const int16_t* left2 = costs[1];
+    const int16_t* left1 = costs[2];
+    const int16_t* straight = costs[3];
+    const int16_t* right1 = costs[4];
+    const int16_t* right2 = costs[5];
+    const int16_t* right3 = costs[6];
+    constexpr int32_t kPenalty = kStepPenalty;
+    int16_t any = 0;
     for (int32_t x = 0; x < width; ++x) {
-        const int16_t bar = std::min(straight[x], std::max(left[x], right[x]));
-        const int16_t toLeft =
-            static_cast<int16_t>(-((left[x] * kClearDivisor < bar) & (left[x] <= right[x])));
-        const int16_t toRight =
-            static_cast<int16_t>(-((right[x] * kClearDivisor < bar) & (right[x] < left[x])));
-        best[x] = static_cast<int16_t>((leftStep[x] & toLeft) | (rightStep[x] & toRight));
+        const SideChoice left = ChooseSide(straight[x], static_cast<int16_t>(left1[x] + kPenalty),
+                                           static_cast<int16_t>(left2[x] + 2 * kPenalty),
+                                           static_cast<int16_t>(left3[x] + 3 * kPenalty));
+        const SideChoice right = ChooseSide(straight[x], static_cast<int16_t>(right1[x] + kPenalty),
+                                            static_cast<int16_t>(right2[x] + 2 * kPenalty),
+                                            static_cast<int16_t>(right3[x] + 3 * kPenalty));
+        const int16_t bar = std::min(straight[x], std::max(left.cost, right.cost));
+        // In 16 bits without sign: three times a cost (at most 20544) fits.
+        const bool toLeft =
+            (static_cast<uint16_t>(left.cost * kClearDivisor) < static_cast<uint16_t>(bar)) &
+            (left.cost <= right.cost);
+        const bool toRight =
+            (static_cast<uint16_t>(right.cost * kClearDivisor) < static_cast<uint16_t>(bar)) &
+            (right.cost < left.cost);
+        best[x] = toLeft ? static_cast<int16_t>(-left.size) : toRight ? right.size : int16_t{0};
+        // A maximum, which GCC vectorises along with the rest where an "or"
+        // of the steps stops it.
+        any = std::max<int16_t>(any, best[x] != 0);
     }
+    return any != 0;
 }
 
 }  // namespace
 
-FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows(rows) {
+FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep, const int16_t* luma)
+    : m_rows(rows), m_luma(luma) {
     if (rows.IsEmpty()) {
         return;
     }
@@ -100,12 +128,8 @@ FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows
     for (std::vector<int16_t>& cost : m_cost) {
         cost.resize(width);
     }
-    for (int32_t side = 0; side < 2; ++side) {
-        m_sideCost[side].resize(width);
-        m_sideStep[side].resize(width);
-    }
-    m_best.resize(width);
-    m_open.resize(width);
+    // Rounded up to a whole group, which the filling of turns reads.
+    m_best.resize((width + kTurnGroup - 1) / kTurnGroup * kTurnGroup, 0);
 }
 
 const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
@@ -126,40 +150,49 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
         std::memcpy(bgr + 3 * i, first, 3);
         std::memcpy(bgr + 3 * (kPad + width + i), last, 3);
     }
-    LumaOfRow(bgr, width + 2 * kPad, slot.luma.data());
+    int16_t* luma = slot.luma.data();
+    if (m_luma == nullptr) {
+        LumaOfRow(bgr, width + 2 * kPad, luma);
+        return slot;
+    }
+    std::memcpy(luma + kPad, m_luma + int64_t{row} * width, size_t(width) * sizeof(int16_t));
+    std::fill(luma, luma + kPad, luma[kPad]);
+    std::fill(luma + kPad + width, luma + 2 * kPad + width, luma[kPad + width - 1]);
     return slot;
 }
 
-// For each pixel, the step (-kMaxStep .. kMaxStep) along which the rows above
-// and below agree best: the kept rows 1 above and below most of all, and rows
-// 3 above and below along the same line too.
-void FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
-                                         const PaddedRow& below, const PaddedRow& below3) {
-    const int32_t width = m_rows.width;
+// For each pixel from `from` to `to` - 1, the step (-kMaxStep .. kMaxStep)
+// along which the rows above and below agree best: the kept rows 1 above and
+// below most of all, and rows 3 above and below along the same line too.
+// Returns whether any of them turns.
+bool FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
+                                         const PaddedRow& below, const PaddedRow& below3,
+                                         int32_t from, int32_t to) {
     for (int32_t step = -kMaxStep; step <= kMaxStep; ++step) {
-        const int32_t from = kPad - kWindow;
-        DirectionCost(above3.luma.data() + from + 3 * step, above.luma.data() + from + step,
-                      below.luma.data() + from - step, below3.luma.data() + from - 3 * step, width,
-                      m_diff.data(), m_cost[step + kMaxStep].data());
+        const int32_t first = kPad - kWindow + from;
+        DirectionCost(above3.luma.data() + first + 3 * step, above.luma.data() + first + step,
+                      below.luma.data() + first - step, below3.luma.data() + first - 3 * step,
+                      to - from, m_diff.data(), m_cost[step + kMaxStep].data());
     }
-    const int16_t* straight = m_cost[kMaxStep].data();
-    for (int32_t side = 0; side < 2; ++side) {
-        std::memcpy(m_sideCost[side].data(), straight, size_t(width) * sizeof(int16_t));
-        std::fill(m_sideStep[side].begin(), m_sideStep[side].end(), int16_t{0});
-        std::fill(m_open.begin(), m_open.end(), int16_t{1});
-        for (int32_t size = 1; size <= kMaxStep; ++size) {
-            const int32_t step = side == 0 ? -size : size;
-            WidenSide(m_cost[step + kMaxStep].data(), int16_t(kStepPenalty * size), int16_t(step),
-                      width, m_sideCost[side].data(), m_sideStep[side].data(), m_open.data());
-        }
+    const int16_t* costs[2 * kMaxStep + 1];
+    for (int32_t i = 0; i < 2 * kMaxStep + 1; ++i) {
+        costs[i] = m_cost[i].data();
     }
-    PickSide(straight, m_sideCost[0].data(), m_sideCost[1].data(), m_sideStep[0].data(),
-             m_sideStep[1].data(), width, m_best.data());
+    return PickSteps(costs, to - from, m_best.data());
 }
 
-void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
+bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
+    return Interpolate(y, out, 0, m_rows.width);
+}
+
+bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32_t to) {
     if (m_lastKept < m_firstKept) {
-        return;
+        return false;
+    }
+    from = std::max(from, 0);
+    to = std::min(to, m_rows.width);
+    if (from >= to) {
+        return true;
     }
     const PaddedRow& above = Kept(y - 1);
     const PaddedRow& below = Kept(y + 1);
@@ -169,19 +202,32 @@ void FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
     const uint8_t* b = below.bgr.data() + 3 * kPad;
     const uint8_t* a3 = above3.bgr.data() + 3 * kPad;
     const uint8_t* b3 = below3.bgr.data() + 3 * kPad;
-    CubicRow(a, b, a3, b3, 3 * m_rows.width, out);
-    ChooseDirections(above3, above, below, below3);
-    // Turns are rare (edges only), so they are filled one pixel at a time.
-    const int16_t* best = m_best.data();
-    for (int32_t x = 0; x < m_rows.width; ++x) {
-        if (best[x] == 0) {
+    CubicRow(a + 3 * from, b + 3 * from, a3 + 3 * from, b3 + 3 * from, 3 * (to - from),
+             out + 3 * from);
+    if (!ChooseDirections(above3, above, below, below3, from, to)) {
+        return true;
+    }
+    // Turns are rare (edges only): groups of pixels without one are passed
+    // over whole, and turns are filled one pixel at a time. m_best holds the
+    // steps from `from` on, with zeros after them to a whole group.
+    int16_t* best = m_best.data();
+    const int32_t count = to - from;
+    std::fill(best + count, best + (count + kTurnGroup - 1) / kTurnGroup * kTurnGroup, int16_t{0});
+    for (int32_t group = 0; group < count; group += kTurnGroup) {
+        uint64_t steps;
+        static_assert(sizeof(steps) == kTurnGroup * sizeof(int16_t));
+        std::memcpy(&steps, best + group, sizeof(steps));
+        if (steps == 0) {
             continue;
         }
-        const int32_t near = 3 * best[x];
-        for (int32_t c = 3 * x; c < 3 * x + 3; ++c) {
-            out[c] = Cubic(a[c + near], b[c - near], a3[c + 3 * near], b3[c - 3 * near]);
+        for (int32_t i = group; i < std::min(group + kTurnGroup, count); ++i) {
+            const int32_t near = 3 * best[i];
+            for (int32_t c = 3 * (from + i); c < 3 * (from + i) + 3; ++c) {
+                out[c] = Cubic(a[c + near], b[c - near], a3[c + 3 * near], b3[c - 3 * near]);
+            }
         }
     }
+    return true;
 }
 
 void KeepField(const PixelRows& rows, Field keep) {

@@ -22,11 +22,18 @@ void KeepField(const PixelRows& rows, Field keep);
 // rebuilding rows in order reads each kept row once.
 class FieldInterpolator {
   public:
-    FieldInterpolator(const PixelRows& rows, Field keep);
+    // `luma`, when given, holds LumaOfRow of every row of `rows` (width values
+    // a row, top row first), which the interpolator then takes instead of
+    // working it out again; it must outlive the interpolator.
+    FieldInterpolator(const PixelRows& rows, Field keep, const int16_t* luma = nullptr);
 
     // Writes the rebuilt row y (not a row of the kept field) into `out`, which
-    // holds RowBytes() bytes. Does nothing when the picture has no kept row.
-    void Interpolate(int32_t y, uint8_t* out);
+    // holds RowBytes() bytes. Returns false, and writes nothing, when the
+    // picture has no kept row.
+    bool Interpolate(int32_t y, uint8_t* out);
+    // The same for the pixels from .. to - 1 alone (their bytes of `out`), which
+    // come out as in the whole row.
+    bool Interpolate(int32_t y, uint8_t* out, int32_t from, int32_t to);
 
     // Directions searched on either side of straight up and down: a step of s
     // pixels to each side per row.
@@ -39,19 +46,17 @@ class FieldInterpolator {
         std::vector<int16_t> luma;  // blue + 2 green + red, padded the same way
     };
     const PaddedRow& Kept(int32_t row);
-    void ChooseDirections(const PaddedRow& above3, const PaddedRow& above, const PaddedRow& below,
-                          const PaddedRow& below3);
+    bool ChooseDirections(const PaddedRow& above3, const PaddedRow& above, const PaddedRow& below,
+                          const PaddedRow& below3, int32_t from, int32_t to);
 
     PixelRows m_rows;
+    const int16_t* m_luma = nullptr;
     int32_t m_firstKept = 0;
     int32_t m_lastKept = -1;
     PaddedRow m_slots[4];
     std::vector<int16_t> m_diff;
     std::vector<int16_t> m_cost[2 * kMaxStep + 1];
-    std::vector<int16_t> m_sideCost[2];
-    std::vector<int16_t> m_sideStep[2];
     std::vector<int16_t> m_best;
-    std::vector<int16_t> m_open;
 };
 
 }  // namespace tessary

@@ -116,5 +116,31 @@ TEST(FieldInterpolator, RowsRebuiltOutOfOrderMatchARebuildInOrder) {
     }
 }
 
+// A span comes out byte for byte as in the whole row, slanted edges (turns)
+// included, and the bytes outside it stay as they were.
+TEST(FieldInterpolator, SpanMatchesTheWholeRow) {
+    CImageSurface surface;
+    MakePicture(surface, 39, 16, [](int32_t x, int32_t y) {
+        return x < y + 8 || x > 2 * y + 20 ? test::Photo(x, y) : Grey(230);
+    });
+    const PixelRows rows = RowsOf(*surface.GetImage());
+    FieldInterpolator whole(rows, Field::Top);
+    FieldInterpolator part(rows, Field::Top);
+    std::vector<uint8_t> expected(size_t(rows.RowBytes()));
+    const std::pair<int32_t, int32_t> spans[] = {{0, 39}, {1, 38}, {5, 6}, {30, 39}, {-4, 9}};
+    for (int32_t y = 1; y < 16; y += 2) {
+        whole.Interpolate(y, expected.data());
+        for (const auto& [from, to] : spans) {
+            std::vector<uint8_t> got(expected.size(), 0x5A);
+            part.Interpolate(y, got.data(), from, to);
+            for (int32_t i = 0; i < rows.RowBytes(); ++i) {
+                const bool inside = i >= 3 * from && i < 3 * to;
+                ASSERT_EQ(got[size_t(i)], inside ? expected[size_t(i)] : 0x5A)
+                    << "row " << y << ", span " << from << " .. " << to << ", byte " << i;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessary
