@@ -90,7 +90,12 @@ class CallLog : public CImageSurface {
         return Note("S", y, CImageSurface::SetRgb(x, y, r, g, b));
     }
     int SetRgbTransparentF(int32_t x, int32_t y, int r, int g, int b, float t) override {
-        calls.push_back("T" + std::to_string(y) + "@" + std::to_string(t));
+        // Appended piece by piece: GCC 12 takes "T" + std::string for an overlapping copy.
+        std::string call = "T";
+        call += std::to_string(y);
+        call += "@";
+        call += std::to_string(t);
+        calls.push_back(call);
         return CImageSurface::SetRgbTransparentF(x, y, r, g, b, t);
     }
     template <typename T>
