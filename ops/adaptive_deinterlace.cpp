@@ -209,17 +209,16 @@ static_assert(kGrow == 3, "MarkArea spells out three pixels to each side");
 // Which pixels of the rebuilt rows lie in a combed area, one row of `width`
 // bytes per rebuilt row: a tooth in the row or in the kept rows above or
 // below, or a weaker sign there near a tooth; grown by kGrow along the row.
-// All of them when the whole picture moved.
-std::vector<uint8_t> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
+// None when the whole picture moved: then every pixel is rebuilt in full.
+std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
+    const NearTeeth nearTeeth(teeth);
+    if (nearTeeth.Everywhere()) {
+        return std::nullopt;
+    }
     const int32_t width = teeth.width;
     const int32_t count = (teeth.height - firstRebuilt + 1) / 2;
     const size_t bytes = size_t(std::max(width, 0));
     std::vector<uint8_t> areas(bytes * size_t(std::max(count, 0)), 0);
-    const NearTeeth nearTeeth(teeth);
-    if (nearTeeth.Everywhere()) {
-        std::fill(areas.begin(), areas.end(), uint8_t{1});
-        return areas;
-    }
     RowSigns signs(teeth);
     std::vector<uint8_t> hit(bytes + 2 * kGrow, 0);
     std::vector<uint8_t> near(bytes);
@@ -342,14 +341,21 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     FindCombTeeth(rows, teeth);
     const int32_t width = rows.width;
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
-    const std::vector<uint8_t> areas = CombedAreas(teeth, firstRebuilt);
+    const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, firstRebuilt);
     const int32_t count = (rows.height - firstRebuilt + 1) / 2;
     FieldInterpolator interpolator(rows, report.keep, teeth.luma.get());
+    if (!areas) {
+        // The interpolator reads only kept rows, so rebuilt ones are written in place.
+        for (int32_t y = firstRebuilt; y < rows.height; y += 2) {
+            interpolator.Interpolate(y, rows.Row(y));
+        }
+        return report;
+    }
     std::vector<uint8_t> column(size_t(width) + 2 * kFade, 0);
     std::vector<uint8_t> weights(size_t(rows.RowBytes()));
     std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));
     for (int32_t k = 0; k < count; ++k) {
-        const Span span = FadeWeights(areas, width, count, k, column, weights.data());
+        const Span span = FadeWeights(*areas, width, count, k, column, weights.data());
         if (span.from == span.to) {
             continue;
         }
