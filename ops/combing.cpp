@@ -75,6 +75,44 @@ TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, con
     }
 }
 
+// Adds kWeakSign to the marks of row y where the other field predicts it
+// worse than its own by kWeakContrast.
+TESSARY_ROW_KERNEL void AddWeakSigns(const int16_t* up2, const int16_t* up, const int16_t* row,
+                                     const int16_t* down, const int16_t* down2, int32_t width,
+                                     uint8_t* __restrict marks) {
+    for (int32_t x = 0; x < width; ++x) {
+        const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
+        const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
+        marks[x] |= static_cast<uint8_t>((other > static_cast<int16_t>(own + kWeakContrast)) << 1);
+    }
+}
+static_assert(kWeakSign == 2, "AddWeakSigns shifts by one");
+
+// The luma of the last few rows, each worked out when first asked for: a pass
+// asks for rows in order, at most kLumaRows - 1 behind the newest, so the rows
+// stay in the cache and a frame's worth is never stored.
+class LumaRows {
+  public:
+    LumaRows(const PixelRows& rows, int32_t width)
+        : m_rows(rows), m_width(size_t(width)), m_luma(m_width * kLumaRows) {}
+
+    const int16_t* Of(int32_t y) {
+        for (; m_next <= y; ++m_next) {
+            LumaOfRow(m_rows.Row(m_next), int32_t(m_width), Slot(m_next));
+        }
+        return Slot(y);
+    }
+
+  private:
+    static constexpr int32_t kLumaRows = 8;
+    int16_t* Slot(int32_t y) { return m_luma.data() + size_t(y % kLumaRows) * m_width; }
+
+    PixelRows m_rows;
+    size_t m_width;
+    std::vector<int16_t> m_luma;
+    int32_t m_next = 0;
+};
+
 // Sum over the teeth of row y of how far it differs from its own field's
 // rows: how rough that field's picture is where the fields disagree.
 TESSARY_ROW_KERNEL uint64_t Roughness(const uint8_t* marks, const int16_t* up2, const int16_t* row,
@@ -104,13 +142,12 @@ void CombCounts::Add(const CombCounts& other) {
     roughness[1] += other.roughness[1];
 }
 
-void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
+void FindCombTeeth(const PixelRows& rows, CombTeeth& frame, CombPass pass) {
     frame.width = rows.IsEmpty() ? 0 : rows.width;
     frame.height = rows.IsEmpty() ? 0 : rows.height;
     frame.counts = CombCounts();
     const size_t width = size_t(frame.width);
     const size_t pixels = width * size_t(frame.height);
-    frame.luma.reset(new int16_t[pixels]);
     frame.marks.reset(new uint8_t[pixels]);
     if (pixels == 0) {
         return;
@@ -128,34 +165,31 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
     uint8_t* teethRow = teeth.data() + kRunPad;
     uint8_t* detailRow = detail.data() + kRunPad;
     CombCounts& counts = frame.counts;
-    // The luma of each row is worked out just before the row two above it is
-    // compared, and stacked teeth are counted one row behind the marks, so
-    // that every step finds its rows still in the cache.
-    int32_t lumaRows = 0;
-    const auto lumaUpTo = [&](int32_t end) {
-        for (; lumaRows < std::min(end, frame.height); ++lumaRows) {
-            LumaOfRow(rows.Row(lumaRows), frame.width, frame.luma.get() + size_t(lumaRows) * width);
-        }
-    };
+    LumaRows luma(rows, frame.width);
     // Combing runs through rows on end, each field in turn; a thin line across
     // a still picture marks the rows on either side of it, never its own. So
     // only stacked teeth count (the marks stay, for the areas to repair).
+    // They are counted one row behind the marks.
     const auto countStacked = [&](int32_t y) {
         const uint8_t* marks = frame.MarksOf(y);
         KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
         counts.teeth += CountOnes(stacked.data(), frame.width);
-        counts.roughness[y & 1] += Roughness(stacked.data(), frame.LumaOf(y - 2), frame.LumaOf(y),
-                                             frame.LumaOf(y + 2), frame.width);
+        counts.roughness[y & 1] +=
+            Roughness(stacked.data(), luma.Of(y - 2), luma.Of(y), luma.Of(y + 2), frame.width);
     };
     for (int32_t y = 2; y + 2 < frame.height; ++y) {
-        lumaUpTo(y + 3);
-        const int16_t* up2 = frame.LumaOf(y - 2);
-        const int16_t* row = frame.LumaOf(y);
-        const int16_t* down2 = frame.LumaOf(y + 2);
+        const int16_t* up2 = luma.Of(y - 2);
+        const int16_t* up = luma.Of(y - 1);
+        const int16_t* row = luma.Of(y);
+        const int16_t* down = luma.Of(y + 1);
+        const int16_t* down2 = luma.Of(y + 2);
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
-        CompareFields(up2, frame.LumaOf(y - 1), row, frame.LumaOf(y + 1), down2, frame.width,
-                      teethRow, detailRow);
+        CompareFields(up2, up, row, down, down2, frame.width, teethRow, detailRow);
         KeepRuns(teethRow, frame.width, core.data(), marks);
+        if (pass == CombPass::Areas) {
+            AddWeakSigns(up2, up, row, down, down2, frame.width, marks);
+            continue;
+        }
         KeepRuns(detailRow, frame.width, core.data(), kept.data());
         counts.detail += CountOnes(kept.data(), frame.width);
         counts.compared += width;
@@ -163,8 +197,7 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
             countStacked(y - 1);
         }
     }
-    lumaUpTo(frame.height);
-    if (frame.height > 4) {
+    if (pass == CombPass::Counts && frame.height > 4) {
         countStacked(frame.height - 3);
     }
 }
