@@ -35,7 +35,9 @@ enum class Motion {
     Everywhere,
     // Only in a rectangle half as wide and half as high as the frame (a
     // quarter of it), where the second field shows the picture moved on by
-    // kMotionShift pixels; the rest is one still picture in both fields.
+    // kMotionShift pixels; the rest is one still picture in both fields. It
+    // stands an eighth of the frame from the top left corner, off the centre:
+    // a subject over all nine thirds of the frame reads as a moved camera.
     Rectangle,
 };
 constexpr int32_t kMotionShift = 12;
@@ -65,8 +67,8 @@ std::vector<uint8_t> MakePicture(Motion motion) {
     if (motion == Motion::Rectangle) {
         // Within the rectangle, rows of the second field come from kMotionShift
         // pixels to the left.
-        const size_t left = kWidth / 4 * 3, bytes = kWidth / 2 * 3, shift = kMotionShift * 3;
-        for (int32_t y = kHeight / 4 + 1; y < kHeight * 3 / 4; y += 2) {
+        const size_t left = kWidth / 8 * 3, bytes = kWidth / 2 * 3, shift = kMotionShift * 3;
+        for (int32_t y = kHeight / 8 + 1; y < kHeight * 5 / 8; y += 2) {
             uint8_t* row = rgb.data() + static_cast<size_t>(y) * kWidth * 3;
             std::memmove(row + left, row + left - shift, bytes);
         }
