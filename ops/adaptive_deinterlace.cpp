@@ -38,9 +38,8 @@ constexpr int32_t kGrid = 3;
 constexpr int32_t kMovedCells = 8;
 constexpr int32_t kCellTeeth = 2;
 
-// Whether any of `count` (at most kBlock) marks is a tooth, eight at a time.
-uint8_t AnyTooth(const uint8_t* marks, int32_t count) {
-    constexpr uint64_t kTeeth = 0x0101010101010101u * kTooth;
+// Whether any of `count` (at most kBlock) bytes is set, eight at a time.
+uint8_t AnyMark(const uint8_t* marks, int32_t count) {
     uint64_t any = 0;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
@@ -48,11 +47,18 @@ uint8_t AnyTooth(const uint8_t* marks, int32_t count) {
         std::memcpy(&eight, marks + i, 8);
         any |= eight;
     }
-    any &= kTeeth;
     for (; i < count; ++i) {
-        any |= marks[i] & kTooth;
+        any |= marks[i];
     }
     return any != 0;
+}
+
+// Adds the teeth of a row of marks to `teeth`.
+TESSARY_ROW_KERNEL void GatherTeeth(const uint8_t* marks, int32_t width,
+                                    uint8_t* __restrict teeth) {
+    for (int32_t x = 0; x < width; ++x) {
+        teeth[x] |= marks[x] & kTooth;
+    }
 }
 
 // Which blocks lie within reach of a block with a tooth.
@@ -63,11 +69,16 @@ class NearTeeth {
           m_rows((teeth.height + kBlock - 1) / kBlock),
           m_near(size_t(m_columns) * size_t(m_rows), 0) {
         std::vector<uint8_t> has(m_near.size(), 0);
-        for (int32_t y = 0; y < teeth.height; ++y) {
-            const uint8_t* marks = teeth.MarksOf(y);
-            uint8_t* blocks = has.data() + size_t(y / kBlock) * size_t(m_columns);
+        // The teeth of a block row's rows gathered first, then looked at block by block.
+        std::vector<uint8_t> teethOf(size_t(teeth.width));
+        for (int32_t top = 0; top < teeth.height; top += kBlock) {
+            std::fill(teethOf.begin(), teethOf.end(), uint8_t{0});
+            for (int32_t y = top; y < std::min(top + kBlock, teeth.height); ++y) {
+                GatherTeeth(teeth.MarksOf(y), teeth.width, teethOf.data());
+            }
+            uint8_t* blocks = has.data() + size_t(top / kBlock) * size_t(m_columns);
             for (int32_t x = 0; x < teeth.width; x += kBlock) {
-                blocks[x / kBlock] |= AnyTooth(marks + x, std::min(kBlock, teeth.width - x));
+                blocks[x / kBlock] = AnyMark(teethOf.data() + x, std::min(kBlock, teeth.width - x));
             }
         }
         m_everywhere = TeethAllOver(has);
