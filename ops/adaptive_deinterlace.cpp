@@ -283,15 +283,14 @@ TESSARY_ROW_KERNEL void Blend(uint8_t* __restrict captured, const uint8_t* __res
 CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep) {
     // The detector's verdict and field, so that the repair does what --detect
     // and the preview report; the teeth of every row then say where.
-    CombingReport report = DetectCombing(rows);
+    CombTeeth teeth;
+    CombingReport report = FindCombedAreas(rows, teeth);
     if (keep) {
         report.keep = *keep;
     }
     if (rows.IsEmpty() || !report.combed) {
         return report;
     }
-    CombTeeth teeth;
-    FindCombTeeth(rows, teeth, CombPass::Areas);
     const int32_t width = rows.width;
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
     const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, firstRebuilt);

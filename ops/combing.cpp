@@ -47,17 +47,12 @@ TESSARY_ROW_KERNEL void KeepRuns(const uint8_t* raw, int32_t width, uint8_t* cor
 }
 static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
 
-// Detection alone looks at a band of kSampleRows rows out of every kSampleEvery
-// (even, so that each band starts on the top field).
-constexpr int32_t kSampleRows = 12;
-constexpr int32_t kSampleEvery = 32;
-
-// The marks of a row that have a mark above or below them.
+// The teeth of a row that have a tooth above or below them.
 TESSARY_ROW_KERNEL void KeepStacked(const uint8_t* above, const uint8_t* marks,
                                     const uint8_t* below, int32_t width,
                                     uint8_t* __restrict stacked) {
     for (int32_t x = 0; x < width; ++x) {
-        stacked[x] = marks[x] & (above[x] | below[x]);
+        stacked[x] = marks[x] & (above[x] | below[x]) & kTooth;
     }
 }
 
@@ -142,7 +137,36 @@ void CombCounts::Add(const CombCounts& other) {
     roughness[1] += other.roughness[1];
 }
 
-void FindCombTeeth(const PixelRows& rows, CombTeeth& frame, CombPass pass) {
+namespace {
+
+// The rows whose teeth and detail are counted: bands of `rows` rows, one
+// every `every` rows, each counted as a picture of its own would be.
+struct Bands {
+    int32_t rows;
+    int32_t every;
+
+    // Where row y stands in its band, or -1 when it is not counted: a band's
+    // two rows at each edge are not, as a picture's are not.
+    int32_t Place(int32_t y, int32_t height) const {
+        const int32_t top = y / every * every;
+        const int32_t place = y - top;
+        return top + rows <= height && place >= 2 && place + 2 < rows ? place : -1;
+    }
+};
+
+// Detection alone looks at a band of kSampleRows rows out of every kSampleEvery
+// (even, so that each band starts on the top field) where the picture is tall
+// enough, else at every row.
+constexpr int32_t kSampleRows = 12;
+constexpr int32_t kSampleEvery = 32;
+
+Bands SampleBands(int32_t height) {
+    return height < 2 * kSampleEvery ? Bands{height, height} : Bands{kSampleRows, kSampleEvery};
+}
+
+// Finds the teeth of every row (and, with `weakSigns`, the weak signs), and
+// counts the rows of `bands`.
+void FindTeeth(const PixelRows& rows, CombTeeth& frame, bool weakSigns, Bands bands) {
     frame.width = rows.IsEmpty() ? 0 : rows.width;
     frame.height = rows.IsEmpty() ? 0 : rows.height;
     frame.counts = CombCounts();
@@ -162,6 +186,7 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame, CombPass pass) {
     std::vector<uint8_t> core(width + kRunPad);
     std::vector<uint8_t> kept(width);
     std::vector<uint8_t> stacked(width);
+    const std::vector<uint8_t> zeros(width, 0);
     uint8_t* teethRow = teeth.data() + kRunPad;
     uint8_t* detailRow = detail.data() + kRunPad;
     CombCounts& counts = frame.counts;
@@ -169,10 +194,13 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame, CombPass pass) {
     // Combing runs through rows on end, each field in turn; a thin line across
     // a still picture marks the rows on either side of it, never its own. So
     // only stacked teeth count (the marks stay, for the areas to repair).
-    // They are counted one row behind the marks.
-    const auto countStacked = [&](int32_t y) {
+    // They are counted one row behind the marks; beyond a band's edge rows
+    // there are none.
+    const auto countStacked = [&](int32_t y, int32_t place) {
         const uint8_t* marks = frame.MarksOf(y);
-        KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
+        KeepStacked(place == 2 ? zeros.data() : marks - width, marks,
+                    place + 3 == bands.rows ? zeros.data() : marks + width, frame.width,
+                    stacked.data());
         counts.teeth += CountOnes(stacked.data(), frame.width);
         counts.roughness[y & 1] +=
             Roughness(stacked.data(), luma.Of(y - 2), luma.Of(y), luma.Of(y + 2), frame.width);
@@ -186,20 +214,34 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame, CombPass pass) {
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
         CompareFields(up2, up, row, down, down2, frame.width, teethRow, detailRow);
         KeepRuns(teethRow, frame.width, core.data(), marks);
-        if (pass == CombPass::Areas) {
+        if (weakSigns) {
             AddWeakSigns(up2, up, row, down, down2, frame.width, marks);
-            continue;
         }
-        KeepRuns(detailRow, frame.width, core.data(), kept.data());
-        counts.detail += CountOnes(kept.data(), frame.width);
-        counts.compared += width;
-        if (y > 2) {
-            countStacked(y - 1);
+        if (bands.Place(y, frame.height) >= 0) {
+            KeepRuns(detailRow, frame.width, core.data(), kept.data());
+            counts.detail += CountOnes(kept.data(), frame.width);
+            counts.compared += width;
+        }
+        if (const int32_t place = bands.Place(y - 1, frame.height); place >= 0) {
+            countStacked(y - 1, place);
         }
     }
-    if (pass == CombPass::Counts && frame.height > 4) {
-        countStacked(frame.height - 3);
+    if (frame.height > 4) {
+        if (const int32_t place = bands.Place(frame.height - 3, frame.height); place >= 0) {
+            countStacked(frame.height - 3, place);
+        }
     }
+}
+
+}  // namespace
+
+void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth) {
+    FindTeeth(rows, teeth, false, Bands{rows.height, rows.height});
+}
+
+CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth) {
+    FindTeeth(rows, teeth, true, SampleBands(rows.IsEmpty() ? 0 : rows.height));
+    return ReportCombing(teeth.counts);
 }
 
 Field MoreConsistentField(const CombCounts& counts) {
@@ -222,17 +264,19 @@ CombingReport ReportCombing(const CombCounts& counts) {
 
 CombingReport DetectCombing(const PixelRows& rows) {
     CombTeeth teeth;
-    if (rows.IsEmpty() || rows.height < 2 * kSampleEvery) {
+    const Bands bands = SampleBands(rows.IsEmpty() ? 0 : rows.height);
+    if (rows.IsEmpty() || bands.rows == rows.height) {
         FindCombTeeth(rows, teeth);
         return ReportCombing(teeth.counts);
     }
     // Bands of rows spread evenly over the picture stand for the whole: the
-    // score is a ratio of counts, which a sample keeps.
+    // score is a ratio of counts, which a sample keeps. Each band alone, so
+    // that only its rows are read.
     CombCounts counts;
-    for (int32_t top = 0; top + kSampleRows <= rows.height; top += kSampleEvery) {
+    for (int32_t top = 0; top + bands.rows <= rows.height; top += bands.every) {
         PixelRows band = rows;
         band.top = rows.Row(top);
-        band.height = kSampleRows;
+        band.height = bands.rows;
         FindCombTeeth(band, teeth);
         counts.Add(teeth.counts);
     }

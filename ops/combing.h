@@ -52,14 +52,8 @@ inline constexpr int32_t kToothContrast = 40;
 inline constexpr int32_t kToothFactor = 2;
 inline constexpr int32_t kToothRun = 5;
 
-// What FindCombTeeth works out besides the teeth.
-enum class CombPass {
-    Counts,  // the counts, for the score and the field
-    Areas,   // the weak signs instead, for where to repair
-};
-
-// Finds the teeth of every row.
-void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth, CombPass pass = CombPass::Counts);
+// Finds the teeth of every row, and counts them over every row.
+void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth);
 
 // The field whose rows are the more consistent picture where the fields
 // disagree: the one whose rows there differ less from the rows two above and
@@ -84,5 +78,10 @@ inline constexpr double kCombedScore = 1.5;
 CombingReport DetectCombing(const PixelRows& rows);
 // The report from counts already made.
 CombingReport ReportCombing(const CombCounts& counts);
+
+// For the adaptive repair, in one pass over every row: the teeth and the weak
+// signs (kWeakSign) of every row, and DetectCombing's report, from the counts
+// of the same rows as it (which `teeth` then holds).
+CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth);
 
 }  // namespace tessary
