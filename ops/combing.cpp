@@ -57,31 +57,29 @@ TESSARY_ROW_KERNEL void KeepStacked(const uint8_t* above, const uint8_t* marks,
 }
 
 // Row y against the other field (the rows next to it) and its own (two away):
-// `teeth` where the other field predicts it much worse, `detail` where its own does.
+// `teeth` where the other field predicts it much worse, `detail` where its own
+// does, and `weak` (kWeakSign) where the other field predicts it worse by
+// kWeakContrast.
 TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, const int16_t* row,
                                       const int16_t* down, const int16_t* down2, int32_t width,
-                                      uint8_t* __restrict teeth, uint8_t* __restrict detail) {
+                                      uint8_t* __restrict teeth, uint8_t* __restrict detail,
+                                      uint8_t* __restrict weak) {
     for (int32_t x = 0; x < width; ++x) {
         const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
         const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
         // At most 2 x 2040 + 40: the sums fit 16 bits too.
         teeth[x] = other > static_cast<int16_t>(kToothFactor * own + kToothContrast);
         detail[x] = own > static_cast<int16_t>(kToothFactor * other + kToothContrast);
+        weak[x] = static_cast<uint8_t>((other > static_cast<int16_t>(own + kWeakContrast)) << 1);
     }
 }
+static_assert(kWeakSign == 2, "CompareFields shifts by one");
 
-// Adds kWeakSign to the marks of row y where the other field predicts it
-// worse than its own by kWeakContrast.
-TESSARY_ROW_KERNEL void AddWeakSigns(const int16_t* up2, const int16_t* up, const int16_t* row,
-                                     const int16_t* down, const int16_t* down2, int32_t width,
-                                     uint8_t* __restrict marks) {
+TESSARY_ROW_KERNEL void AddMarks(const uint8_t* add, int32_t width, uint8_t* __restrict marks) {
     for (int32_t x = 0; x < width; ++x) {
-        const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
-        const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
-        marks[x] |= static_cast<uint8_t>((other > static_cast<int16_t>(own + kWeakContrast)) << 1);
+        marks[x] |= add[x];
     }
 }
-static_assert(kWeakSign == 2, "AddWeakSigns shifts by one");
 
 // The luma of the last few rows, each worked out when first asked for: a pass
 // asks for rows in order, at most kLumaRows - 1 behind the newest, so the rows
@@ -186,6 +184,7 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, bool weakSigns, Bands ba
     std::vector<uint8_t> core(width + kRunPad);
     std::vector<uint8_t> kept(width);
     std::vector<uint8_t> stacked(width);
+    std::vector<uint8_t> weak(width);
     const std::vector<uint8_t> zeros(width, 0);
     uint8_t* teethRow = teeth.data() + kRunPad;
     uint8_t* detailRow = detail.data() + kRunPad;
@@ -212,10 +211,10 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, bool weakSigns, Bands ba
         const int16_t* down = luma.Of(y + 1);
         const int16_t* down2 = luma.Of(y + 2);
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
-        CompareFields(up2, up, row, down, down2, frame.width, teethRow, detailRow);
+        CompareFields(up2, up, row, down, down2, frame.width, teethRow, detailRow, weak.data());
         KeepRuns(teethRow, frame.width, core.data(), marks);
         if (weakSigns) {
-            AddWeakSigns(up2, up, row, down, down2, frame.width, marks);
+            AddMarks(weak.data(), frame.width, marks);
         }
         if (bands.Place(y, frame.height) >= 0) {
             KeepRuns(detailRow, frame.width, core.data(), kept.data());
