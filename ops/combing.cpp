@@ -33,16 +33,16 @@ TESSARY_ROW_KERNEL uint32_t CountOnes(const uint8_t* bytes, int32_t count) {
     return ones;
 }
 
-// Keeps only runs of kToothRun or more ones of `raw` (which has kRunPad zero
-// bytes before and after it).
+// Keeps only runs of kToothRun or more teeth of `raw` (which has kRunPad zero
+// bytes before and after it); its weak signs stay as they are.
 TESSARY_ROW_KERNEL void KeepRuns(const uint8_t* raw, int32_t width, uint8_t* core, uint8_t* kept) {
     // core[i] (from i = -kRunPad): a run starts at i.
     for (int32_t i = -kRunPad; i < width; ++i) {
-        core[i + kRunPad] = raw[i] & raw[i + 1] & raw[i + 2] & raw[i + 3] & raw[i + 4];
+        core[i + kRunPad] = raw[i] & raw[i + 1] & raw[i + 2] & raw[i + 3] & raw[i + 4] & kTooth;
     }
     for (int32_t x = 0; x < width; ++x) {
         const uint8_t* starts = core + x;  // runs starting at x - 4 .. x
-        kept[x] = starts[0] | starts[1] | starts[2] | starts[3] | starts[4];
+        kept[x] = starts[0] | starts[1] | starts[2] | starts[3] | starts[4] | (raw[x] & kWeakSign);
     }
 }
 static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
@@ -57,29 +57,22 @@ TESSARY_ROW_KERNEL void KeepStacked(const uint8_t* above, const uint8_t* marks,
 }
 
 // Row y against the other field (the rows next to it) and its own (two away):
-// `teeth` where the other field predicts it much worse, `detail` where its own
-// does, and `weak` (kWeakSign) where the other field predicts it worse by
-// kWeakContrast.
+// `teeth` where the other field predicts it much worse, with kWeakSign where
+// it does by kWeakContrast, and `detail` where its own predicts it much worse.
 TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, const int16_t* row,
                                       const int16_t* down, const int16_t* down2, int32_t width,
-                                      uint8_t* __restrict teeth, uint8_t* __restrict detail,
-                                      uint8_t* __restrict weak) {
+                                      uint8_t* __restrict teeth, uint8_t* __restrict detail) {
     for (int32_t x = 0; x < width; ++x) {
         const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
         const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
         // At most 2 x 2040 + 40: the sums fit 16 bits too.
-        teeth[x] = other > static_cast<int16_t>(kToothFactor * own + kToothContrast);
+        const uint8_t tooth = other > static_cast<int16_t>(kToothFactor * own + kToothContrast);
+        const uint8_t weak = other > static_cast<int16_t>(own + kWeakContrast);
+        teeth[x] = static_cast<uint8_t>(tooth | (weak << 1));
         detail[x] = own > static_cast<int16_t>(kToothFactor * other + kToothContrast);
-        weak[x] = static_cast<uint8_t>((other > static_cast<int16_t>(own + kWeakContrast)) << 1);
     }
 }
-static_assert(kWeakSign == 2, "CompareFields shifts by one");
-
-TESSARY_ROW_KERNEL void AddMarks(const uint8_t* add, int32_t width, uint8_t* __restrict marks) {
-    for (int32_t x = 0; x < width; ++x) {
-        marks[x] |= add[x];
-    }
-}
+static_assert(kTooth == 1 && kWeakSign == 2, "CompareFields shifts the weak sign by one");
 
 // The luma of the last few rows, each worked out when first asked for: a pass
 // asks for rows in order, at most kLumaRows - 1 behind the newest, so the rows
@@ -162,9 +155,8 @@ Bands SampleBands(int32_t height) {
     return height < 2 * kSampleEvery ? Bands{height, height} : Bands{kSampleRows, kSampleEvery};
 }
 
-// Finds the teeth of every row (and, with `weakSigns`, the weak signs), and
-// counts the rows of `bands`.
-void FindTeeth(const PixelRows& rows, CombTeeth& frame, bool weakSigns, Bands bands) {
+// Finds the teeth and weak signs of every row, and counts the rows of `bands`.
+void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands) {
     frame.width = rows.IsEmpty() ? 0 : rows.width;
     frame.height = rows.IsEmpty() ? 0 : rows.height;
     frame.counts = CombCounts();
@@ -184,7 +176,6 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, bool weakSigns, Bands ba
     std::vector<uint8_t> core(width + kRunPad);
     std::vector<uint8_t> kept(width);
     std::vector<uint8_t> stacked(width);
-    std::vector<uint8_t> weak(width);
     const std::vector<uint8_t> zeros(width, 0);
     uint8_t* teethRow = teeth.data() + kRunPad;
     uint8_t* detailRow = detail.data() + kRunPad;
@@ -211,11 +202,8 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, bool weakSigns, Bands ba
         const int16_t* down = luma.Of(y + 1);
         const int16_t* down2 = luma.Of(y + 2);
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
-        CompareFields(up2, up, row, down, down2, frame.width, teethRow, detailRow, weak.data());
+        CompareFields(up2, up, row, down, down2, frame.width, teethRow, detailRow);
         KeepRuns(teethRow, frame.width, core.data(), marks);
-        if (weakSigns) {
-            AddMarks(weak.data(), frame.width, marks);
-        }
         if (bands.Place(y, frame.height) >= 0) {
             KeepRuns(detailRow, frame.width, core.data(), kept.data());
             counts.detail += CountOnes(kept.data(), frame.width);
@@ -235,11 +223,11 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, bool weakSigns, Bands ba
 }  // namespace
 
 void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth) {
-    FindTeeth(rows, teeth, false, Bands{rows.height, rows.height});
+    FindTeeth(rows, teeth, Bands{rows.height, rows.height});
 }
 
 CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth) {
-    FindTeeth(rows, teeth, true, SampleBands(rows.IsEmpty() ? 0 : rows.height));
+    FindTeeth(rows, teeth, SampleBands(rows.IsEmpty() ? 0 : rows.height));
     return ReportCombing(teeth.counts);
 }
 

@@ -30,9 +30,8 @@ struct CombCounts {
 
 // What a pixel of CombTeeth::marks holds, one bit each.
 inline constexpr uint8_t kTooth = 1;
-// Only from a pass for the areas to repair: the other field predicts the row
-// worse than its own by kWeakContrast, a weaker sign of combing that counts
-// near a tooth.
+// The other field predicts the row worse than its own by kWeakContrast: a
+// weaker sign of combing, which the adaptive repair counts near a tooth.
 inline constexpr uint8_t kWeakSign = 2;
 inline constexpr int32_t kWeakContrast = 24;
 
@@ -52,7 +51,7 @@ inline constexpr int32_t kToothContrast = 40;
 inline constexpr int32_t kToothFactor = 2;
 inline constexpr int32_t kToothRun = 5;
 
-// Finds the teeth of every row, and counts them over every row.
+// Finds the teeth and weak signs of every row, and counts them over every row.
 void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth);
 
 // The field whose rows are the more consistent picture where the fields
@@ -79,9 +78,9 @@ CombingReport DetectCombing(const PixelRows& rows);
 // The report from counts already made.
 CombingReport ReportCombing(const CombCounts& counts);
 
-// For the adaptive repair, in one pass over every row: the teeth and the weak
-// signs (kWeakSign) of every row, and DetectCombing's report, from the counts
-// of the same rows as it (which `teeth` then holds).
+// For the adaptive repair, in one pass: the teeth of every row, and
+// DetectCombing's report from the counts of the same rows as it counts (which
+// `teeth` then holds).
 CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth);
 
 }  // namespace tessary
