@@ -37,20 +37,21 @@ TESSARY_ROW_KERNEL void CubicRow(const uint8_t* a, const uint8_t* b, const uint8
 // Pixels whose steps are looked at together when filling turns.
 constexpr int32_t kTurnGroup = 4;
 
-// The cost of one step for every pixel: differences along the line through
-// the four kept rows (the near pair counted twice), summed over the window.
-// Fits 16 bits: at most 4 x 1020 per pixel, 5 pixels.
-TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, const int16_t* lb,
-                                      const int16_t* lb3, int32_t width, int16_t* diff,
-                                      int16_t* cost) {
+// The differences of one step for every pixel and the window around it,
+// along the line through the four kept rows, the near pair counted twice: at
+// most 4 x 1020.
+TESSARY_ROW_KERNEL void DirectionDiff(const int16_t* la3, const int16_t* la, const int16_t* lb,
+                                      const int16_t* lb3, int32_t width, int16_t* diff) {
     for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
         diff[i] = static_cast<int16_t>(2 * Abs16(la[i] - lb[i]) + Abs16(la3[i] - la[i]) +
                                        Abs16(lb[i] - lb3[i]));
     }
-    for (int32_t x = 0; x < width; ++x) {
-        cost[x] =
-            static_cast<int16_t>(diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4]);
-    }
+}
+
+// A step's cost at one pixel: its differences summed over the window. Fits
+// 16 bits: 5 x 4 x 1020.
+inline int16_t WindowCost(const int16_t* diff, int32_t x) {
+    return static_cast<int16_t>(diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4]);
 }
 
 // The best step on one side: each wider step is taken where it is better than
@@ -70,30 +71,33 @@ inline SideChoice ChooseSide(int16_t straight, int16_t near, int16_t middle, int
 }
 static_assert(FieldInterpolator::kMaxStep == 3, "ChooseSide spells out three steps");
 
-// For each pixel the step to interpolate along, from the costs of steps
-// -kMaxStep .. kMaxStep. A side wins only when it is clearly better than
-// straight down and than the other side: in a stripy texture both sides match,
-// and any turn would draw stripes of the wrong slant. Returns whether any
-// pixel turns.
-TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* costs, int32_t width,
+// For each pixel the step to interpolate along, from the differences of steps
+// -kMaxStep .. kMaxStep (their costs are summed here rather than stored and
+// read again). A side wins only when it is clearly better than straight down
+// and than the other side: in a stripy texture both sides match, and any turn
+// would draw stripes of the wrong slant. Returns whether any pixel turns.
+TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* diffs, int32_t width,
                                   int16_t* __restrict best) {
-    const int16_t* left3 = costs[0];
-    const int16_t* left2 = costs[1];
-    const int16_t* left1 = costs[2];
-    const int16_t* straight = costs[3];
-    const int16_t* right1 = costs[4];
-    const int16_t* right2 = costs[5];
-    const int16_t* right3 = costs[6];
+    const int16_t* left3 = diffs[0];
+    const int16_t* left2 = diffs[1];
+    const int16_t* left1 = diffs[2];
+    const int16_t* straightDiff = diffs[3];
+    const int16_t* right1 = diffs[4];
+    const int16_t* right2 = diffs[5];
+    const int16_t* right3 = diffs[6];
     constexpr int32_t kPenalty = kStepPenalty;
     int16_t any = 0;
     for (int32_t x = 0; x < width; ++x) {
-        const SideChoice left = ChooseSide(straight[x], static_cast<int16_t>(left1[x] + kPenalty),
-                                           static_cast<int16_t>(left2[x] + 2 * kPenalty),
-                                           static_cast<int16_t>(left3[x] + 3 * kPenalty));
-        const SideChoice right = ChooseSide(straight[x], static_cast<int16_t>(right1[x] + kPenalty),
-                                            static_cast<int16_t>(right2[x] + 2 * kPenalty),
-                                            static_cast<int16_t>(right3[x] + 3 * kPenalty));
-        const int16_t bar = std::min(straight[x], std::max(left.cost, right.cost));
+        const int16_t straight = WindowCost(straightDiff, x);
+        const SideChoice left =
+            ChooseSide(straight, static_cast<int16_t>(WindowCost(left1, x) + kPenalty),
+                       static_cast<int16_t>(WindowCost(left2, x) + 2 * kPenalty),
+                       static_cast<int16_t>(WindowCost(left3, x) + 3 * kPenalty));
+        const SideChoice right =
+            ChooseSide(straight, static_cast<int16_t>(WindowCost(right1, x) + kPenalty),
+                       static_cast<int16_t>(WindowCost(right2, x) + 2 * kPenalty),
+                       static_cast<int16_t>(WindowCost(right3, x) + 3 * kPenalty));
+        const int16_t bar = std::min(straight, std::max(left.cost, right.cost));
         // In 16 bits without sign: three times a cost (at most 20544) fits.
         const bool toLeft =
             (static_cast<uint16_t>(left.cost * kClearDivisor) < static_cast<uint16_t>(bar)) &
@@ -124,9 +128,8 @@ FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep, const in
         slot.luma.resize(padded);
     }
     const size_t width = size_t(rows.width);
-    m_diff.resize(width + 2 * kWindow);
-    for (std::vector<int16_t>& cost : m_cost) {
-        cost.resize(width);
+    for (std::vector<int16_t>& diff : m_diff) {
+        diff.resize(width + 2 * kWindow);
     }
     // Rounded up to a whole group, which the filling of turns reads.
     m_best.resize((width + kTurnGroup - 1) / kTurnGroup * kTurnGroup, 0);
@@ -168,17 +171,16 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
 bool FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
                                          const PaddedRow& below, const PaddedRow& below3,
                                          int32_t from, int32_t to) {
+    const int32_t first = kPad - kWindow + from;
+    const int16_t* diffs[2 * kMaxStep + 1];
     for (int32_t step = -kMaxStep; step <= kMaxStep; ++step) {
-        const int32_t first = kPad - kWindow + from;
-        DirectionCost(above3.luma.data() + first + 3 * step, above.luma.data() + first + step,
+        std::vector<int16_t>& diff = m_diff[step + kMaxStep];
+        DirectionDiff(above3.luma.data() + first + 3 * step, above.luma.data() + first + step,
                       below.luma.data() + first - step, below3.luma.data() + first - 3 * step,
-                      to - from, m_diff.data(), m_cost[step + kMaxStep].data());
+                      to - from, diff.data());
+        diffs[step + kMaxStep] = diff.data();
     }
-    const int16_t* costs[2 * kMaxStep + 1];
-    for (int32_t i = 0; i < 2 * kMaxStep + 1; ++i) {
-        costs[i] = m_cost[i].data();
-    }
-    return PickSteps(costs, to - from, m_best.data());
+    return PickSteps(diffs, to - from, m_best.data());
 }
 
 bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {

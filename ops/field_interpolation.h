@@ -54,8 +54,7 @@ class FieldInterpolator {
     int32_t m_firstKept = 0;
     int32_t m_lastKept = -1;
     PaddedRow m_slots[4];
-    std::vector<int16_t> m_diff;
-    std::vector<int16_t> m_cost[2 * kMaxStep + 1];
+    std::vector<int16_t> m_diff[2 * kMaxStep + 1];
     std::vector<int16_t> m_best;
 };
 
