@@ -124,7 +124,6 @@ FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep, const in
     m_lastKept = rows.height - 1 - ((rows.height - 1 - m_firstKept) & 1);
     const size_t padded = size_t(rows.width) + 2 * kPad;
     for (PaddedRow& slot : m_slots) {
-        slot.bgr.resize(padded * 3);
         slot.luma.resize(padded);
     }
     const size_t width = size_t(rows.width);
@@ -144,21 +143,14 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
         return slot;
     }
     slot.row = row;
+    slot.bgr = m_rows.Row(row);
     const int32_t width = m_rows.width;
-    uint8_t* bgr = slot.bgr.data();
-    std::memcpy(bgr + 3 * kPad, m_rows.Row(row), size_t(width) * 3);
-    const uint8_t* first = bgr + 3 * kPad;
-    const uint8_t* last = bgr + 3 * (kPad + width - 1);
-    for (int32_t i = 0; i < kPad; ++i) {
-        std::memcpy(bgr + 3 * i, first, 3);
-        std::memcpy(bgr + 3 * (kPad + width + i), last, 3);
-    }
     int16_t* luma = slot.luma.data();
     if (m_luma == nullptr) {
-        LumaOfRow(bgr, width + 2 * kPad, luma);
-        return slot;
+        LumaOfRow(slot.bgr, width, luma + kPad);
+    } else {
+        std::memcpy(luma + kPad, m_luma + int64_t{row} * width, size_t(width) * sizeof(int16_t));
     }
-    std::memcpy(luma + kPad, m_luma + int64_t{row} * width, size_t(width) * sizeof(int16_t));
     std::fill(luma, luma + kPad, luma[kPad]);
     std::fill(luma + kPad + width, luma + 2 * kPad + width, luma[kPad + width - 1]);
     return slot;
@@ -200,10 +192,10 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
     const PaddedRow& below = Kept(y + 1);
     const PaddedRow& above3 = Kept(y - 3);
     const PaddedRow& below3 = Kept(y + 3);
-    const uint8_t* a = above.bgr.data() + 3 * kPad;
-    const uint8_t* b = below.bgr.data() + 3 * kPad;
-    const uint8_t* a3 = above3.bgr.data() + 3 * kPad;
-    const uint8_t* b3 = below3.bgr.data() + 3 * kPad;
+    const uint8_t* a = above.bgr;
+    const uint8_t* b = below.bgr;
+    const uint8_t* a3 = above3.bgr;
+    const uint8_t* b3 = below3.bgr;
     CubicRow(a + 3 * from, b + 3 * from, a3 + 3 * from, b3 + 3 * from, 3 * (to - from),
              out + 3 * from);
     if (!ChooseDirections(above3, above, below, below3, from, to)) {
@@ -223,9 +215,18 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
             continue;
         }
         for (int32_t i = group; i < std::min(group + kTurnGroup, count); ++i) {
-            const int32_t near = 3 * best[i];
-            for (int32_t c = 3 * (from + i); c < 3 * (from + i) + 3; ++c) {
-                out[c] = Cubic(a[c + near], b[c - near], a3[c + 3 * near], b3[c - 3 * near]);
+            const int32_t x = from + i;
+            const int32_t step = best[i];
+            // Beyond the picture's edges the edge pixels stand in.
+            const auto pixel = [last = m_rows.width - 1](int32_t at) {
+                return 3 * std::clamp(at, 0, last);
+            };
+            const int32_t up = pixel(x + step);
+            const int32_t down = pixel(x - step);
+            const int32_t up3 = pixel(x + 3 * step);
+            const int32_t down3 = pixel(x - 3 * step);
+            for (int32_t c = 0; c < 3; ++c) {
+                out[3 * x + c] = Cubic(a[up + c], b[down + c], a3[up3 + c], b3[down3 + c]);
             }
         }
     }
