@@ -41,7 +41,7 @@ constexpr int32_t kTurnGroup = 4;
 // along the line through the four kept rows, the near pair counted twice: at
 // most 4 x 1020.
 TESSARY_ROW_KERNEL void DirectionDiff(const int16_t* la3, const int16_t* la, const int16_t* lb,
-                                      const int16_t* lb3, int32_t width, int16_t* diff) {
+                                      const int16_t* lb3, int32_t width, int16_t* __restrict diff) {
     for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
         diff[i] = static_cast<int16_t>(2 * Abs16(la[i] - lb[i]) + Abs16(la3[i] - la[i]) +
                                        Abs16(lb[i] - lb3[i]));
