@@ -10,8 +10,8 @@ namespace {
 
 // Pixels on each side of a pixel whose differences count into a direction's cost.
 constexpr int32_t kWindow = 2;
-// Room on both sides of a padded row for the farthest sample: three steps of
-// kMaxStep for the outer cubic taps, and the cost window.
+// Room on both sides of a padded luma row for the farthest sample: three steps
+// of kMaxStep for the outer rows, and the cost window.
 constexpr int32_t kPad = 3 * FieldInterpolator::kMaxStep + kWindow + 1;
 // Cost added per pixel of step, so that texture without a clear direction is
 // filled straight up and down and only a real edge turns the search aside.
@@ -72,8 +72,8 @@ inline SideChoice ChooseSide(int16_t straight, int16_t near, int16_t middle, int
 static_assert(FieldInterpolator::kMaxStep == 3, "ChooseSide spells out three steps");
 
 // For each pixel the step to interpolate along, from the differences of steps
-// -kMaxStep .. kMaxStep (their costs are summed here rather than stored and
-// read again). A side wins only when it is clearly better than straight down
+// -kMaxStep .. kMaxStep, summed over the window here, which saves storing the
+// costs and reading them back. A side wins only when it is clearly better than straight down
 // and than the other side: in a stripy texture both sides match, and any turn
 // would draw stripes of the wrong slant. Returns whether any pixel turns.
 TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* diffs, int32_t width,
@@ -206,6 +206,8 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
     // steps from `from` on, with zeros after them to a whole group.
     int16_t* best = m_best.data();
     const int32_t count = to - from;
+    // Beyond the picture's sides the edge pixels stand in.
+    const auto pixel = [last = m_rows.width - 1](int32_t x) { return 3 * std::clamp(x, 0, last); };
     std::fill(best + count, best + (count + kTurnGroup - 1) / kTurnGroup * kTurnGroup, int16_t{0});
     for (int32_t group = 0; group < count; group += kTurnGroup) {
         uint64_t steps;
@@ -217,10 +219,6 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
         for (int32_t i = group; i < std::min(group + kTurnGroup, count); ++i) {
             const int32_t x = from + i;
             const int32_t step = best[i];
-            // Beyond the picture's edges the edge pixels stand in.
-            const auto pixel = [last = m_rows.width - 1](int32_t at) {
-                return 3 * std::clamp(at, 0, last);
-            };
             const int32_t up = pixel(x + step);
             const int32_t down = pixel(x - step);
             const int32_t up3 = pixel(x + 3 * step);
