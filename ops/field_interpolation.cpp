@@ -115,8 +115,7 @@ TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* diffs, int32_t width,
 
 }  // namespace
 
-FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep, const int16_t* luma)
-    : m_rows(rows), m_luma(luma) {
+FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows(rows) {
     if (rows.IsEmpty()) {
         return;
     }
@@ -146,11 +145,7 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
     slot.bgr = m_rows.Row(row);
     const int32_t width = m_rows.width;
     int16_t* luma = slot.luma.data();
-    if (m_luma == nullptr) {
-        LumaOfRow(slot.bgr, width, luma + kPad);
-    } else {
-        std::memcpy(luma + kPad, m_luma + int64_t{row} * width, size_t(width) * sizeof(int16_t));
-    }
+    LumaOfRow(slot.bgr, width, luma + kPad);
     std::fill(luma, luma + kPad, luma[kPad]);
     std::fill(luma + kPad + width, luma + 2 * kPad + width, luma[kPad + width - 1]);
     return slot;

@@ -23,10 +23,7 @@ void KeepField(const PixelRows& rows, Field keep);
 // rows must therefore stay as they are while the interpolator is in use.
 class FieldInterpolator {
   public:
-    // `luma`, when given, holds LumaOfRow of every row of `rows` (width values
-    // a row, top row first), which the interpolator then takes instead of
-    // working it out again; it must outlive the interpolator.
-    FieldInterpolator(const PixelRows& rows, Field keep, const int16_t* luma = nullptr);
+    FieldInterpolator(const PixelRows& rows, Field keep);
 
     // Writes the rebuilt row y (not a row of the kept field) into `out`, which
     // holds RowBytes() bytes. Returns false, and writes nothing, when the
@@ -51,7 +48,6 @@ class FieldInterpolator {
                           const PaddedRow& below3, int32_t from, int32_t to);
 
     PixelRows m_rows;
-    const int16_t* m_luma = nullptr;
     int32_t m_firstKept = 0;
     int32_t m_lastKept = -1;
     PaddedRow m_slots[4];
