@@ -29,8 +29,6 @@ constexpr int32_t kFadeCells = 3 * (2 * kFade + 1);
 constexpr int32_t kBlock = 16;
 constexpr int32_t kReachBlocksX = 4;
 constexpr int32_t kReachBlocksY = 2;
-// A weaker sign: the other field predicts a row worse than its own by this much.
-constexpr int32_t kWeakContrast = 24;
 
 // When the camera moved, every part of the picture with any texture has teeth
 // and nothing is still: the whole field is rebuilt. Told by the picture cut
@@ -40,14 +38,8 @@ constexpr int32_t kGrid = 3;
 constexpr int32_t kMovedCells = 8;
 constexpr int32_t kCellTeeth = 2;
 
-// Whether any of `count` (at most kBlock) marks is set, eight at a time.
+// Whether any of `count` (at most kBlock) bytes is set, eight at a time.
 uint8_t AnyMark(const uint8_t* marks, int32_t count) {
-    if (count == kBlock) {
-        uint64_t half[2];
-        static_assert(sizeof(half) == kBlock);
-        std::memcpy(half, marks, sizeof(half));
-        return (half[0] | half[1]) != 0;
-    }
     uint64_t any = 0;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
@@ -61,6 +53,14 @@ uint8_t AnyMark(const uint8_t* marks, int32_t count) {
     return any != 0;
 }
 
+// Adds the teeth of a row of marks to `teeth`.
+TESSARY_ROW_KERNEL void GatherTeeth(const uint8_t* marks, int32_t width,
+                                    uint8_t* __restrict teeth) {
+    for (int32_t x = 0; x < width; ++x) {
+        teeth[x] |= marks[x] & kTooth;
+    }
+}
+
 // Which blocks lie within reach of a block with a tooth.
 class NearTeeth {
   public:
@@ -69,11 +69,16 @@ class NearTeeth {
           m_rows((teeth.height + kBlock - 1) / kBlock),
           m_near(size_t(m_columns) * size_t(m_rows), 0) {
         std::vector<uint8_t> has(m_near.size(), 0);
-        for (int32_t y = 0; y < teeth.height; ++y) {
-            const uint8_t* marks = teeth.MarksOf(y);
-            uint8_t* blocks = has.data() + size_t(y / kBlock) * size_t(m_columns);
+        // The teeth of a block row's rows gathered first, then looked at block by block.
+        std::vector<uint8_t> teethOf(size_t(teeth.width));
+        for (int32_t top = 0; top < teeth.height; top += kBlock) {
+            std::fill(teethOf.begin(), teethOf.end(), uint8_t{0});
+            for (int32_t y = top; y < std::min(top + kBlock, teeth.height); ++y) {
+                GatherTeeth(teeth.MarksOf(y), teeth.width, teethOf.data());
+            }
+            uint8_t* blocks = has.data() + size_t(top / kBlock) * size_t(m_columns);
             for (int32_t x = 0; x < teeth.width; x += kBlock) {
-                blocks[x / kBlock] |= AnyMark(marks + x, std::min(kBlock, teeth.width - x));
+                blocks[x / kBlock] = AnyMark(teethOf.data() + x, std::min(kBlock, teeth.width - x));
             }
         }
         m_everywhere = TeethAllOver(has);
@@ -131,73 +136,17 @@ class NearTeeth {
     bool m_everywhere = false;
 };
 
-// Marks where row y (with two rows above and below it) is predicted worse by
-// the other field than by its own.
-TESSARY_ROW_KERNEL void MarkWeakSigns(const int16_t* up2, const int16_t* up, const int16_t* row,
-                                      const int16_t* down, const int16_t* down2, int32_t width,
-                                      uint8_t* __restrict signs) {
-    for (int32_t x = 0; x < width; ++x) {
-        const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
-        const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
-        signs[x] = other > static_cast<int16_t>(own + kWeakContrast);
-    }
-}
-
-// The teeth and the weak signs of the rows asked for, each row's signs worked
-// out once: the kept rows next to a rebuilt row count for the rebuilt rows
-// above and below them both. Rows that are outside the picture, or have no
-// signs, read as zeros.
-class RowSigns {
-  public:
-    explicit RowSigns(const CombTeeth& teeth)
-        : m_teeth(teeth), m_zeros(size_t(std::max(teeth.width, 0)), 0) {
-        for (Slot& slot : m_slots) {
-            slot.signs.resize(m_zeros.size());
-        }
-    }
-
-    const uint8_t* MarksOf(int32_t n) const {
-        return n < 0 || n >= m_teeth.height ? m_zeros.data() : m_teeth.MarksOf(n);
-    }
-
-    // Three consecutive rows are in use at a time, which n % 3 keeps apart.
-    const uint8_t* WeakOf(int32_t n) {
-        if (n < 2 || n + 2 >= m_teeth.height) {
-            return m_zeros.data();
-        }
-        Slot& slot = m_slots[n % 3];
-        if (slot.row != n) {
-            slot.row = n;
-            MarkWeakSigns(m_teeth.LumaOf(n - 2), m_teeth.LumaOf(n - 1), m_teeth.LumaOf(n),
-                          m_teeth.LumaOf(n + 1), m_teeth.LumaOf(n + 2), m_teeth.width,
-                          slot.signs.data());
-        }
-        return slot.signs.data();
-    }
-
-  private:
-    struct Slot {
-        int32_t row = -1;
-        std::vector<uint8_t> signs;
-    };
-    const CombTeeth& m_teeth;
-    std::vector<uint8_t> m_zeros;
-    Slot m_slots[3];
-};
-
 // A tooth in any of the three rows, or, near one, a weak sign in any of them;
 // then grown by kGrow along the row (`hit` has kGrow zero bytes before and
 // after it).
-TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* const* weak,
-                                 const uint8_t* near, int32_t width, uint8_t* hit, uint8_t* area) {
+TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* near, int32_t width,
+                                 uint8_t* hit, uint8_t* area) {
     const uint8_t* marks0 = marks[0];
     const uint8_t* marks1 = marks[1];
     const uint8_t* marks2 = marks[2];
-    const uint8_t* weak0 = weak[0];
-    const uint8_t* weak1 = weak[1];
-    const uint8_t* weak2 = weak[2];
     for (int32_t x = 0; x < width; ++x) {
-        hit[x] = marks0[x] | marks1[x] | marks2[x] | ((weak0[x] | weak1[x] | weak2[x]) & near[x]);
+        const uint8_t any = marks0[x] | marks1[x] | marks2[x];
+        hit[x] = (any & kTooth) | ((any >> 1) & near[x]);
     }
     for (int32_t x = 0; x < width; ++x) {
         area[x] =
@@ -205,6 +154,7 @@ TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* con
     }
 }
 static_assert(kGrow == 3, "MarkArea spells out three pixels to each side");
+static_assert(kTooth == 1 && kWeakSign == 2, "MarkArea takes the bits apart by shifting");
 
 // Which pixels of the rebuilt rows lie in a combed area, one row of `width`
 // bytes per rebuilt row: a tooth in the row or in the kept rows above or
@@ -219,15 +169,18 @@ std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, int32_t 
     const int32_t count = (teeth.height - firstRebuilt + 1) / 2;
     const size_t bytes = size_t(std::max(width, 0));
     std::vector<uint8_t> areas(bytes * size_t(std::max(count, 0)), 0);
-    RowSigns signs(teeth);
+    // Rows outside the picture have no marks.
+    const std::vector<uint8_t> zeros(bytes, 0);
+    const auto marksOf = [&](int32_t y) {
+        return y < 0 || y >= teeth.height ? zeros.data() : teeth.MarksOf(y);
+    };
     std::vector<uint8_t> hit(bytes + 2 * kGrow, 0);
     std::vector<uint8_t> near(bytes);
     for (int32_t k = 0; k < count; ++k) {
         const int32_t y = firstRebuilt + 2 * k;
-        const uint8_t* marks[3] = {signs.MarksOf(y - 1), signs.MarksOf(y), signs.MarksOf(y + 1)};
-        const uint8_t* weak[3] = {signs.WeakOf(y - 1), signs.WeakOf(y), signs.WeakOf(y + 1)};
+        const uint8_t* marks[3] = {marksOf(y - 1), marksOf(y), marksOf(y + 1)};
         nearTeeth.RowOf(y, width, near.data());
-        MarkArea(marks, weak, near.data(), width, hit.data() + kGrow,
+        MarkArea(marks, near.data(), width, hit.data() + kGrow,
                  areas.data() + size_t(k) * size_t(width));
     }
     return areas;
@@ -330,20 +283,19 @@ TESSARY_ROW_KERNEL void Blend(uint8_t* __restrict captured, const uint8_t* __res
 CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep) {
     // The detector's verdict and field, so that the repair does what --detect
     // and the preview report; the teeth of every row then say where.
-    CombingReport report = DetectCombing(rows);
+    CombTeeth teeth;
+    CombingReport report = FindCombedAreas(rows, teeth);
     if (keep) {
         report.keep = *keep;
     }
     if (rows.IsEmpty() || !report.combed) {
         return report;
     }
-    CombTeeth teeth;
-    FindCombTeeth(rows, teeth);
     const int32_t width = rows.width;
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
     const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, firstRebuilt);
     const int32_t count = (rows.height - firstRebuilt + 1) / 2;
-    FieldInterpolator interpolator(rows, report.keep, teeth.luma.get());
+    FieldInterpolator interpolator(rows, report.keep);
     if (!areas) {
         // The interpolator reads only kept rows, so rebuilt ones are written in place.
         for (int32_t y = firstRebuilt; y < rows.height; y += 2) {

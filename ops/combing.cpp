@@ -33,36 +33,32 @@ TESSARY_ROW_KERNEL uint32_t CountOnes(const uint8_t* bytes, int32_t count) {
     return ones;
 }
 
-// Keeps only runs of kToothRun or more ones of `raw` (which has kRunPad zero
-// bytes before and after it).
+// Keeps only runs of kToothRun or more teeth of `raw` (which has kRunPad zero
+// bytes before and after it); its weak signs stay as they are.
 TESSARY_ROW_KERNEL void KeepRuns(const uint8_t* raw, int32_t width, uint8_t* core, uint8_t* kept) {
     // core[i] (from i = -kRunPad): a run starts at i.
     for (int32_t i = -kRunPad; i < width; ++i) {
-        core[i + kRunPad] = raw[i] & raw[i + 1] & raw[i + 2] & raw[i + 3] & raw[i + 4];
+        core[i + kRunPad] = raw[i] & raw[i + 1] & raw[i + 2] & raw[i + 3] & raw[i + 4] & kTooth;
     }
     for (int32_t x = 0; x < width; ++x) {
         const uint8_t* starts = core + x;  // runs starting at x - 4 .. x
-        kept[x] = starts[0] | starts[1] | starts[2] | starts[3] | starts[4];
+        kept[x] = starts[0] | starts[1] | starts[2] | starts[3] | starts[4] | (raw[x] & kWeakSign);
     }
 }
 static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
 
-// Detection alone looks at a band of kSampleRows rows out of every kSampleEvery
-// (even, so that each band starts on the top field).
-constexpr int32_t kSampleRows = 12;
-constexpr int32_t kSampleEvery = 32;
-
-// The marks of a row that have a mark above or below them.
+// The teeth of a row that have a tooth above or below them.
 TESSARY_ROW_KERNEL void KeepStacked(const uint8_t* above, const uint8_t* marks,
                                     const uint8_t* below, int32_t width,
                                     uint8_t* __restrict stacked) {
     for (int32_t x = 0; x < width; ++x) {
-        stacked[x] = marks[x] & (above[x] | below[x]);
+        stacked[x] = marks[x] & (above[x] | below[x]) & kTooth;
     }
 }
 
 // Row y against the other field (the rows next to it) and its own (two away):
-// `teeth` where the other field predicts it much worse, `detail` where its own does.
+// `teeth` where the other field predicts it much worse, with kWeakSign where
+// it does by kWeakContrast, and `detail` where its own predicts it much worse.
 TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, const int16_t* row,
                                       const int16_t* down, const int16_t* down2, int32_t width,
                                       uint8_t* __restrict teeth, uint8_t* __restrict detail) {
@@ -70,10 +66,38 @@ TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, con
         const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
         const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
         // At most 2 x 2040 + 40: the sums fit 16 bits too.
-        teeth[x] = other > static_cast<int16_t>(kToothFactor * own + kToothContrast);
+        const uint8_t tooth = other > static_cast<int16_t>(kToothFactor * own + kToothContrast);
+        const uint8_t weak = other > static_cast<int16_t>(own + kWeakContrast);
+        teeth[x] = static_cast<uint8_t>(tooth | (weak << 1));
         detail[x] = own > static_cast<int16_t>(kToothFactor * other + kToothContrast);
     }
 }
+static_assert(kTooth == 1 && kWeakSign == 2, "CompareFields shifts the weak sign by one");
+
+// The luma of the last few rows, each worked out when first asked for: a pass
+// asks for rows in order, at most kLumaRows - 1 behind the newest, so the rows
+// stay in the cache and a frame's worth is never stored.
+class LumaRows {
+  public:
+    LumaRows(const PixelRows& rows, int32_t width)
+        : m_rows(rows), m_width(size_t(width)), m_luma(m_width * kLumaRows) {}
+
+    const int16_t* Of(int32_t y) {
+        for (; m_next <= y; ++m_next) {
+            LumaOfRow(m_rows.Row(m_next), int32_t(m_width), Slot(m_next));
+        }
+        return Slot(y);
+    }
+
+  private:
+    static constexpr int32_t kLumaRows = 8;
+    int16_t* Slot(int32_t y) { return m_luma.data() + size_t(y % kLumaRows) * m_width; }
+
+    PixelRows m_rows;
+    size_t m_width;
+    std::vector<int16_t> m_luma;
+    int32_t m_next = 0;
+};
 
 // Sum over the teeth of row y of how far it differs from its own field's
 // rows: how rough that field's picture is where the fields disagree.
@@ -104,13 +128,40 @@ void CombCounts::Add(const CombCounts& other) {
     roughness[1] += other.roughness[1];
 }
 
-void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
+namespace {
+
+// The rows whose teeth and detail are counted: bands of `rows` rows, one
+// every `every` rows, each counted as a picture of its own would be.
+struct Bands {
+    int32_t rows;
+    int32_t every;
+
+    // Where row y stands in its band, or -1 when it is not counted: a band's
+    // two rows at each edge are not, as a picture's are not.
+    int32_t Place(int32_t y, int32_t height) const {
+        const int32_t top = y / every * every;
+        const int32_t place = y - top;
+        return top + rows <= height && place >= 2 && place + 2 < rows ? place : -1;
+    }
+};
+
+// Detection alone looks at a band of kSampleRows rows out of every kSampleEvery
+// (even, so that each band starts on the top field) where the picture is tall
+// enough, else at every row.
+constexpr int32_t kSampleRows = 12;
+constexpr int32_t kSampleEvery = 32;
+
+Bands SampleBands(int32_t height) {
+    return height < 2 * kSampleEvery ? Bands{height, height} : Bands{kSampleRows, kSampleEvery};
+}
+
+// Finds the teeth and weak signs of every row, and counts the rows of `bands`.
+void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands) {
     frame.width = rows.IsEmpty() ? 0 : rows.width;
     frame.height = rows.IsEmpty() ? 0 : rows.height;
     frame.counts = CombCounts();
     const size_t width = size_t(frame.width);
     const size_t pixels = width * size_t(frame.height);
-    frame.luma.reset(new int16_t[pixels]);
     frame.marks.reset(new uint8_t[pixels]);
     if (pixels == 0) {
         return;
@@ -125,48 +176,59 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& frame) {
     std::vector<uint8_t> core(width + kRunPad);
     std::vector<uint8_t> kept(width);
     std::vector<uint8_t> stacked(width);
+    const std::vector<uint8_t> zeros(width, 0);
     uint8_t* teethRow = teeth.data() + kRunPad;
     uint8_t* detailRow = detail.data() + kRunPad;
     CombCounts& counts = frame.counts;
-    // The luma of each row is worked out just before the row two above it is
-    // compared, and stacked teeth are counted one row behind the marks, so
-    // that every step finds its rows still in the cache.
-    int32_t lumaRows = 0;
-    const auto lumaUpTo = [&](int32_t end) {
-        for (; lumaRows < std::min(end, frame.height); ++lumaRows) {
-            LumaOfRow(rows.Row(lumaRows), frame.width, frame.luma.get() + size_t(lumaRows) * width);
-        }
-    };
+    LumaRows luma(rows, frame.width);
     // Combing runs through rows on end, each field in turn; a thin line across
     // a still picture marks the rows on either side of it, never its own. So
     // only stacked teeth count (the marks stay, for the areas to repair).
-    const auto countStacked = [&](int32_t y) {
+    // They are counted one row behind the marks; beyond a band's edge rows
+    // there are none.
+    const auto countStacked = [&](int32_t y, int32_t place) {
         const uint8_t* marks = frame.MarksOf(y);
-        KeepStacked(marks - width, marks, marks + width, frame.width, stacked.data());
+        KeepStacked(place == 2 ? zeros.data() : marks - width, marks,
+                    place + 3 == bands.rows ? zeros.data() : marks + width, frame.width,
+                    stacked.data());
         counts.teeth += CountOnes(stacked.data(), frame.width);
-        counts.roughness[y & 1] += Roughness(stacked.data(), frame.LumaOf(y - 2), frame.LumaOf(y),
-                                             frame.LumaOf(y + 2), frame.width);
+        counts.roughness[y & 1] +=
+            Roughness(stacked.data(), luma.Of(y - 2), luma.Of(y), luma.Of(y + 2), frame.width);
     };
     for (int32_t y = 2; y + 2 < frame.height; ++y) {
-        lumaUpTo(y + 3);
-        const int16_t* up2 = frame.LumaOf(y - 2);
-        const int16_t* row = frame.LumaOf(y);
-        const int16_t* down2 = frame.LumaOf(y + 2);
+        const int16_t* up2 = luma.Of(y - 2);
+        const int16_t* up = luma.Of(y - 1);
+        const int16_t* row = luma.Of(y);
+        const int16_t* down = luma.Of(y + 1);
+        const int16_t* down2 = luma.Of(y + 2);
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
-        CompareFields(up2, frame.LumaOf(y - 1), row, frame.LumaOf(y + 1), down2, frame.width,
-                      teethRow, detailRow);
+        CompareFields(up2, up, row, down, down2, frame.width, teethRow, detailRow);
         KeepRuns(teethRow, frame.width, core.data(), marks);
-        KeepRuns(detailRow, frame.width, core.data(), kept.data());
-        counts.detail += CountOnes(kept.data(), frame.width);
-        counts.compared += width;
-        if (y > 2) {
-            countStacked(y - 1);
+        if (bands.Place(y, frame.height) >= 0) {
+            KeepRuns(detailRow, frame.width, core.data(), kept.data());
+            counts.detail += CountOnes(kept.data(), frame.width);
+            counts.compared += width;
+        }
+        if (const int32_t place = bands.Place(y - 1, frame.height); place >= 0) {
+            countStacked(y - 1, place);
         }
     }
-    lumaUpTo(frame.height);
     if (frame.height > 4) {
-        countStacked(frame.height - 3);
+        if (const int32_t place = bands.Place(frame.height - 3, frame.height); place >= 0) {
+            countStacked(frame.height - 3, place);
+        }
     }
+}
+
+}  // namespace
+
+void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth) {
+    FindTeeth(rows, teeth, Bands{rows.height, rows.height});
+}
+
+CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth) {
+    FindTeeth(rows, teeth, SampleBands(rows.IsEmpty() ? 0 : rows.height));
+    return ReportCombing(teeth.counts);
 }
 
 Field MoreConsistentField(const CombCounts& counts) {
@@ -189,17 +251,19 @@ CombingReport ReportCombing(const CombCounts& counts) {
 
 CombingReport DetectCombing(const PixelRows& rows) {
     CombTeeth teeth;
-    if (rows.IsEmpty() || rows.height < 2 * kSampleEvery) {
+    const Bands bands = SampleBands(rows.IsEmpty() ? 0 : rows.height);
+    if (rows.IsEmpty() || bands.rows == rows.height) {
         FindCombTeeth(rows, teeth);
         return ReportCombing(teeth.counts);
     }
     // Bands of rows spread evenly over the picture stand for the whole: the
-    // score is a ratio of counts, which a sample keeps.
+    // score is a ratio of counts, which a sample keeps. Each band alone, so
+    // that only its rows are read.
     CombCounts counts;
-    for (int32_t top = 0; top + kSampleRows <= rows.height; top += kSampleEvery) {
+    for (int32_t top = 0; top + bands.rows <= rows.height; top += bands.every) {
         PixelRows band = rows;
         band.top = rows.Row(top);
-        band.height = kSampleRows;
+        band.height = bands.rows;
         FindCombTeeth(band, teeth);
         counts.Add(teeth.counts);
     }

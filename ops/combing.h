@@ -28,17 +28,22 @@ struct CombCounts {
     void Add(const CombCounts& other);
 };
 
+// What a pixel of CombTeeth::marks holds, one bit each.
+inline constexpr uint8_t kTooth = 1;
+// The other field predicts the row worse than its own by kWeakContrast: a
+// weaker sign of combing, which the adaptive repair counts near a tooth.
+inline constexpr uint8_t kWeakSign = 2;
+inline constexpr int32_t kWeakContrast = 24;
+
 struct CombTeeth {
     int32_t width = 0;
     int32_t height = 0;
     // width x height, top row first, each filled by FindCombTeeth (left
     // uninitialised before: a frame's worth of zeros costs time).
-    std::unique_ptr<uint8_t[]> marks;  // 1 on a tooth
-    std::unique_ptr<int16_t[]> luma;   // blue + 2 green + red (0 .. 1020)
+    std::unique_ptr<uint8_t[]> marks;  // kTooth, kWeakSign
     CombCounts counts;
 
     const uint8_t* MarksOf(int32_t y) const { return marks.get() + size_t(y) * size_t(width); }
-    const int16_t* LumaOf(int32_t y) const { return luma.get() + size_t(y) * size_t(width); }
 };
 
 // In units of twice blue + 2 green + red: about 5 levels of grey.
@@ -46,7 +51,7 @@ inline constexpr int32_t kToothContrast = 40;
 inline constexpr int32_t kToothFactor = 2;
 inline constexpr int32_t kToothRun = 5;
 
-// Finds the teeth of every row.
+// Finds the teeth and weak signs of every row, and counts them over every row.
 void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth);
 
 // The field whose rows are the more consistent picture where the fields
@@ -72,5 +77,10 @@ inline constexpr double kCombedScore = 1.5;
 CombingReport DetectCombing(const PixelRows& rows);
 // The report from counts already made.
 CombingReport ReportCombing(const CombCounts& counts);
+
+// For the adaptive repair, in one pass: the teeth of every row, and
+// DetectCombing's report from the counts of the same rows as it counts (which
+// `teeth` then holds).
+CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth);
 
 }  // namespace tessary

@@ -10,8 +10,8 @@ namespace {
 
 // Pixels on each side of a pixel whose differences count into a direction's cost.
 constexpr int32_t kWindow = 2;
-// Room on both sides of a padded row for the farthest sample: three steps of
-// kMaxStep for the outer cubic taps, and the cost window.
+// Room on both sides of a padded luma row for the farthest sample: three steps
+// of kMaxStep for the outer rows, and the cost window.
 constexpr int32_t kPad = 3 * FieldInterpolator::kMaxStep + kWindow + 1;
 // Cost added per pixel of step, so that texture without a clear direction is
 // filled straight up and down and only a real edge turns the search aside.
@@ -37,20 +37,21 @@ TESSARY_ROW_KERNEL void CubicRow(const uint8_t* a, const uint8_t* b, const uint8
 // Pixels whose steps are looked at together when filling turns.
 constexpr int32_t kTurnGroup = 4;
 
-// The cost of one step for every pixel: differences along the line through
-// the four kept rows (the near pair counted twice), summed over the window.
-// Fits 16 bits: at most 4 x 1020 per pixel, 5 pixels.
-TESSARY_ROW_KERNEL void DirectionCost(const int16_t* la3, const int16_t* la, const int16_t* lb,
-                                      const int16_t* lb3, int32_t width, int16_t* diff,
-                                      int16_t* cost) {
+// The differences of one step for every pixel and the window around it,
+// along the line through the four kept rows, the near pair counted twice: at
+// most 4 x 1020.
+TESSARY_ROW_KERNEL void DirectionDiff(const int16_t* la3, const int16_t* la, const int16_t* lb,
+                                      const int16_t* lb3, int32_t width, int16_t* __restrict diff) {
     for (int32_t i = 0; i < width + 2 * kWindow; ++i) {
         diff[i] = static_cast<int16_t>(2 * Abs16(la[i] - lb[i]) + Abs16(la3[i] - la[i]) +
                                        Abs16(lb[i] - lb3[i]));
     }
-    for (int32_t x = 0; x < width; ++x) {
-        cost[x] =
-            static_cast<int16_t>(diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4]);
-    }
+}
+
+// A step's cost at one pixel: its differences summed over the window. Fits
+// 16 bits: 5 x 4 x 1020.
+inline int16_t WindowCost(const int16_t* diff, int32_t x) {
+    return static_cast<int16_t>(diff[x] + diff[x + 1] + diff[x + 2] + diff[x + 3] + diff[x + 4]);
 }
 
 // The best step on one side: each wider step is taken where it is better than
@@ -70,30 +71,33 @@ inline SideChoice ChooseSide(int16_t straight, int16_t near, int16_t middle, int
 }
 static_assert(FieldInterpolator::kMaxStep == 3, "ChooseSide spells out three steps");
 
-// For each pixel the step to interpolate along, from the costs of steps
-// -kMaxStep .. kMaxStep. A side wins only when it is clearly better than
-// straight down and than the other side: in a stripy texture both sides match,
-// and any turn would draw stripes of the wrong slant. Returns whether any
-// pixel turns.
-TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* costs, int32_t width,
+// For each pixel the step to interpolate along, from the differences of steps
+// -kMaxStep .. kMaxStep, summed over the window here, which saves storing the
+// costs and reading them back. A side wins only when it is clearly better than straight down
+// and than the other side: in a stripy texture both sides match, and any turn
+// would draw stripes of the wrong slant. Returns whether any pixel turns.
+TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* diffs, int32_t width,
                                   int16_t* __restrict best) {
-    const int16_t* left3 = costs[0];
-    const int16_t* left2 = costs[1];
-    const int16_t* left1 = costs[2];
-    const int16_t* straight = costs[3];
-    const int16_t* right1 = costs[4];
-    const int16_t* right2 = costs[5];
-    const int16_t* right3 = costs[6];
+    const int16_t* left3 = diffs[0];
+    const int16_t* left2 = diffs[1];
+    const int16_t* left1 = diffs[2];
+    const int16_t* straightDiff = diffs[3];
+    const int16_t* right1 = diffs[4];
+    const int16_t* right2 = diffs[5];
+    const int16_t* right3 = diffs[6];
     constexpr int32_t kPenalty = kStepPenalty;
     int16_t any = 0;
     for (int32_t x = 0; x < width; ++x) {
-        const SideChoice left = ChooseSide(straight[x], static_cast<int16_t>(left1[x] + kPenalty),
-                                           static_cast<int16_t>(left2[x] + 2 * kPenalty),
-                                           static_cast<int16_t>(left3[x] + 3 * kPenalty));
-        const SideChoice right = ChooseSide(straight[x], static_cast<int16_t>(right1[x] + kPenalty),
-                                            static_cast<int16_t>(right2[x] + 2 * kPenalty),
-                                            static_cast<int16_t>(right3[x] + 3 * kPenalty));
-        const int16_t bar = std::min(straight[x], std::max(left.cost, right.cost));
+        const int16_t straight = WindowCost(straightDiff, x);
+        const SideChoice left =
+            ChooseSide(straight, static_cast<int16_t>(WindowCost(left1, x) + kPenalty),
+                       static_cast<int16_t>(WindowCost(left2, x) + 2 * kPenalty),
+                       static_cast<int16_t>(WindowCost(left3, x) + 3 * kPenalty));
+        const SideChoice right =
+            ChooseSide(straight, static_cast<int16_t>(WindowCost(right1, x) + kPenalty),
+                       static_cast<int16_t>(WindowCost(right2, x) + 2 * kPenalty),
+                       static_cast<int16_t>(WindowCost(right3, x) + 3 * kPenalty));
+        const int16_t bar = std::min(straight, std::max(left.cost, right.cost));
         // In 16 bits without sign: three times a cost (at most 20544) fits.
         const bool toLeft =
             (static_cast<uint16_t>(left.cost * kClearDivisor) < static_cast<uint16_t>(bar)) &
@@ -111,8 +115,7 @@ TESSARY_ROW_KERNEL bool PickSteps(const int16_t* const* costs, int32_t width,
 
 }  // namespace
 
-FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep, const int16_t* luma)
-    : m_rows(rows), m_luma(luma) {
+FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep) : m_rows(rows) {
     if (rows.IsEmpty()) {
         return;
     }
@@ -120,13 +123,11 @@ FieldInterpolator::FieldInterpolator(const PixelRows& rows, Field keep, const in
     m_lastKept = rows.height - 1 - ((rows.height - 1 - m_firstKept) & 1);
     const size_t padded = size_t(rows.width) + 2 * kPad;
     for (PaddedRow& slot : m_slots) {
-        slot.bgr.resize(padded * 3);
         slot.luma.resize(padded);
     }
     const size_t width = size_t(rows.width);
-    m_diff.resize(width + 2 * kWindow);
-    for (std::vector<int16_t>& cost : m_cost) {
-        cost.resize(width);
+    for (std::vector<int16_t>& diff : m_diff) {
+        diff.resize(width + 2 * kWindow);
     }
     // Rounded up to a whole group, which the filling of turns reads.
     m_best.resize((width + kTurnGroup - 1) / kTurnGroup * kTurnGroup, 0);
@@ -141,21 +142,10 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
         return slot;
     }
     slot.row = row;
+    slot.bgr = m_rows.Row(row);
     const int32_t width = m_rows.width;
-    uint8_t* bgr = slot.bgr.data();
-    std::memcpy(bgr + 3 * kPad, m_rows.Row(row), size_t(width) * 3);
-    const uint8_t* first = bgr + 3 * kPad;
-    const uint8_t* last = bgr + 3 * (kPad + width - 1);
-    for (int32_t i = 0; i < kPad; ++i) {
-        std::memcpy(bgr + 3 * i, first, 3);
-        std::memcpy(bgr + 3 * (kPad + width + i), last, 3);
-    }
     int16_t* luma = slot.luma.data();
-    if (m_luma == nullptr) {
-        LumaOfRow(bgr, width + 2 * kPad, luma);
-        return slot;
-    }
-    std::memcpy(luma + kPad, m_luma + int64_t{row} * width, size_t(width) * sizeof(int16_t));
+    LumaOfRow(slot.bgr, width, luma + kPad);
     std::fill(luma, luma + kPad, luma[kPad]);
     std::fill(luma + kPad + width, luma + 2 * kPad + width, luma[kPad + width - 1]);
     return slot;
@@ -168,17 +158,16 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
 bool FieldInterpolator::ChooseDirections(const PaddedRow& above3, const PaddedRow& above,
                                          const PaddedRow& below, const PaddedRow& below3,
                                          int32_t from, int32_t to) {
+    const int32_t first = kPad - kWindow + from;
+    const int16_t* diffs[2 * kMaxStep + 1];
     for (int32_t step = -kMaxStep; step <= kMaxStep; ++step) {
-        const int32_t first = kPad - kWindow + from;
-        DirectionCost(above3.luma.data() + first + 3 * step, above.luma.data() + first + step,
+        std::vector<int16_t>& diff = m_diff[step + kMaxStep];
+        DirectionDiff(above3.luma.data() + first + 3 * step, above.luma.data() + first + step,
                       below.luma.data() + first - step, below3.luma.data() + first - 3 * step,
-                      to - from, m_diff.data(), m_cost[step + kMaxStep].data());
+                      to - from, diff.data());
+        diffs[step + kMaxStep] = diff.data();
     }
-    const int16_t* costs[2 * kMaxStep + 1];
-    for (int32_t i = 0; i < 2 * kMaxStep + 1; ++i) {
-        costs[i] = m_cost[i].data();
-    }
-    return PickSteps(costs, to - from, m_best.data());
+    return PickSteps(diffs, to - from, m_best.data());
 }
 
 bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
@@ -198,10 +187,10 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
     const PaddedRow& below = Kept(y + 1);
     const PaddedRow& above3 = Kept(y - 3);
     const PaddedRow& below3 = Kept(y + 3);
-    const uint8_t* a = above.bgr.data() + 3 * kPad;
-    const uint8_t* b = below.bgr.data() + 3 * kPad;
-    const uint8_t* a3 = above3.bgr.data() + 3 * kPad;
-    const uint8_t* b3 = below3.bgr.data() + 3 * kPad;
+    const uint8_t* a = above.bgr;
+    const uint8_t* b = below.bgr;
+    const uint8_t* a3 = above3.bgr;
+    const uint8_t* b3 = below3.bgr;
     CubicRow(a + 3 * from, b + 3 * from, a3 + 3 * from, b3 + 3 * from, 3 * (to - from),
              out + 3 * from);
     if (!ChooseDirections(above3, above, below, below3, from, to)) {
@@ -212,6 +201,8 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
     // steps from `from` on, with zeros after them to a whole group.
     int16_t* best = m_best.data();
     const int32_t count = to - from;
+    // Beyond the picture's sides the edge pixels stand in.
+    const auto pixel = [last = m_rows.width - 1](int32_t x) { return 3 * std::clamp(x, 0, last); };
     std::fill(best + count, best + (count + kTurnGroup - 1) / kTurnGroup * kTurnGroup, int16_t{0});
     for (int32_t group = 0; group < count; group += kTurnGroup) {
         uint64_t steps;
@@ -221,9 +212,14 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
             continue;
         }
         for (int32_t i = group; i < std::min(group + kTurnGroup, count); ++i) {
-            const int32_t near = 3 * best[i];
-            for (int32_t c = 3 * (from + i); c < 3 * (from + i) + 3; ++c) {
-                out[c] = Cubic(a[c + near], b[c - near], a3[c + 3 * near], b3[c - 3 * near]);
+            const int32_t x = from + i;
+            const int32_t step = best[i];
+            const int32_t up = pixel(x + step);
+            const int32_t down = pixel(x - step);
+            const int32_t up3 = pixel(x + 3 * step);
+            const int32_t down3 = pixel(x - 3 * step);
+            for (int32_t c = 0; c < 3; ++c) {
+                out[3 * x + c] = Cubic(a[up + c], b[down + c], a3[up3 + c], b3[down3 + c]);
             }
         }
     }

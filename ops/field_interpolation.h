@@ -18,14 +18,12 @@ void KeepField(const PixelRows& rows, Field keep);
 // interpolates along it with a four-tap cubic over the kept rows 1 and 3 above
 // and below, limited to the range of the two nearest samples so that a hard
 // edge never overshoots. Where rows are missing at the picture's edges the
-// nearest kept row stands in. Keeps a few padded rows between calls, so that
-// rebuilding rows in order reads each kept row once.
+// nearest kept row stands in. Keeps the brightness of a few kept rows between
+// calls, so that rebuilding rows in order works out each one once; the kept
+// rows must therefore stay as they are while the interpolator is in use.
 class FieldInterpolator {
   public:
-    // `luma`, when given, holds LumaOfRow of every row of `rows` (width values
-    // a row, top row first), which the interpolator then takes instead of
-    // working it out again; it must outlive the interpolator.
-    FieldInterpolator(const PixelRows& rows, Field keep, const int16_t* luma = nullptr);
+    FieldInterpolator(const PixelRows& rows, Field keep);
 
     // Writes the rebuilt row y (not a row of the kept field) into `out`, which
     // holds RowBytes() bytes. Returns false, and writes nothing, when the
@@ -41,21 +39,19 @@ class FieldInterpolator {
 
   private:
     struct PaddedRow {
-        int32_t row = -1;           // which kept row the slot holds
-        std::vector<uint8_t> bgr;   // the row with its edge pixels repeated on both sides
-        std::vector<int16_t> luma;  // blue + 2 green + red, padded the same way
+        int32_t row = -1;              // which kept row the slot holds
+        const uint8_t* bgr = nullptr;  // the row itself: kept rows are never written
+        std::vector<int16_t> luma;     // blue + 2 green + red, edge pixels repeated on both sides
     };
     const PaddedRow& Kept(int32_t row);
     bool ChooseDirections(const PaddedRow& above3, const PaddedRow& above, const PaddedRow& below,
                           const PaddedRow& below3, int32_t from, int32_t to);
 
     PixelRows m_rows;
-    const int16_t* m_luma = nullptr;
     int32_t m_firstKept = 0;
     int32_t m_lastKept = -1;
     PaddedRow m_slots[4];
-    std::vector<int16_t> m_diff;
-    std::vector<int16_t> m_cost[2 * kMaxStep + 1];
+    std::vector<int16_t> m_diff[2 * kMaxStep + 1];
     std::vector<int16_t> m_best;
 };
 

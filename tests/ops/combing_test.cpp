@@ -51,11 +51,46 @@ TEST(DetectCombing, MarksTheMovingEdgesOnly) {
             // Where the fields differ: the strips the square left and entered,
             // give or take the rows at its top and bottom edges.
             const bool moved = y >= 8 && y < 36 && ((x >= 20 && x < 26) || (x >= 44 && x < 50));
-            (moved ? inside : outside) += teeth.MarksOf(y)[x];
+            (moved ? inside : outside) += teeth.MarksOf(y)[x] & kTooth;
         }
     }
     EXPECT_GT(inside, 100);
     EXPECT_EQ(outside, 0);
+}
+
+// The adaptive repair's one pass must come to the detector's verdict, with
+// the same teeth as the plain search, on pictures counted whole and sampled.
+TEST(FindCombedAreas, ReportsWhatTheDetectorReports) {
+    const CombCase cases[] = {
+        {"small, square moved", 48, test::WovenSquare(20, 10, 24, 6), true},
+        {"sampled, square across band edges", 160, test::WovenSquare(10, 3, 120, 5), true},
+        {"sampled, odd height, small square", 101, test::WovenSquare(30, 33, 14, 7), true},
+        {"sampled, still", 75, test::Photo, false},
+        {"sampled, panned", 160,
+         [](int32_t x, int32_t y) { return test::Photo(y % 2 ? x + 3 : x, y); }, true},
+        {"sampled, a one-row line", 96,
+         [](int32_t x, int32_t y) { return y == 43 ? Grey(250) : test::Photo(x, y); }, false},
+    };
+    for (const CombCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CImageSurface surface;
+        test::MakePicture(surface, 80, c.height, c.scene);
+        const PixelRows rows = RowsOf(*surface.GetImage());
+        const CombingReport detected = DetectCombing(rows);
+        CombTeeth areas;
+        const CombingReport found = FindCombedAreas(rows, areas);
+        EXPECT_EQ(found.score, detected.score);
+        EXPECT_EQ(found.combed, c.combed);
+        EXPECT_EQ(found.combed, detected.combed);
+        EXPECT_EQ(found.keep, detected.keep);
+        CombTeeth teeth;
+        FindCombTeeth(rows, teeth);
+        for (int32_t y = 0; y < c.height; ++y) {
+            for (int32_t x = 0; x < 80; ++x) {
+                ASSERT_EQ(areas.MarksOf(y)[x], teeth.MarksOf(y)[x]) << x << "," << y;
+            }
+        }
+    }
 }
 
 TEST(DetectCombing, NothingToFindInAnEmptyOrTinyPicture) {

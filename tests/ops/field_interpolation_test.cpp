@@ -97,6 +97,40 @@ TEST(KeepField, FollowsEdgesWithoutOvershoot) {
     }
 }
 
+// Beyond the picture's sides its edge pixels stand in: the same picture
+// widened by repeats of its edge columns rebuilds its own columns alike, with
+// slanted edges (turns) running into both sides.
+TEST(KeepField, SidesActAsRepeatsOfTheEdgePixels) {
+    const KeepCase cases[] = {
+        {"top, 17 wide", 17, 24, Field::Top}, {"bottom, 17 wide", 17, 24, Field::Bottom},
+        {"top, 5 wide", 5, 24, Field::Top},   {"bottom, 2 wide", 2, 24, Field::Bottom},
+        {"top, 1 wide", 1, 9, Field::Top},
+    };
+    constexpr int32_t kRepeats = 16;
+    for (const KeepCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::Scene scene = [&c](int32_t x, int32_t y) {
+            x = std::clamp(x, 0, c.width - 1);
+            const bool left = x < 2 * y - 20;
+            const bool right = x > c.width + 12 - y;
+            return PackRgb(left ? 220 : 30, right ? 200 : 40, uint32_t(40 + 11 * x + 3 * y) & 255);
+        };
+        CImageSurface narrow;
+        MakePicture(narrow, c.width, c.height, scene);
+        CImageSurface wide;
+        MakePicture(wide, c.width + 2 * kRepeats, c.height,
+                    [&scene](int32_t x, int32_t y) { return scene(x - kRepeats, y); });
+        KeepField(RowsOf(*narrow.GetImage()), c.keep);
+        KeepField(RowsOf(*wide.GetImage()), c.keep);
+        for (int32_t y = 0; y < c.height; ++y) {
+            for (int32_t x = 0; x < c.width; ++x) {
+                ASSERT_EQ(narrow.GetPixel(x, y), wide.GetPixel(x + kRepeats, y))
+                    << "pixel " << x << ", " << y;
+            }
+        }
+    }
+}
+
 TEST(FieldInterpolator, RowsRebuiltOutOfOrderMatchARebuildInOrder) {
     CImageSurface surface;
     MakePicture(surface, 40, 30, test::Photo);
