@@ -38,19 +38,19 @@ constexpr int32_t kGrid = 3;
 constexpr int32_t kMovedCells = 8;
 constexpr int32_t kCellTeeth = 2;
 
-// Whether any of `count` (at most kBlock) bytes is set, eight at a time.
-uint8_t AnyMark(const uint8_t* marks, int32_t count) {
-    uint64_t any = 0;
+// The first of `count` bytes that is not 0 (or `count`), eight at a time.
+int32_t FirstNonZero(const uint8_t* bytes, int32_t count) {
     int32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        uint64_t eight;
-        std::memcpy(&eight, marks + i, 8);
-        any |= eight;
+    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
+        std::memcpy(&eight, bytes + i, 8);
+        if (eight != 0) {
+            break;
+        }
     }
-    for (; i < count; ++i) {
-        any |= marks[i];
+    while (i < count && bytes[i] == 0) {
+        ++i;
     }
-    return any != 0;
+    return i;
 }
 
 // Adds the teeth of a row of marks to `teeth`.
@@ -78,7 +78,8 @@ class NearTeeth {
             }
             uint8_t* blocks = has.data() + size_t(top / kBlock) * size_t(m_columns);
             for (int32_t x = 0; x < teeth.width; x += kBlock) {
-                blocks[x / kBlock] = AnyMark(teethOf.data() + x, std::min(kBlock, teeth.width - x));
+                const int32_t count = std::min(kBlock, teeth.width - x);
+                blocks[x / kBlock] = FirstNonZero(teethOf.data() + x, count) < count;
             }
         }
         m_everywhere = TeethAllOver(has);
@@ -209,21 +210,6 @@ struct Span {
     int32_t from = 0;
     int32_t to = 0;
 };
-
-// The first of `count` bytes that is not 0 (or `count`), eight at a time.
-int32_t FirstNonZero(const uint8_t* bytes, int32_t count) {
-    int32_t i = 0;
-    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
-        std::memcpy(&eight, bytes + i, 8);
-        if (eight != 0) {
-            break;
-        }
-    }
-    while (i < count && bytes[i] == 0) {
-        ++i;
-    }
-    return i;
-}
 
 // One after the last of `count` bytes that is not 0 (or 0), eight at a time.
 int32_t EndOfNonZero(const uint8_t* bytes, int32_t count) {

@@ -151,7 +151,8 @@ struct Bands {
 constexpr int32_t kSampleRows = 12;
 constexpr int32_t kSampleEvery = 32;
 
-Bands SampleBands(int32_t height) {
+Bands SampleBands(const PixelRows& rows) {
+    const int32_t height = rows.IsEmpty() ? 0 : rows.height;
     return height < 2 * kSampleEvery ? Bands{height, height} : Bands{kSampleRows, kSampleEvery};
 }
 
@@ -227,7 +228,7 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth) {
 }
 
 CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth) {
-    FindTeeth(rows, teeth, SampleBands(rows.IsEmpty() ? 0 : rows.height));
+    FindTeeth(rows, teeth, SampleBands(rows));
     return ReportCombing(teeth.counts);
 }
 
@@ -251,7 +252,7 @@ CombingReport ReportCombing(const CombCounts& counts) {
 
 CombingReport DetectCombing(const PixelRows& rows) {
     CombTeeth teeth;
-    const Bands bands = SampleBands(rows.IsEmpty() ? 0 : rows.height);
+    const Bands bands = SampleBands(rows);
     if (rows.IsEmpty() || bands.rows == rows.height) {
         FindCombTeeth(rows, teeth);
         return ReportCombing(teeth.counts);
