@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "formats/deep_pixels.h"
 #include "formats/metadata.h"
 #include "formats/rgb_buffer.h"
 #include "formats/status.h"
@@ -24,6 +25,9 @@ struct DecodedImage {
     ImageMetadata metadata;
     // Damage the reader worked around, in the user's words; empty when none.
     std::string warning;
+    // The picture at 16 bits a sample when the file holds more than 8 (the DIB
+    // then holds it rounded to 8 bits); empty otherwise.
+    DeepPixels deep;
 };
 
 // One row of the reader table: a format recognised from its first bytes and
