@@ -5,8 +5,8 @@
 #include <QPointer>
 #include <QStringList>
 
-#include "app/batch_run.h"
 #include "app/preview_window.h"
+#include "batch/batch_run.h"
 
 class QMenu;
 class QUrl;

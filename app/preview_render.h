@@ -3,7 +3,7 @@
 #include <QImage>
 #include <QString>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 #include "platform/memory_block.h"
 
 namespace tessary {

@@ -3,8 +3,8 @@
 #include <QFutureWatcher>
 #include <QWidget>
 
-#include "app/batch_run.h"
 #include "app/preview_render.h"
+#include "batch/batch_run.h"
 
 class QAbstractButton;
 class QButtonGroup;

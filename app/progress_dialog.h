@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QPointer>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 
 class QLabel;
 class QProgressBar;

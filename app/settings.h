@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 
 namespace tessary {
 

@@ -5,5 +5,5 @@ find_path(GIFLIB_INCLUDE_DIR gif_lib.h REQUIRED)
 find_library(GIFLIB_LIBRARY gif REQUIRED)
 add_executable(codecs_bench ${CMAKE_CURRENT_LIST_DIR}/codecs_bench.cpp)
 target_include_directories(codecs_bench PRIVATE ${GIFLIB_INCLUDE_DIR})
-target_link_libraries(codecs_bench PRIVATE tessary_core ${GIFLIB_LIBRARY} benchmark::benchmark
+target_link_libraries(codecs_bench PRIVATE tessary_image ${GIFLIB_LIBRARY} benchmark::benchmark
                                            tessary_warnings)

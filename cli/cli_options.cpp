@@ -6,7 +6,7 @@
 #include <map>
 #include <thread>
 
-#include "app/batch_report.h"
+#include "batch/batch_report.h"
 
 namespace tessary::cli {
 

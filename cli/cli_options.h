@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_job.h"
-#include "app/batch_process.h"
+#include "batch/batch_job.h"
+#include "batch/batch_process.h"
 
 namespace CLI {
 class App;

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_parallel.h"
-#include "app/batch_plan.h"
-#include "app/batch_process.h"
-#include "app/batch_report.h"
+#include "batch/batch_parallel.h"
+#include "batch/batch_plan.h"
+#include "batch/batch_process.h"
+#include "batch/batch_report.h"
 #include "cli/stderr_reporter.h"
 #include "image/image_surface.h"
 

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "app/batch_process.h"
-#include "app/batch_report.h"
+#include "batch/batch_process.h"
+#include "batch/batch_report.h"
 #include "cli/cli_options.h"
 
 namespace tessary::cli {

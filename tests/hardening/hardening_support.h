@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace tessary::test {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 #include "image/image_surface.h"
 #include "tests/hardening/hardening_support.h"
 

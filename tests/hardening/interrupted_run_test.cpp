@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 #include "formats/dib.h"
 #include "image/dib_image.h"
 #include "tests/hardening/hardening_support.h"

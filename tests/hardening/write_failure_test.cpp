@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 #include "image/dib_image.h"
 #include "platform/file_handle.h"
 #include "tests/hardening/hardening_support.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_job.h"
+#include "batch/batch_job.h"
 #include "ops/black_bands.h"
 #include "ops/combing.h"
 #include "ops/deinterlace_method.h"

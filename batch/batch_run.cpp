@@ -1,4 +1,4 @@
-#include "app/batch_run.h"
+#include "batch/batch_run.h"
 
 #include <sys/stat.h>
 

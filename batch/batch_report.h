@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "app/batch_job.h"
-#include "app/batch_process.h"
+#include "batch/batch_job.h"
+#include "batch/batch_process.h"
 
 namespace tessary {
 

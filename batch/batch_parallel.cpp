@@ -1,4 +1,4 @@
-#include "app/batch_parallel.h"
+#include "batch/batch_parallel.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/batch_process.h"
+#include "batch/batch_process.h"
 #include "image/image_surface.h"
 #include "platform/atomic_file.h"
 

@@ -1,4 +1,4 @@
-#include "app/batch_process.h"
+#include "batch/batch_process.h"
 
 #include <cerrno>
 #include <chrono>

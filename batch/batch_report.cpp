@@ -1,4 +1,4 @@
-#include "app/batch_report.h"
+#include "batch/batch_report.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/batch_process.h"
+#include "batch/batch_process.h"
 
 namespace tessary {
 

@@ -1,4 +1,4 @@
-#include "app/batch_plan.h"
+#include "batch/batch_plan.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "app/batch_job.h"
-#include "app/batch_plan.h"
-#include "app/batch_process.h"
+#include "batch/batch_job.h"
+#include "batch/batch_plan.h"
+#include "batch/batch_process.h"
 
 namespace tessary {
 

@@ -1,4 +1,4 @@
-#include "app/batch_job.h"
+#include "batch/batch_job.h"
 
 #include <cstddef>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_job.h"
+#include "batch/batch_job.h"
 
 namespace tessary {
 

@@ -1,4 +1,4 @@
-#include "app/batch_plan.h"
+#include "batch/batch_plan.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "app/batch_report.h"
+#include "batch/batch_report.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_job.h"
-#include "app/batch_plan.h"
-#include "app/batch_process.h"
+#include "batch/batch_job.h"
+#include "batch/batch_plan.h"
+#include "batch/batch_process.h"
 
 namespace tessary {
 
