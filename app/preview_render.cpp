@@ -23,6 +23,7 @@ void Detect(CDibImage& image, PreviewPicture& picture) {
     picture.combed = combing.combed;
     picture.bandTop = bands.top;
     picture.bandBottom = bands.bottom;
+    picture.blank = bands.blank;
 }
 
 // The repairs as a run applies them; a picture that could not be widened to 24 bits is

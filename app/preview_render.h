@@ -20,6 +20,7 @@ struct PreviewPicture {
     bool combed = false;
     int32_t bandTop = 0;  // black rows, or tape noise at the bottom
     int32_t bandBottom = 0;
+    bool blank = false;  // one colour throughout: nothing to clip
 };
 
 // Loads path into a store of its own, looks for combing and black bands, and repairs

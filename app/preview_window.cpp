@@ -140,8 +140,9 @@ void PreviewWindow::ShowDetection(const PreviewPicture& picture) {
                                 .arg(picture.combScore, 0, 'f', 1)
                                 .arg(picture.combed ? tr("combed") : tr("not combed"));
     const QString found =
-        bands ? tr("black bands: top %1, bottom %2 rows").arg(m_nBandTop).arg(m_nBandBottom)
-              : tr("no black bands");
+        picture.blank ? tr("blank picture, nothing to clip")
+        : bands       ? tr("black bands: top %1, bottom %2 rows").arg(m_nBandTop).arg(m_nBandBottom)
+                      : tr("no black bands");
     m_pDetection->setText(combing + QStringLiteral(" — ") + found);
 }
 

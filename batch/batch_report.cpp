@@ -141,7 +141,9 @@ const char* const kDetectionHeader = "file\tcombed\tscore\tfield\ttop\tbottom\n"
 std::string DetectionLine(const std::string& path, const Detection& found) {
     return TableField(path) + "\t" + YesNo(found.combing.combed) + "\t" +
            Score(found.combing.score) + "\t" + NameOf(found.combing.keep) + "\t" +
-           std::to_string(found.bands.top) + "\t" + std::to_string(found.bands.bottom) + "\n";
+           std::to_string(found.bands.top) + "\t" + std::to_string(found.bands.bottom) +
+           // A word after the six fields, so that readers of six fields still work.
+           (found.bands.blank ? "\tblank\n" : "\n");
 }
 
 std::optional<ReportFormat> ReportFormatFor(const std::string& path) {
@@ -160,7 +162,8 @@ std::string JsonRecord(const FileReport& r, const Detection* found) {
         extra = std::string(",\"combed\":") + (found->combing.combed ? "true" : "false") +
                 ",\"score\":" + Score(found->combing.score) + ",\"field\":\"" +
                 NameOf(found->combing.keep) + "\",\"top\":" + std::to_string(found->bands.top) +
-                ",\"bottom\":" + std::to_string(found->bands.bottom);
+                ",\"bottom\":" + std::to_string(found->bands.bottom) +
+                (found->bands.blank ? ",\"blank\":true" : "");
     }
     return "{\"input\":" + JsonString(r.input) + ",\"output\":" + JsonString(r.output) +
            ",\"format\":" + JsonString(r.format) + ",\"width\":" + std::to_string(r.width) +

@@ -64,8 +64,8 @@ int Detect(const char* in) {
     const PixelRows rows = RowsOf(*surface.GetImage());
     const CombingReport combing = DetectCombing(rows);
     const BandReport bands = DetectBands(rows);
-    std::printf("%s\t%.4f\t%s\t%d\t%d\n", combing.combed ? "yes" : "no", combing.score,
-                NameOf(combing.keep), bands.top, bands.bottom);
+    std::printf("%s\t%.4f\t%s\t%d\t%d%s\n", combing.combed ? "yes" : "no", combing.score,
+                NameOf(combing.keep), bands.top, bands.bottom, bands.blank ? "\tblank" : "");
     return 0;
 }
 

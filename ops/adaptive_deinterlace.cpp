@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "ops/fade_blend.h"
 #include "ops/field_interpolation.h"
 
 namespace tessary {
@@ -15,12 +16,8 @@ namespace {
 // Pixels by which a combed area grows to each side along a row, so that the
 // soft end of a moving edge is rebuilt too.
 constexpr int32_t kGrow = 3;
-// Half the width of the fade between rebuilt and captured pixels; at most
-// kGrow, so that every tooth itself is rebuilt in full.
-constexpr int32_t kFade = 2;
+// Every tooth itself is rebuilt in full.
 static_assert(kFade <= kGrow);
-// The fade sums (2 kFade + 1) pixels of three rebuilt rows.
-constexpr int32_t kFadeCells = 3 * (2 * kFade + 1);
 
 // How far from a tooth weaker signs of combing still count, in blocks of
 // kBlock x kBlock pixels: teeth mark the sharp edges of what moved, and the
@@ -37,21 +34,6 @@ constexpr int32_t kReachBlocksY = 2;
 constexpr int32_t kGrid = 3;
 constexpr int32_t kMovedCells = 8;
 constexpr int32_t kCellTeeth = 2;
-
-// The first of `count` bytes that is not 0 (or `count`), eight at a time.
-int32_t FirstNonZero(const uint8_t* bytes, int32_t count) {
-    int32_t i = 0;
-    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
-        std::memcpy(&eight, bytes + i, 8);
-        if (eight != 0) {
-            break;
-        }
-    }
-    while (i < count && bytes[i] == 0) {
-        ++i;
-    }
-    return i;
-}
 
 // Adds the teeth of a row of marks to `teeth`.
 TESSARY_ROW_KERNEL void GatherTeeth(const uint8_t* marks, int32_t width,
@@ -185,83 +167,6 @@ std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, int32_t 
                  areas.data() + size_t(k) * size_t(width));
     }
     return areas;
-}
-
-// Weights from the combed cells around each pixel (`sum` has kFade bytes
-// before and after it), one for each of the pixel's three bytes.
-TESSARY_ROW_KERNEL void FadeRow(const uint8_t* sum, int32_t width, uint8_t* __restrict weights) {
-    for (int32_t x = 0; x < width; ++x) {
-        const uint8_t cells =
-            static_cast<uint8_t>(sum[x - 2] + sum[x - 1] + sum[x] + sum[x + 1] + sum[x + 2]);
-        // 0 .. kFadeCells to 0 .. 16, rounding so that a full count gives 16:
-        // (16 cells + kFadeCells / 2) / kFadeCells, which for cells up to
-        // kFadeCells is cells plus one from half of kFadeCells on.
-        const uint8_t weight = static_cast<uint8_t>(cells + (cells >= kFadeCells - kFadeCells / 2));
-        weights[3 * x] = weight;
-        weights[3 * x + 1] = weight;
-        weights[3 * x + 2] = weight;
-    }
-}
-static_assert(kFade == 2, "FadeRow spells out two pixels to each side");
-
-// The pixels from .. to - 1 of a rebuilt row: the stretch that holds every
-// pixel with a weight.
-struct Span {
-    int32_t from = 0;
-    int32_t to = 0;
-};
-
-// One after the last of `count` bytes that is not 0 (or 0), eight at a time.
-int32_t EndOfNonZero(const uint8_t* bytes, int32_t count) {
-    int32_t i = count;
-    for (uint64_t eight = 0; i >= 8; i -= 8) {
-        std::memcpy(&eight, bytes + i - 8, 8);
-        if (eight != 0) {
-            break;
-        }
-    }
-    while (i > 0 && bytes[i - 1] == 0) {
-        --i;
-    }
-    return i;
-}
-
-// Weight (0 .. 16) of the rebuilt pixel in each byte of rebuilt row k: the
-// share of combed cells among the row's and the neighbouring rebuilt rows'
-// pixels within kFade. Returns the pixels with a weight; the weights of the
-// others are left as they were.
-TESSARY_ROW_KERNEL Span FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count,
-                                    int32_t k, std::vector<uint8_t>& column, uint8_t* weights) {
-    const uint8_t* rows[3];
-    for (int32_t d = -1; d <= 1; ++d) {
-        const int32_t n = std::clamp(k + d, 0, count - 1);
-        rows[d + 1] = areas.data() + size_t(n) * size_t(width);
-    }
-    uint8_t* sum = column.data() + kFade;
-    for (int32_t x = 0; x < width; ++x) {
-        sum[x] = static_cast<uint8_t>(rows[0][x] + rows[1][x] + rows[2][x]);
-    }
-    const int32_t first = FirstNonZero(sum, width);
-    if (first == width) {
-        return {};
-    }
-    // Beyond the picture's sides the edge columns stand in, as the edge rows
-    // do above and below, so that a combed area reaching a side is rebuilt in full.
-    std::fill(column.begin(), column.begin() + kFade, sum[0]);
-    std::fill(column.end() - kFade, column.end(), sum[width - 1]);
-    const Span span{std::max(first - kFade, 0), std::min(EndOfNonZero(sum, width) + kFade, width)};
-    FadeRow(sum + span.from, span.to - span.from, weights + 3 * int64_t{span.from});
-    return span;
-}
-
-// Moves each byte of the captured row towards the rebuilt one by its weight
-// (at most 16, so that the product fits 16 bits).
-TESSARY_ROW_KERNEL void Blend(uint8_t* __restrict captured, const uint8_t* __restrict rebuilt,
-                              const uint8_t* __restrict weights, int64_t bytes) {
-    for (int64_t i = 0; i < bytes; ++i) {
-        const int16_t move = static_cast<int16_t>((rebuilt[i] - captured[i]) * weights[i] + 8);
-        captured[i] = static_cast<uint8_t>(captured[i] + (move >> 4));
-    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ops/black_bands.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -11,8 +12,29 @@ namespace {
 
 // Luma scaled by 4 (blue + 2 green + red), as the levels below are.
 constexpr int32_t kScale = 4;
-// Share of a band row's pixels (in 1/1000) that may be brighter than kBandPixelLevel.
+// Share of a band row's pixels (in 1/1000) that may be brighter than its black allows.
 constexpr int32_t kBrightPerMille = 10;
+// A row that starts a band holds only noise: its neighbours differ by at most
+// this much on average (levels), and averaged over blocks of kBandBlock
+// pixels it is nearly flat: the blocks stray from its mean less than
+// kSeedCoarseShare of what its pixels do, plus kCoarseSlack. Noise averages
+// out over a block; a picture's content, however dark and faint, is smooth
+// and does not.
+constexpr double kSeedMaxSteps = 6.0;
+constexpr double kSeedCoarseShare = 0.5;
+// Levels by which a band row may stray beyond what the band's own noise does:
+// room for a noiseless band's rounding, too little for a dark picture's content.
+constexpr double kNoiseSlack = 1.0;
+constexpr double kCoarseSlack = 0.25;
+// A band row's noise may be up to this many times the band's, or the band's
+// less the same share of it.
+constexpr double kNoiseGrowth = 1.5;
+// Levels by which a band row's mean may differ from the band's black.
+constexpr double kLevelSlack = 2.0;
+// A band pixel is bright above its black by this many times the band's
+// spread, plus kBrightMargin levels.
+constexpr double kBrightSpreads = 4.0;
+constexpr double kBrightMargin = 8.0;
 // A noise row changes this many times more than the picture above it does.
 constexpr double kNoiseFactor = 2.5;
 // The smallest change, in levels per pixel, that counts as noise whatever the picture.
@@ -48,20 +70,96 @@ class RowMeasures {
     std::vector<bool> m_done;
 };
 
-bool IsBandRow(const int16_t* luma, int32_t width) {
-    int64_t sum = 0;
-    int64_t bright = 0;
-    int64_t flatness = 0;
-    for (int32_t x = 0; x < width; ++x) {
-        sum += luma[x];
-        bright += luma[x] > kBandPixelLevel * kScale;
+// A row's measures per pixel, in levels.
+struct RowShape {
+    double mean = 0;
+    double spread = 0;  // from the level asked for
+    double coarse = 0;  // the same for blocks of kBandBlock pixels
+    double steps = 0;   // between neighbours
+    double brightShare = 0;
+};
+
+RowShape ShapeOf(const int16_t* luma, int32_t width, double level, double brightAbove) {
+    const BandRowSums sums = MeasureBandRow(luma, width, int32_t(std::lround(level * kScale)),
+                                            int32_t(std::floor(brightAbove * kScale)));
+    RowShape shape;
+    shape.mean = double(sums.sum) / (kScale * double(width));
+    shape.spread = double(sums.spread) / (kScale * double(width));
+    shape.coarse = double(sums.coarse) / (kScale * double(width));
+    shape.steps = double(sums.steps) / (kScale * double(std::max(width - 1, 1)));
+    shape.brightShare = double(sums.bright) / double(width);
+    return shape;
+}
+
+// The black of a band as seen so far: the means of its rows' measures.
+class BandBlack {
+  public:
+    void Add(const RowShape& row) {
+        ++m_rows;
+        m_level += (row.mean - m_level) / m_rows;
+        m_spread += (row.spread - m_spread) / m_rows;
+        m_coarse += (row.coarse - m_coarse) / m_rows;
+        m_steps += (row.steps - m_steps) / m_rows;
     }
-    for (int32_t x = 1; x < width; ++x) {
-        flatness += std::abs(luma[x] - luma[x - 1]);
+    double Level() const { return m_level; }
+    double BrightAbove() const { return m_level + kBrightSpreads * m_spread + kBrightMargin; }
+    bool Holds(const RowShape& row) const {
+        return std::abs(row.mean - m_level) <= kLevelSlack &&
+               row.spread <= kNoiseGrowth * m_spread + kNoiseSlack &&
+               row.coarse <=
+                   std::max(kNoiseGrowth * m_coarse, kSeedCoarseShare * m_spread) + kCoarseSlack &&
+               std::abs(row.steps - m_steps) <= (kNoiseGrowth - 1) * m_steps + kNoiseSlack &&
+               row.brightShare * 1000 <= kBrightPerMille;
     }
-    return sum <= int64_t{kBandMeanLevel} * kScale * width &&
-           bright * 1000 <= int64_t{kBrightPerMille} * width &&
-           flatness <= int64_t{kBandFlatness} * kScale * width;
+
+  private:
+    int32_t m_rows = 0;
+    double m_level = 0;
+    double m_spread = 0;
+    double m_coarse = 0;
+    double m_steps = 0;
+};
+
+// What a run of rows of one flat colour from an edge is.
+struct FlatRun {
+    int32_t rows = 0;   // how many, from the seed row on
+    bool dark = false;  // dark enough to be a band
+};
+
+// The rows from `seed` on, in steps of `dir`, that keep the seed row's level
+// and noise, up to (not including) row `end`; none when the seed row holds
+// more than noise.
+FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
+    const int16_t* luma = rows.Of(seed);
+    const double mean = ShapeOf(luma, rows.width, 0, kBandPixelLevel).mean;
+    const RowShape first = ShapeOf(luma, rows.width, mean, kBandPixelLevel);
+    if (first.steps > kSeedMaxSteps ||
+        first.coarse > kSeedCoarseShare * first.spread + kCoarseSlack) {
+        return {};
+    }
+    FlatRun run;
+    run.dark = first.mean <= kBandMeanLevel && first.brightShare * 1000 <= kBrightPerMille;
+    BandBlack black;
+    black.Add(first);
+    run.rows = 1;
+    for (int32_t y = seed + dir; y != end; y += dir) {
+        const RowShape row = ShapeOf(rows.Of(y), rows.width, black.Level(), black.BrightAbove());
+        if (!black.Holds(row)) {
+            break;
+        }
+        black.Add(row);
+        ++run.rows;
+    }
+    return run;
+}
+
+// Rows of band from `seed` on, in steps of `dir`, short of row `end`.
+int32_t BandFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
+    if ((end - seed) * dir <= 0) {
+        return 0;
+    }
+    const FlatRun run = FlatRunFrom(rows, seed, dir, end);
+    return run.dark ? run.rows : 0;
 }
 
 // Mean change per pixel from the row above, and along the row, in levels.
@@ -130,29 +228,66 @@ int32_t NoiseStart(RowMeasures& rows, int32_t height, int32_t last) {
 
 }  // namespace
 
+TESSARY_ROW_KERNEL BandRowSums MeasureBandRow(const int16_t* luma, int32_t width, int32_t level,
+                                              int32_t brightAbove) {
+    // Within a row the sums fit 32 bits for any width up to half a million
+    // pixels; the loops work in 32-bit lanes and are added up every block.
+    constexpr int32_t kBlock = 1 << 19;
+    BandRowSums sums;
+    for (int32_t from = 0; from < width; from += kBlock) {
+        const int32_t to = std::min(width, from + kBlock);
+        int32_t sum = 0;
+        int32_t spread = 0;
+        int32_t coarse = 0;
+        int32_t bright = 0;
+        int32_t steps = 0;
+        for (int32_t x = from; x < to; ++x) {
+            sum += luma[x];
+            spread += std::abs(luma[x] - level);
+            bright += luma[x] > brightAbove;
+        }
+        for (int32_t x = std::max(from, 1); x < to; ++x) {
+            steps += std::abs(luma[x] - luma[x - 1]);
+        }
+        for (int32_t block = from; block < to; block += kBandBlock) {
+            const int32_t end = std::min(to, block + kBandBlock);
+            int32_t blockSum = 0;
+            for (int32_t x = block; x < end; ++x) {
+                blockSum += luma[x];
+            }
+            coarse += std::abs(blockSum - (end - block) * level);
+        }
+        sums.sum += sum;
+        sums.spread += spread;
+        sums.coarse += coarse;
+        sums.steps += steps;
+        sums.bright += bright;
+    }
+    return sums;
+}
+
 BandReport DetectBands(const PixelRows& rows) {
     BandReport report;
     if (rows.IsEmpty()) {
         return report;
     }
     RowMeasures measures(rows);
-    auto band = [&](int32_t y) { return IsBandRow(measures.Of(y), rows.width); };
-    int32_t top = 0;
-    while (top < rows.height && band(top)) {
-        ++top;
-    }
-    report.top = top;
-    if (top == rows.height) {
+    const FlatRun fromTop = FlatRunFrom(measures, 0, 1, rows.height);
+    if (fromTop.rows == rows.height) {
+        report.blank = true;
         return report;
     }
+    const int32_t top = fromTop.dark ? fromTop.rows : 0;
     int32_t last = rows.height - 1;
-    while (last > top && band(last)) {
-        --last;
+    last -= BandFrom(measures, last, -1, top - 1);
+    last = std::max(NoiseStart(measures, rows.height, last) - 1, top - 1);
+    last -= BandFrom(measures, last, -1, top - 1);
+    if (last < top) {
+        // Bands and tape noise meet: nothing of a picture between them.
+        report.blank = true;
+        return report;
     }
-    last = NoiseStart(measures, rows.height, last) - 1;
-    while (last > top && band(last)) {
-        --last;
-    }
+    report.top = top;
     report.bottom = rows.height - 1 - last;
     return report;
 }

@@ -78,15 +78,78 @@ TEST(DetectBands, ReportsNoBandOnDarkOrBusyPictures) {
     }
 }
 
-TEST(DetectBands, AnAllBlackPictureIsAllTopBand) {
-    CImageSurface surface;
-    test::MakePicture(surface, 20, 30, Black);
-    const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
-    EXPECT_EQ(bands.top, 30);
-    EXPECT_EQ(bands.bottom, 0);
+// A dark scene: the photo squeezed into levels 12 .. 20.
+PackedColor DarkScene(int32_t x, int32_t y) {
+    return Grey(12 + (int32_t(RedOf(test::Photo(x, y))) - 26) * 8 / 188);
+}
+
+// Camera noise around `level` reaching `reach` levels either way, the same in
+// every channel as a luma noise is.
+PackedColor Noisy(int32_t level, int32_t reach, int32_t x, int32_t y) {
+    const uint32_t hash = (uint32_t(x) * 2246822519u) ^ (uint32_t(y) * 3266489917u);
+    const uint32_t mixed = (hash ^ (hash >> 15)) * 668265263u;
+    // A sum of two uniforms: most pixels near the level, a few at the reach.
+    const int32_t a = int32_t((mixed >> 8) % uint32_t(reach + 1));
+    const int32_t b = int32_t((mixed >> 20) % uint32_t(reach + 1));
+    return Grey(level + a - b);
+}
+
+// The band's own black decides where it ends, not a fixed threshold.
+TEST(DetectBands, StopsAtTheBandsOwnBlack) {
+    struct DarkCase {
+        const char* name;
+        test::Scene scene;
+        int32_t wantTop;
+        int32_t wantBottom;
+    };
+    const DarkCase cases[] = {
+        {"dark scene below a band at 0",
+         [](int32_t x, int32_t y) { return y < 20 ? Grey(0) : DarkScene(x, y); }, 20, 0},
+        {"dark scene between bands at 16",
+         [](int32_t x, int32_t y) {
+             return y < 14 || y >= kHeight - 18 ? Grey(16) : DarkScene(x, y);
+         },
+         14, 18},
+        {"noisy video black reaching 27",
+         [](int32_t x, int32_t y) {
+             return y < 40 || y >= kHeight - 40 ? Noisy(16, 11, x, y) : test::Photo(x, y);
+         },
+         40, 40},
+        {"noisy black beside a dark scene",
+         [](int32_t x, int32_t y) { return y < 40 ? Noisy(16, 9, x, y) : DarkScene(x, y); }, 40, 0},
+        {"dark scene alone", DarkScene, 0, 0},
+    };
+    for (const DarkCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CImageSurface surface;
+        test::MakePicture(surface, kWidth, kHeight, c.scene);
+        const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
+        EXPECT_EQ(bands.top, c.wantTop);
+        EXPECT_EQ(bands.bottom, c.wantBottom);
+        EXPECT_FALSE(bands.blank);
+    }
+}
+
+// A picture of one colour has no bands to clip, whatever its colour.
+TEST(DetectBands, ReportsAOneColourPictureAsBlank) {
+    const test::Scene scenes[] = {
+        Black,
+        [](int32_t, int32_t) { return Grey(0); },
+        [](int32_t x, int32_t y) { return Noisy(128, 6, x, y); },
+        [](int32_t x, int32_t y) { return PackRgb(200, 30, 90 + (x + y) % 2); },
+        [](int32_t x, int32_t y) { return y >= 150 ? Tape(x, y, 150) : Black(x, y); },
+    };
+    for (const test::Scene& scene : scenes) {
+        CImageSurface surface;
+        test::MakePicture(surface, kWidth, kHeight, scene);
+        const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
+        EXPECT_TRUE(bands.blank);
+        EXPECT_EQ(bands.top, 0);
+        EXPECT_EQ(bands.bottom, 0);
+    }
     const BandReport none = DetectBands(PixelRows{});
+    EXPECT_FALSE(none.blank);
     EXPECT_EQ(none.top, 0);
-    EXPECT_EQ(none.bottom, 0);
 }
 
 }  // namespace
