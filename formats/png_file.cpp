@@ -1,6 +1,7 @@
 #include "formats/png_file.h"
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,6 +34,14 @@ constexpr size_t kMaxChunkCache = size_t{128} << 20;
 constexpr uint64_t kMaxInflateRatio = 1032;
 constexpr uint64_t kInflateSlack = 1024;
 
+// Length, type and CRC around a chunk's data.
+constexpr uint64_t kChunkFrame = 12;
+// A last IDAT chunk shorter than this may hold nothing but the end of the
+// zlib stream (end-of-block code, an empty final block, the Adler-32).
+constexpr uint64_t kUnfedTailBytes = 16;
+// zlib's message for a stream whose Adler-32 does not match its data.
+constexpr char kBadAdler[] = "incorrect data check";
+
 constexpr char kCommentKeyword[] = "Comment";
 constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
 constexpr char kProfileName[] = "ICC profile";
@@ -53,8 +62,111 @@ struct FreeContext {
 };
 using Context = std::unique_ptr<spng_ctx, FreeContext>;
 
-Status StatusOfError(int error) {
+uint32_t LoadBe32(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// One chunk of a file, its data within the bytes (a cut-short chunk has none).
+struct ChunkView {
+    char type[5] = {};
+    std::span<const uint8_t> data;
+    bool whole = false;  // data and CRC all present
+    bool crcFits = false;
+};
+
+// Walks the chunks after the signature, stopping at IEND, at the end of the
+// bytes, or when `visit` returns false. Every length is checked against what
+// is there before it is used.
+template <typename Visit>
+void WalkChunks(std::span<const uint8_t> bytes, Visit&& visit) {
+    uint64_t at = kPngSignatureSize;
+    while (at + kChunkFrame <= bytes.size()) {
+        ChunkView chunk;
+        std::memcpy(chunk.type, bytes.data() + at + 4, 4);
+        const uint64_t length = LoadBe32(bytes.data() + at);
+        const uint64_t dataStart = at + 8;
+        chunk.whole = length <= bytes.size() - at - kChunkFrame;
+        if (chunk.whole) {
+            chunk.data = bytes.subspan(dataStart, length);
+            const uLong crc =
+                crc32(crc32(0, bytes.data() + at + 4, 4), chunk.data.data(), uInt(length));
+            chunk.crcFits = crc == LoadBe32(bytes.data() + dataStart + length);
+        }
+        if (!visit(chunk) || !chunk.whole || std::strcmp(chunk.type, "IEND") == 0) {
+            return;
+        }
+        at = dataStart + length + 4;
+    }
+}
+
+bool IsCritical(const ChunkView& chunk) {
+    return (chunk.type[0] & 0x20) == 0;
+}
+
+// Names the first critical chunk whose CRC fails, for the reason a user reads.
+std::string ChecksumFailure(std::span<const uint8_t> bytes) {
+    std::string failed;
+    WalkChunks(bytes, [&](const ChunkView& chunk) {
+        if (chunk.whole && !chunk.crcFits && IsCritical(chunk)) {
+            failed = chunk.type;
+            return false;
+        }
+        return true;
+    });
+    return failed.empty() ? "bad chunk checksum" : "bad checksum in " + failed;
+}
+
+// The library stops reading image data once the last row is decoded, so a
+// zlib trailer that sits alone in the last IDAT chunk(s) is never compared.
+// When the tail of the stream is that short, the whole stream is inflated
+// once more (output thrown away) for zlib to check its Adler-32; otherwise
+// the library has already fed the trailer to zlib with the last rows.
+bool TrailerMayBeUnread(std::span<const uint8_t> bytes) {
+    uint64_t lastIdat = UINT64_MAX;
+    WalkChunks(bytes, [&](const ChunkView& chunk) {
+        if (std::strcmp(chunk.type, "IDAT") == 0 && chunk.whole) {
+            lastIdat = chunk.data.size();
+        }
+        return true;
+    });
+    return lastIdat < kUnfedTailBytes;
+}
+
+// True when zlib, inflating every IDAT chunk in turn, finds the stream's
+// Adler-32 wrong (and the data otherwise sound).
+bool AdlerFails(std::span<const uint8_t> bytes) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        return false;  // no memory to check with: the library's word stands
+    }
+    uint8_t sink[16384];
+    int result = Z_OK;
+    WalkChunks(bytes, [&](const ChunkView& chunk) {
+        if (std::strcmp(chunk.type, "IDAT") != 0) {
+            return true;
+        }
+        stream.next_in = const_cast<Bytef*>(chunk.data.data());
+        stream.avail_in = uInt(chunk.data.size());
+        while (result == Z_OK && stream.avail_in > 0) {
+            stream.next_out = sink;
+            stream.avail_out = sizeof sink;
+            result = inflate(&stream, Z_NO_FLUSH);
+        }
+        return result == Z_OK;
+    });
+    const bool checkFailed =
+        result == Z_DATA_ERROR && stream.msg != nullptr && std::strcmp(stream.msg, kBadAdler) == 0;
+    inflateEnd(&stream);
+    return checkFailed;
+}
+
+Status StatusOfError(int error, std::span<const uint8_t> bytes) {
     switch (error) {
+        case SPNG_ECHUNK_CRC:
+            return Status::Damaged(kPngFormat, ChecksumFailure(bytes));
+        case SPNG_EIDAT_STREAM:
+            return Status::Damaged(
+                kPngFormat, AdlerFails(bytes) ? "bad checksum in IDAT" : spng_strerror(error));
         case SPNG_EMEM:
             return Status::OutOfMemory(kPngFormat);
         case SPNG_EUSER_WIDTH:
@@ -138,12 +250,13 @@ void StorePassPixels(const uint8_t* decoded, bool sixteen, uint32_t start, uint3
 // interlaced is decoded straight into its DIB row and turned round there;
 // everything else goes through one row of scratch memory, from which each pass
 // takes its own pixels.
-Status DecodeRows(spng_ctx* context, const spng_ihdr& header, uint8_t* pixels) {
+Status DecodeRows(spng_ctx* context, std::span<const uint8_t> bytes, const spng_ihdr& header,
+                  uint8_t* pixels) {
     const bool sixteen = header.bit_depth == 16;
     const int format = sixteen ? SPNG_FMT_RGBA16 : SPNG_FMT_RGB8;
     int error = spng_decode_image(context, nullptr, 0, format, SPNG_DECODE_PROGRESSIVE);
     if (error != SPNG_OK) {
-        return StatusOfError(error);
+        return StatusOfError(error, bytes);
     }
     const uint32_t width = header.width;
     const uint32_t height = header.height;
@@ -180,7 +293,7 @@ Status DecodeRows(spng_ctx* context, const spng_ihdr& header, uint8_t* pixels) {
                             target);
         }
     } while (error == SPNG_OK);
-    return error == SPNG_EOI ? Status::Ok() : StatusOfError(error);
+    return error == SPNG_EOI ? Status::Ok() : StatusOfError(error, bytes);
 }
 
 std::vector<uint8_t> BytesOf(const void* data, size_t size) {
@@ -191,7 +304,6 @@ std::vector<uint8_t> BytesOf(const void* data, size_t size) {
 // Metadata is a bonus on a picture already decoded: chunks the library can't
 // give (or that lie after a damaged end) are simply left out.
 void ReadMetadata(spng_ctx* context, ImageMetadata* metadata) {
-    spng_decode_chunks(context);  // the chunks after the image data
     spng_iccp profile{};
     if (spng_get_iccp(context, &profile) == SPNG_OK && profile.profile != nullptr) {
         metadata->icc = BytesOf(profile.profile, profile.profile_len);
@@ -221,9 +333,25 @@ void ReadMetadata(spng_ctx* context, ImageMetadata* metadata) {
     }
 }
 
+// Reads the rest of the file after the last row: the last IDAT chunk's CRC,
+// the zlib stream's Adler-32 and every critical chunk up to IEND must check
+// out; a file cut short after the image data keeps its picture, and damaged
+// ancillary chunks are only left out.
+Status CheckImageDataEnd(spng_ctx* context, std::span<const uint8_t> bytes) {
+    const int error = spng_decode_chunks(context);
+    if (error == SPNG_ECHUNK_CRC) {
+        return Status::Damaged(kPngFormat, ChecksumFailure(bytes));
+    }
+    if (TrailerMayBeUnread(bytes) && AdlerFails(bytes)) {
+        return Status::Damaged(kPngFormat, "bad checksum in IDAT");
+    }
+    return Status::Ok();
+}
+
 Context NewDecoder(std::span<const uint8_t> bytes) {
     Context context(spng_ctx_new(0));
     if (context) {
+        spng_set_crc_action(context.get(), SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
         spng_set_image_limits(context.get(), kMaxSide, kMaxSide);
         spng_set_chunk_limits(context.get(), kMaxChunkBytes, kMaxChunkCache);
         spng_set_png_buffer(context.get(), bytes.data(), bytes.size());
@@ -251,7 +379,7 @@ Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* 
     spng_ihdr header{};
     int error = spng_get_ihdr(context.get(), &header);
     if (error != SPNG_OK) {
-        return StatusOfError(error);
+        return StatusOfError(error, bytes);
     }
     Status status = CheckHeader(header, bytes.size());
     if (!status.IsOk()) {
@@ -262,7 +390,10 @@ Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* 
         return Status::OutOfMemory(kPngFormat);
     }
     uint8_t* pixels = block.Data() + DibPixelOffset(ParseInfoHeader(block.Data()));
-    status = DecodeRows(context.get(), header, pixels);
+    status = DecodeRows(context.get(), bytes, header, pixels);
+    if (status.IsOk()) {
+        status = CheckImageDataEnd(context.get(), bytes);
+    }
     if (!status.IsOk()) {
         return status;
     }

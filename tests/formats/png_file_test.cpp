@@ -1,6 +1,7 @@
 #include "formats/png_file.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <string>
@@ -134,6 +135,83 @@ TEST(PngFileTest, RefusesDamagedFilesWithTheirReason) {
         EXPECT_EQ(status.format, std::string("PNG"));
         EXPECT_FALSE(status.detail.empty());
         EXPECT_TRUE(dib.IsNone());
+    }
+}
+
+// The zlib stream of the pattern's rows (filter 0), as one piece.
+Bytes PatternStream(int width, int height) {
+    Bytes rows;
+    for (int y = 0; y < height; ++y) {
+        rows.push_back(0);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t colour = Pattern(x, y);
+            rows.insert(rows.end(), {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16)});
+        }
+    }
+    uLongf size = compressBound(rows.size());
+    Bytes stream(size);
+    compress2(stream.data(), &size, rows.data(), rows.size(), 6);
+    stream.resize(size);
+    return stream;
+}
+
+// Checksums the library would let pass at the end of the image data are
+// refused all the same; an ancillary chunk's is not the picture's business.
+TEST(PngFileTest, RefusesEveryBadChecksumOfTheImageData) {
+    const Bytes stream = PatternStream(6, 5);
+    const Bytes head(stream.begin(), stream.end() - 4);
+    const Bytes adler(stream.end() - 4, stream.end());
+    Bytes badAdler = adler;
+    badAdler[3] ^= 1;
+    Bytes wholeBadAdler = head;
+    wholeBadAdler.insert(wholeBadAdler.end(), badAdler.begin(), badAdler.end());
+    const Bytes firstHalf(stream.begin(), stream.begin() + stream.size() / 2);
+    const Bytes secondHalf(stream.begin() + stream.size() / 2, stream.end());
+    Bytes lastCrc = PngBuilder(6, 5, 8, 2).Chunk("IDAT", stream).Build();
+    lastCrc[lastCrc.size() - 13] ^= 1;  // the IDAT's CRC, just before IEND
+    Bytes iendCrc = PngBuilder(6, 5, 8, 2).Chunk("IDAT", stream).Build();
+    iendCrc.back() ^= 1;
+    struct Case {
+        const char* name;
+        Bytes file;
+        const char* detail;  // null: the picture loads
+    };
+    const Case cases[] = {
+        {"the only IDAT's CRC", lastCrc, "bad checksum in IDAT"},
+        {"the first IDAT's CRC",
+         PngBuilder(6, 5, 8, 2)
+             .ChunkWithCrc("IDAT", firstHalf, 0)
+             .Chunk("IDAT", secondHalf)
+             .Build(),
+         "bad checksum in IDAT"},
+        {"Adler-32 in its own IDAT",
+         PngBuilder(6, 5, 8, 2).Chunk("IDAT", head).Chunk("IDAT", badAdler).Build(),
+         "bad checksum in IDAT"},
+        {"Adler-32 with the data", PngBuilder(6, 5, 8, 2).Chunk("IDAT", wholeBadAdler).Build(),
+         "bad checksum in IDAT"},
+        {"IEND's CRC", iendCrc, "bad checksum in IEND"},
+        {"sound, Adler-32 in its own IDAT",
+         PngBuilder(6, 5, 8, 2).Chunk("IDAT", head).Chunk("IDAT", adler).Build(), nullptr},
+        {"ancillary CRC after the data",
+         PngBuilder(6, 5, 8, 2)
+             .Chunk("IDAT", stream)
+             .ChunkWithCrc("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'x'}, 0)
+             .Build(),
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryBlock dib;
+        ImageMetadata metadata;
+        const Status status = ReadPng(c.file, &dib, &metadata);
+        if (c.detail == nullptr) {
+            ASSERT_TRUE(status.IsOk()) << status.Text();
+            EXPECT_EQ(PictureOf(dib), PatternPicture(6, 5));
+            EXPECT_TRUE(metadata.comments.empty());
+        } else {
+            EXPECT_EQ(status.Text(), std::string("damaged PNG (") + c.detail + ")");
+            EXPECT_TRUE(dib.IsNone());
+        }
     }
 }
 
