@@ -24,7 +24,7 @@ namespace tessary {
 namespace {
 
 constexpr int kMinRows = 0;
-constexpr int kMaxRows = 480;
+constexpr int kMaxRows = kMaxClipRows;
 constexpr int kFieldCharacters = 31;
 constexpr int kMaxInitialPath = 259;
 
@@ -333,7 +333,8 @@ void CMainDialog::OnProcess() {
     }
     const SequentialPlan plan =
         PlanSequentialRun(inputs, QFile::encodeName(m_strOutputFolder).toStdString(), Settings());
-    if (plan.replaced.count > 0 && !Ui().AskYesNo(this, ReplaceQuestion(plan.replaced))) {
+    if (plan.batch.replaced.count > 0 &&
+        !Ui().AskYesNo(this, ReplaceQuestion(plan.batch.replaced))) {
         return;
     }
     RunOutcome outcome;

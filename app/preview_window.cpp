@@ -18,7 +18,7 @@ namespace {
 
 constexpr QSize kInitialSize(960, 660);
 // The most rows the dialog's Top and Bottom fields take.
-constexpr int32_t kMaxBandRows = 480;
+constexpr int32_t kMaxBandRows = kMaxClipRows;
 // The fixed zooms of the tool bar; 0 stands for "fit".
 constexpr double kZoomSteps[] = {0, 1, 2, 4};
 

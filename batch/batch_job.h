@@ -6,24 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "formats/jpeg_options.h"
+#include "batch/batch_settings.h"
 #include "image/dib_image.h"
 
 namespace tessary {
-
-// The five persisted options, as the dialog holds them.
-struct BatchSettings {
-    int32_t m_bClip = 0;
-    int32_t m_bInterlace = 0;
-    int32_t m_bSoftenBorders = 0;
-    int32_t m_nClipTop = 0;
-    int32_t m_nClipBottom = 0;
-};
-
-bool AnyRepairSelected(const BatchSettings& settings);
-
-// How an output is written. Chosen from the output name unless a caller decides otherwise.
-enum class OutputFormat { Bmp, Jpeg, Png };
 
 const char* OutputFormatName(OutputFormat format);
 
@@ -40,15 +26,6 @@ std::optional<OutputFormat> OutputFormatNamed(std::string_view name);
 // `path` with its file name's extension (from its last dot; a leading dot
 // starts no extension) replaced by `format`'s own, or that appended when it has none.
 std::string WithFormatExtension(std::string_view path, OutputFormat format);
-
-// How outputs are encoded, beside the repairs. The defaults write what the
-// dialog always has: JPEG at quality 100, the library's subsampling, no metadata.
-struct WriteSettings {
-    int jpegQuality = kJpegBestQuality;  // 1 to 100
-    JpegSubsampling jpegSubsampling = JpegSubsampling::LibraryDefault;
-    // Carry the input's metadata into every output whose format can hold it.
-    bool writeMetadata = false;
-};
 
 // One planned file of a run.
 struct Job {
@@ -78,6 +55,16 @@ struct FileReport {
     // `save` then says whether it landed.
     bool saveAttempted = false;
     SaveReport save;
+};
+
+// What a run tells its caller about each file, from either driver. The parallel
+// driver calls from several threads: FileStarted from the workers, FileFinished
+// once a file's output is in place (or has failed).
+class RunListener {
+  public:
+    virtual ~RunListener() = default;
+    virtual void FileStarted(const Job& job) = 0;
+    virtual void FileFinished(const FileReport& report) = 0;
 };
 
 inline constexpr const char* kCancelMessage = "Rendering canceled";

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -59,17 +60,28 @@ class CommitStage {
 
     bool Threaded() const { return !m_threads.empty(); }
 
-    void Push(FinishedFile file) {
+    // Returns the file's place in the order of renames.
+    uint64_t Push(FinishedFile file) {
         if (!Threaded()) {
             Finish(file, file.pending ? SyncPending(*file.pending) : 0);
-            return;
+            return 0;
         }
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_queue.size() < m_capacity; });
-        file.sequence = m_nextSequence++;
+        const uint64_t sequence = file.sequence = m_nextSequence++;
         m_queue.push_back(std::move(file));
         lock.unlock();
         m_changed.notify_all();
+        return sequence;
+    }
+
+    // Waits until the file pushed as `sequence`, and every one before it, has landed.
+    void WaitLanded(uint64_t sequence) {
+        if (!Threaded()) {
+            return;
+        }
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_nextRename > sequence; });
     }
 
   private:
@@ -124,16 +136,9 @@ class CommitStage {
 
 class Workers {
   public:
-    Workers(const BatchPlan& plan, const BatchSettings& settings, const SmartRepairs& smart,
-            const WriteSettings& write, const std::atomic<bool>& stop, RunListener& listener,
-            CommitStage& stage)
-        : m_plan(plan),
-          m_settings(settings),
-          m_smart(smart),
-          m_write(write),
-          m_stop(stop),
-          m_listener(listener),
-          m_stage(stage) {}
+    Workers(const BatchPlan& plan, const BatchSettings& settings, const std::atomic<bool>& stop,
+            RunListener& listener, CommitStage& stage)
+        : m_plan(plan), m_settings(settings), m_stop(stop), m_listener(listener), m_stage(stage) {}
 
     void Run(unsigned workers) {
         const std::size_t threads = std::min<std::size_t>(workers, m_plan.groupHeads.size());
@@ -154,6 +159,15 @@ class Workers {
     }
 
   private:
+    FileReport RunJob(CImageSurface& surface, const Job& job) {
+        try {
+            m_listener.FileStarted(job);
+            return ProcessFile(surface, job, m_settings);
+        } catch (const std::bad_alloc&) {
+            return OutOfMemoryReport(job);  // the listener's, or ours: this file fails
+        }
+    }
+
     // One surface per worker, reused for all of that worker's files.
     void Work() {
         CImageSurface surface;
@@ -166,26 +180,25 @@ class Workers {
             if (g >= m_plan.groupHeads.size()) {
                 return;
             }
-            for (uint32_t j = m_plan.groupHeads[g]; j != kNoJob;
-                 j = m_plan.jobs[j].nextSameOutput) {
+            std::optional<uint64_t> pushed;
+            for (uint32_t j = m_plan.groupHeads[g]; j != kNoJob; j = m_plan.jobs[j].nextInGroup) {
                 if (m_stop.load()) {
                     return;
                 }
-                const Job& job = m_plan.jobs[j].job;
-                m_listener.FileStarted(job);
-                FinishedFile file{ProcessFile(surface, job, m_settings, m_smart, m_write), {}};
+                if (m_plan.jobs[j].waitsForEarlier && pushed) {
+                    m_stage.WaitLanded(*pushed);
+                }
+                FinishedFile file{RunJob(surface, m_plan.jobs[j].job), {}};
                 if (deferred) {
                     file.pending = deferred->Take();
                 }
-                m_stage.Push(std::move(file));
+                pushed = m_stage.Push(std::move(file));
             }
         }
     }
 
     const BatchPlan& m_plan;
     const BatchSettings& m_settings;
-    const SmartRepairs& m_smart;
-    const WriteSettings& m_write;
     const std::atomic<bool>& m_stop;
     RunListener& m_listener;
     CommitStage& m_stage;
@@ -195,11 +208,10 @@ class Workers {
 }  // namespace
 
 void RunParallel(const BatchPlan& plan, const BatchSettings& settings, unsigned workers,
-                 const std::atomic<bool>& stop, RunListener& listener, const SmartRepairs& smart,
-                 const WriteSettings& write) {
+                 const std::atomic<bool>& stop, RunListener& listener) {
     workers = std::max(workers, 1u);
     CommitStage stage(kQueuedPerWorker * workers + kCommitThreads, listener);
-    Workers(plan, settings, smart, write, stop, listener, stage).Run(workers);
+    Workers(plan, settings, stop, listener, stage).Run(workers);
 }
 
 }  // namespace tessary

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <numeric>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -173,31 +175,6 @@ void ExpandInput(const std::string& argument, bool recursive, std::vector<PlanIn
     files.push_back({argument, FileNameFromPath(argument)});
 }
 
-ReplacedOriginals FindReplacedOriginals(const std::vector<Job>& jobs) {
-    std::unordered_map<FileId, std::size_t, FileIdHash> inputs;  // id -> first job
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        struct stat info {};
-        if (::stat(jobs[i].input.c_str(), &info) == 0) {
-            inputs.try_emplace(IdOf(info), i);
-        }
-    }
-    ReplacedOriginals replaced;
-    std::unordered_set<FileId, FileIdHash> counted;
-    for (const Job& job : jobs) {
-        struct stat info {};
-        if (::stat(job.output.c_str(), &info) != 0) {
-            continue;
-        }
-        const auto found = inputs.find(IdOf(info));
-        if (found != inputs.end() && counted.insert(found->first).second) {
-            if (replaced.count++ == 0) {
-                replaced.first = jobs[found->second].input;
-            }
-        }
-    }
-    return replaced;
-}
-
 std::string CreateOutputFolder(const std::string& folder) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -212,67 +189,274 @@ std::string CreateOutputFolder(const std::string& folder) {
     return {};
 }
 
-BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options) {
-    BatchPlan plan;
-    std::vector<InputFacts> facts(inputs.size());
-    std::unordered_set<FileId, FileIdHash> inputIds;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        struct stat info {};
-        if (::stat(inputs[i].path.c_str(), &info) != 0) {
-            facts[i].error = errno;
-            continue;
+namespace {
+
+// What the planner knows of each job before it groups them.
+struct JobFacts {
+    InputFacts input;
+    FileId inputId;
+    // The first job reading the file this job's output replaces, or kNoJob.
+    uint32_t replacesReadOf = kNoJob;
+    uint32_t nextReader = kNoJob;  // the next job reading the same input file
+};
+
+// Union-find over job indices; a set's root is its first job in list order.
+class JobSets {
+  public:
+    explicit JobSets(std::size_t count) : m_parent(count) {
+        std::iota(m_parent.begin(), m_parent.end(), 0u);
+    }
+    uint32_t Root(uint32_t job) {
+        while (m_parent[job] != job) {
+            m_parent[job] = m_parent[m_parent[job]];
+            job = m_parent[job];
         }
-        facts[i].regular = S_ISREG(info.st_mode);
-        facts[i].modified = info.st_mtim;
-        inputIds.insert(IdOf(info));
+        return job;
+    }
+    void Join(uint32_t a, uint32_t b) {
+        a = Root(a);
+        b = Root(b);
+        m_parent[std::max(a, b)] = std::min(a, b);
     }
 
+  private:
+    std::vector<uint32_t> m_parent;
+};
+
+// `reader` must load its input before `replacer` writes over that file.
+struct ReadFirst {
+    uint32_t reader;
+    uint32_t replacer;
+};
+
+std::vector<JobFacts> StatInputs(const std::vector<PlanInput>& inputs,
+                                 std::unordered_map<FileId, uint32_t, FileIdHash>& firstReader) {
+    std::vector<JobFacts> facts(inputs.size());
+    for (std::size_t i = inputs.size(); i-- > 0;) {
+        struct stat info {};
+        if (::stat(inputs[i].path.c_str(), &info) != 0) {
+            facts[i].input.error = errno;
+            continue;
+        }
+        facts[i].input.regular = S_ISREG(info.st_mode);
+        facts[i].input.modified = info.st_mtim;
+        facts[i].inputId = IdOf(info);
+        // Walked backwards, so each chain of readers ends up in list order.
+        const auto [first, added] = firstReader.try_emplace(IdOf(info), uint32_t(i));
+        if (!added) {
+            facts[i].nextReader = first->second;
+            first->second = uint32_t(i);
+        }
+    }
+    return facts;
+}
+
+Disposition DispositionOf(const JobFacts& facts, const Job& job, const PlanOptions& options,
+                          const std::unordered_map<FileId, uint32_t, FileIdHash>& firstReader,
+                          uint32_t& replacesReadOf) {
+    const InputFacts& input = facts.input;
+    if (input.error != 0) {
+        return Disposition::Missing;
+    }
+    if (!input.regular) {
+        return Disposition::NotRegular;
+    }
+    struct stat output {};
+    if (::stat(job.output.c_str(), &output) != 0) {
+        return Disposition::Run;
+    }
+    const auto read = firstReader.find(IdOf(output));
+    if (read != firstReader.end()) {
+        if (!options.overwriteInputs) {
+            return Disposition::ReplacesInput;
+        }
+        replacesReadOf = read->second;
+    }
+    if (options.update && !Older(output.st_mtim, input.modified)) {
+        return Disposition::UpToDate;
+    }
+    return Disposition::Run;
+}
+
+// Puts a group in an order in which jobs with the same output keep their list
+// order and a job reading a file runs before the job replacing it. Where jobs
+// replace each other's inputs in a circle, list order breaks the circle and the
+// reader of an already replaced file waits for it to land.
+std::vector<uint32_t> OrderGroup(BatchPlan& plan, const std::vector<uint32_t>& members,
+                                 const std::vector<ReadFirst>& rules) {
+    const auto local = [&](uint32_t job) {
+        return std::size_t(std::lower_bound(members.begin(), members.end(), job) - members.begin());
+    };
+    std::vector<std::vector<std::size_t>> after(members.size());
+    std::vector<std::size_t> waiting(members.size(), 0);
+    const auto require = [&](std::size_t first, std::size_t then) {
+        after[first].push_back(then);
+        ++waiting[then];
+    };
+    std::unordered_map<std::string_view, std::size_t> lastOfOutput;
+    for (std::size_t m = 0; m < members.size(); ++m) {
+        const auto [last, added] = lastOfOutput.try_emplace(plan.jobs[members[m]].job.output, m);
+        if (!added) {
+            require(last->second, m);
+            last->second = m;
+        }
+    }
+    for (const ReadFirst& rule : rules) {
+        require(local(rule.reader), local(rule.replacer));
+    }
+    std::set<std::size_t> ready;
+    for (std::size_t m = 0; m < members.size(); ++m) {
+        if (waiting[m] == 0) {
+            ready.insert(m);
+        }
+    }
+    std::vector<uint32_t> order;
+    std::vector<bool> placed(members.size(), false);
+    std::vector<std::size_t> position(members.size());
+    while (order.size() < members.size()) {
+        std::size_t next = 0;
+        if (!ready.empty()) {
+            next = *ready.begin();
+            ready.erase(ready.begin());
+        } else {
+            while (placed[next]) {
+                ++next;
+            }
+        }
+        placed[next] = true;
+        position[next] = order.size();
+        order.push_back(members[next]);
+        for (const std::size_t then : after[next]) {
+            if (--waiting[then] == 0 && !placed[then]) {
+                ready.insert(then);
+            }
+        }
+    }
+    for (const ReadFirst& rule : rules) {
+        if (position[local(rule.replacer)] < position[local(rule.reader)]) {
+            plan.jobs[rule.reader].waitsForEarlier = true;
+        }
+    }
+    return order;
+}
+
+// Chains each set's jobs in list order, then reorders the sets that hold a job
+// replacing another's input.
+void LinkGroups(BatchPlan& plan, JobSets& sets, const std::vector<ReadFirst>& rules) {
+    std::vector<uint32_t> tail(plan.jobs.size(), kNoJob);
+    for (uint32_t i = 0; i < plan.jobs.size(); ++i) {
+        if (plan.jobs[i].disposition != Disposition::Run) {
+            continue;
+        }
+        const uint32_t root = sets.Root(i);
+        if (tail[root] == kNoJob) {
+            plan.groupHeads.push_back(i);
+        } else {
+            plan.jobs[tail[root]].nextInGroup = i;
+        }
+        tail[root] = i;
+    }
+    std::map<uint32_t, std::vector<ReadFirst>> rulesOf;
+    for (const ReadFirst& rule : rules) {
+        rulesOf[sets.Root(rule.reader)].push_back(rule);
+    }
+    std::vector<std::pair<std::size_t, uint32_t>> newHeads;
+    for (const auto& [root, groupRules] : rulesOf) {
+        std::vector<uint32_t> members;
+        for (uint32_t j = root; j != kNoJob; j = plan.jobs[j].nextInGroup) {
+            members.push_back(j);
+        }
+        const std::vector<uint32_t> order = OrderGroup(plan, members, groupRules);
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            plan.jobs[order[k]].nextInGroup = k + 1 < order.size() ? order[k + 1] : kNoJob;
+        }
+        const auto at = std::lower_bound(plan.groupHeads.begin(), plan.groupHeads.end(), root);
+        newHeads.emplace_back(at - plan.groupHeads.begin(), order.front());
+    }
+    // Only now: the search above needs the heads in list order.
+    for (const auto& [at, head] : newHeads) {
+        plan.groupHeads[at] = head;
+    }
+}
+
+}  // namespace
+
+BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options,
+                   std::optional<OutputFormat> format) {
+    BatchPlan plan;
+    std::unordered_map<FileId, uint32_t, FileIdHash> firstReader;
+    std::vector<JobFacts> facts = StatInputs(inputs, firstReader);
+
     plan.jobs.reserve(inputs.size());
-    std::set<std::string> folders = {options.outputFolder};
+    std::set<std::string> folders;
+    if (!options.namePrefix || options.outputFolder.ends_with('/')) {
+        folders.insert(options.outputFolder);
+    }
+    JobSets sets(inputs.size());
     // Views into the jobs' own output strings: the vector never grows past its reserve.
     std::unordered_map<std::string_view, uint32_t> lastOfOutput;
+    std::unordered_set<FileId, FileIdHash> replaced;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         PlannedJob planned;
-        planned.job.output = JoinPath(options.outputFolder, inputs[i].relative);
-        if (options.format) {
-            planned.job.output = WithFormatExtension(planned.job.output, *options.format);
+        planned.job.output = options.namePrefix
+                                 ? options.outputFolder + inputs[i].relative
+                                 : JoinPath(options.outputFolder, inputs[i].relative);
+        if (format) {
+            planned.job.output = WithFormatExtension(planned.job.output, *format);
         }
         planned.job.input = std::move(inputs[i].path);
-        planned.job.format = options.format.value_or(OutputFormatFor(planned.job.output));
-        planned.nextSameOutput = kNoJob;
-        struct stat output {};
-        const bool outputExists = ::stat(planned.job.output.c_str(), &output) == 0;
-        if (facts[i].error != 0) {
-            planned.disposition = Disposition::Missing;
-            planned.error = facts[i].error;
-        } else if (!facts[i].regular) {
-            planned.disposition = Disposition::NotRegular;
-        } else if (outputExists && !options.overwriteInputs && inputIds.count(IdOf(output)) > 0) {
-            planned.disposition = Disposition::ReplacesInput;
-        } else if (outputExists && options.update && !Older(output.st_mtim, facts[i].modified)) {
-            planned.disposition = Disposition::UpToDate;
-        }
+        planned.job.format = format.value_or(OutputFormatFor(planned.job.output));
+        planned.disposition =
+            DispositionOf(facts[i], planned.job, options, firstReader, facts[i].replacesReadOf);
+        planned.error = facts[i].input.error;
         plan.jobs.push_back(std::move(planned));
         if (plan.jobs.back().disposition != Disposition::Run) {
             continue;
         }
-        const uint32_t index = static_cast<uint32_t>(plan.jobs.size() - 1);
+        ++plan.runCount;
+        const uint32_t index = static_cast<uint32_t>(i);
         const Job& job = plan.jobs.back().job;
+        if (const uint32_t reader = facts[i].replacesReadOf; reader != kNoJob) {
+            if (replaced.insert(facts[reader].inputId).second && plan.replaced.count++ == 0) {
+                // Inputs up to this one have moved into their jobs.
+                plan.replaced.first =
+                    reader <= i ? plan.jobs[reader].job.input : inputs[reader].path;
+            }
+        }
         const auto [last, added] = lastOfOutput.try_emplace(job.output, index);
         if (added) {
-            plan.groupHeads.push_back(index);
-            if (inputs[i].relative.find('/') != std::string::npos) {
-                folders.insert(job.output.substr(0, job.output.rfind('/')));
+            const std::size_t slash = job.output.rfind('/');
+            if (inputs[i].relative.find('/') != std::string::npos && slash != std::string::npos) {
+                folders.insert(job.output.substr(0, slash));
             }
-        } else {
-            plan.jobs[last->second].nextSameOutput = index;
-            plan.duplicates.push_back({job.input, "writes " + job.output +
-                                                      " as an earlier input does; the later "
-                                                      "one's output is the one left"});
-            last->second = index;
+            continue;
         }
-        ++plan.runCount;
+        // The output's first repeat: the job before is still in a set of its own.
+        if (sets.Root(last->second) == last->second) {
+            if (plan.shared.count == 0) {
+                plan.shared = {0, job.output, plan.jobs[last->second].job.input, job.input};
+            }
+            ++plan.shared.count;
+        }
+        sets.Join(last->second, index);
+        plan.duplicates.push_back({job.input, "writes " + job.output +
+                                                  " as an earlier input does; the later "
+                                                  "one's output is the one left"});
+        last->second = index;
     }
+    std::vector<ReadFirst> rules;
+    for (uint32_t x = 0; x < plan.jobs.size(); ++x) {
+        if (plan.jobs[x].disposition != Disposition::Run) {
+            continue;
+        }
+        for (uint32_t y = facts[x].replacesReadOf; y != kNoJob; y = facts[y].nextReader) {
+            if (y != x && plan.jobs[y].disposition == Disposition::Run) {
+                rules.push_back({y, x});
+                sets.Join(x, y);
+            }
+        }
+    }
+    LinkGroups(plan, sets, rules);
     plan.folders.assign(folders.begin(), folders.end());
     return plan;
 }
@@ -289,6 +473,15 @@ FileStatus DispositionStatus(Disposition disposition) {
             break;
     }
     return FileStatus::Failed;
+}
+
+FileReport RefusalReport(const PlannedJob& planned) {
+    FileReport report;
+    report.input = planned.job.input;
+    report.output = planned.job.output;
+    report.status = DispositionStatus(planned.disposition);
+    report.reason = DispositionReason(planned);
+    return report;
 }
 
 std::string DispositionReason(const PlannedJob& planned) {

@@ -57,43 +57,64 @@ enum class Disposition : uint8_t {
     UpToDate,       // --update: the output is at least as new as the input
 };
 
+inline constexpr uint32_t kNoJob = UINT32_MAX;
+
 struct PlannedJob {
     Job job;
     Disposition disposition = Disposition::Run;
     int error = 0;
-    // The next job of the run with the same output, or kNoJob.
-    uint32_t nextSameOutput = 0;
+    // The job that runs after this one in its group, or kNoJob.
+    uint32_t nextInGroup = kNoJob;
+    // Reads a file that a job before it in its group replaces (only where jobs
+    // replace each other's inputs in a circle): that file must have landed first.
+    bool waitsForEarlier = false;
 };
 
-inline constexpr uint32_t kNoJob = UINT32_MAX;
-
 struct PlanOptions {
+    // The output folder; with `namePrefix`, what every output's name starts with.
     std::string outputFolder;
     bool overwriteInputs = false;
     bool update = false;
-    // Every output in this format, its name's extension made the format's own.
-    std::optional<OutputFormat> format = std::nullopt;
+    // Outputs are LOCATION + NAME, no separator put between ("out/" is a folder,
+    // "out/x-" a prefix in "out/"); only a location ending in one is created.
+    bool namePrefix = false;
 };
 
-// The work of a command-line run, in list order. Jobs that share an output
-// form one group, run in list order by one worker, so the later file wins as
-// it would in a one-by-one run, whatever the number of workers.
+// Outputs that more than one input would write: how many, and of the first
+// such output the first two inputs.
+struct SharedOutputs {
+    std::size_t count = 0;
+    std::string output;
+    std::string first;
+    std::string second;
+};
+
+// The work of a run, in list order. Jobs form groups, each run in its order by
+// one worker: jobs with the same output, in list order, so the later file wins
+// as it would in a one-by-one run; and jobs of which one replaces a file another
+// reads, the reader first. Both hold whatever the number of workers.
 struct BatchPlan {
     std::vector<PlannedJob> jobs;
-    std::vector<uint32_t> groupHeads;      // the first job of each group, in list order
+    std::vector<uint32_t> groupHeads;      // the first job of each group to run
     std::vector<std::string> folders;      // output folders to create, parents first
     std::vector<InputProblem> duplicates;  // outputs written by more than one input
+    SharedOutputs shared;                  // the same, counted by output
+    ReplacedOriginals replaced;            // input files that jobs to run replace
     std::size_t runCount = 0;              // jobs to run
 };
 
 // Checks every input (exists, is a regular file) and every output (does not
 // name an input unless allowed; with update, is older than its input) before
 // any file is written: once outputs land they are new files, and a later check
-// could no longer see what they replaced.
-BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options);
+// could no longer see what they replaced. With `format`, every output is in it,
+// its name's extension made the format's own.
+BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options,
+                   std::optional<OutputFormat> format = std::nullopt);
 
 // The reason shown for a job that is not run; "" for one that is.
 std::string DispositionReason(const PlannedJob& planned);
 FileStatus DispositionStatus(Disposition disposition);
+// The report of a job that is not run, as a run gives it.
+FileReport RefusalReport(const PlannedJob& planned);
 
 }  // namespace tessary

@@ -1,8 +1,10 @@
 #include "batch/batch_process.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 #include "image/image_surface.h"
 #include "ops/black_bands.h"
@@ -28,18 +30,17 @@ std::string DeinterlaceName(DeinterlaceMethod method) {
 
 }  // namespace
 
-std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings,
-                         const SmartRepairs& smart) {
+std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings) {
     std::string applied;
     const auto note = [&applied](const std::string& name) {
         applied += applied.empty() ? name : "," + name;
     };
     if (settings.m_bInterlace != 0) {
-        if (smart.onlyCombed && !DetectCombing(RowsOf(*surface.GetImage())).combed) {
+        if (settings.onlyCombed && !DetectCombing(RowsOf(*surface.GetImage())).combed) {
             note(kNotCombedNote);
         } else {
-            DeinterlaceBy(surface, smart.method, smart.field);
-            note(DeinterlaceName(smart.method));
+            DeinterlaceBy(surface, settings.method, settings.field);
+            note(DeinterlaceName(settings.method));
         }
     }
     if (settings.m_bClip != 0) {
@@ -85,8 +86,8 @@ std::string ClipWarning(const BatchSettings& settings, int32_t height) {
            std::to_string(height) + " rows";
 }
 
-void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileReport& report) {
-    const ImageMetadata* metadata = write.writeMetadata ? &image.GetMetadata() : nullptr;
+void Write(CDibImage& image, const Job& job, const BatchSettings& settings, FileReport& report) {
+    const ImageMetadata* metadata = settings.keepMetadata ? &image.GetMetadata() : nullptr;
     switch (job.format) {
         case OutputFormat::Bmp:
             image.SaveBmp(job.output.c_str());
@@ -96,9 +97,9 @@ void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileRep
             break;
         case OutputFormat::Jpeg: {
             JpegSaveOptions jpeg;
-            jpeg.quality = write.jpegQuality;
-            jpeg.subsampling = write.jpegSubsampling;
-            jpeg.writeMetadata = write.writeMetadata;
+            jpeg.quality = settings.jpegQuality;
+            jpeg.subsampling = settings.jpegSubsampling;
+            jpeg.writeMetadata = settings.keepMetadata;
             image.SaveJpeg(job.output.c_str(), jpeg);
             break;
         }
@@ -127,8 +128,8 @@ std::string LoadFailureReason(const LoadReport& load) {
 namespace {
 
 // The settings for one file: with automatic clipping, the bands found in it.
-BatchSettings SettingsFor(CDibImage& image, BatchSettings settings, const SmartRepairs& smart) {
-    if (smart.autoClip) {
+BatchSettings SettingsFor(CDibImage& image, BatchSettings settings) {
+    if (settings.autoClip) {
         const BandReport bands = DetectBands(RowsOf(image));
         settings.m_bClip = 1;
         settings.m_nClipTop = bands.top;
@@ -139,45 +140,80 @@ BatchSettings SettingsFor(CDibImage& image, BatchSettings settings, const SmartR
 
 }  // namespace
 
-FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& chosen,
-                       const SmartRepairs& smart, const WriteSettings& write) {
-    const auto start = std::chrono::steady_clock::now();
+namespace {
+
+std::atomic<RepairProbe> g_repairProbe{nullptr};
+
+// Repairs the loaded picture and writes it; `report` has the load's part.
+void RepairAndWrite(CImageSurface& surface, const Job& job, const BatchSettings& chosen,
+                    FileReport& report) {
+    CDibImage& image = *surface.GetImage();
+    report.format = SourceName(report.load.source);
+    report.width = image.GetWidth();
+    report.height = image.GetHeight();
+    const bool widened = !(AnyRepairSelected(chosen) || chosen.autoClip) ||
+                         image.GetBitCount() == 24 || image.WidenTo24Bits() != 0;
+    surface.Lock();
+    if (const RepairProbe probe = g_repairProbe.load(); probe != nullptr) {
+        probe(job);
+    }
+    if (widened) {
+        // Bands are found before any repair has blurred their edges.
+        const BatchSettings settings = SettingsFor(image, chosen);
+        report.repairs = ApplyRepairs(surface, settings);
+        report.warning = ClipWarning(settings, report.height);
+    } else {
+        report.warning =
+            "warning: not 24 bits per pixel and could not be widened, so the repairs cannot "
+            "touch it; written unchanged";
+    }
+    surface.Unlock();
+    if (!report.load.warning.empty()) {
+        // What the reader worked around comes first; a repair's warning follows it.
+        const std::string repairs = report.warning;
+        report.warning = "warning: " + report.load.warning;
+        if (!repairs.empty()) {
+            report.warning += "; " + repairs.substr(std::string("warning: ").size());
+        }
+    }
+    Write(image, job, chosen, report);
+}
+
+}  // namespace
+
+void SetRepairProbeForTesting(RepairProbe probe) {
+    g_repairProbe.store(probe);
+}
+
+FileReport OutOfMemoryReport(const Job& job) {
     FileReport report;
     report.input = job.input;
     report.output = job.output;
+    report.reason = kOutOfMemoryReason;
+    return report;
+}
 
-    CDibImage& image = *surface.GetImage();
-    image.Load(job.input.c_str());
-    report.load = image.GetLoadReport();
-    if (image.HasImage() && report.load.source != LoadSource::MissingFile) {
-        report.format = SourceName(report.load.source);
-        report.width = image.GetWidth();
-        report.height = image.GetHeight();
-        const bool widened = !(AnyRepairSelected(chosen) || smart.autoClip) ||
-                             image.GetBitCount() == 24 || image.WidenTo24Bits() != 0;
-        surface.Lock();
-        if (widened) {
-            // Bands are found before any repair has blurred their edges.
-            const BatchSettings settings = SettingsFor(image, chosen, smart);
-            report.repairs = ApplyRepairs(surface, settings, smart);
-            report.warning = ClipWarning(settings, report.height);
+FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& chosen) {
+    const auto start = std::chrono::steady_clock::now();
+    FileReport report;
+    try {
+        report.input = job.input;
+        report.output = job.output;
+        CDibImage& image = *surface.GetImage();
+        image.Load(job.input.c_str());
+        report.load = image.GetLoadReport();
+        if (image.HasImage() && report.load.source != LoadSource::MissingFile) {
+            RepairAndWrite(surface, job, chosen, report);
         } else {
-            report.warning =
-                "warning: not 24 bits per pixel and could not be widened, so the repairs cannot "
-                "touch it; written unchanged";
+            report.reason = LoadFailureReason(report.load);
         }
-        surface.Unlock();
-        if (!report.load.warning.empty()) {
-            // What the reader worked around comes first; a repair's warning follows it.
-            const std::string repairs = report.warning;
-            report.warning = "warning: " + report.load.warning;
-            if (!repairs.empty()) {
-                report.warning += "; " + repairs.substr(std::string("warning: ").size());
-            }
+    } catch (const std::bad_alloc&) {
+        // The picture is given up, not the run: an unfinished output was
+        // abandoned on the way out, and the store is left for the next load.
+        if (surface.IsLocked() != 0) {
+            surface.Unlock();
         }
-        Write(image, job, write, report);
-    } else {
-        report.reason = LoadFailureReason(report.load);
+        report = OutOfMemoryReport(job);
     }
     report.ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

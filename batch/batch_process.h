@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,23 +12,26 @@ namespace tessary {
 
 class CImageSurface;
 
-// Repairs offered beyond the five persisted options; the defaults change nothing.
-struct SmartRepairs {
-    DeinterlaceMethod method = DeinterlaceMethod::Average;
-    std::optional<Field> field;  // the field Adaptive keeps; chosen per frame when unset
-    bool onlyCombed = false;     // a frame without combing is not deinterlaced
-    bool autoClip = false;       // clip the black bands found in each file
-};
-
 // Load, repair (deinterlace, clip, soften, as selected) and save one file into
 // the surface's image store, which is reused from file to file. A path that
 // names no file writes nothing. A picture that is not 24 bits per pixel is
-// widened first when a repair is selected, so that the repairs reach it.
-FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings,
-                       const SmartRepairs& smart = {}, const WriteSettings& write = {});
+// widened first when a repair is selected, so that the repairs reach it. When
+// memory runs out on the way the file fails "out of memory", leaving no output.
+FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettings& settings);
 // The same, with the format the output name asks for.
 FileReport ProcessFile(CImageSurface& surface, const std::string& inputPath,
                        const std::string& outputPath, const BatchSettings& settings);
+
+inline constexpr const char* kOutOfMemoryReason = "out of memory";
+
+// The failed report of a file whose memory ran out.
+FileReport OutOfMemoryReport(const Job& job);
+
+// For tests: called in ProcessFile with each loaded picture, before its
+// repairs, from the thread that runs the file. It may throw std::bad_alloc as
+// an allocation deep in a repair would. None by default.
+using RepairProbe = void (*)(const Job& job);
+void SetRepairProbeForTesting(RepairProbe probe);
 
 // What the detectors find in one picture.
 struct Detection {
@@ -44,8 +46,7 @@ FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Dete
 
 // Runs the selected repairs on the locked surface, in the order deinterlace,
 // clip, soften, and names them in that order ("deinterlace,clip").
-std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings,
-                         const SmartRepairs& smart = {});
+std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings);
 
 // The format a load read, as reports name it ("JPEG"); "" when none was read.
 const char* SourceName(LoadSource source);

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "batch/batch_process.h"
 
@@ -131,6 +133,41 @@ std::string TableField(const std::string& text) {
     return out;
 }
 
+// Bytes at each end of an existing JSON Lines file looked at before appending.
+constexpr std::size_t kReportEdge = 64 * 1024;
+
+// A line as JsonRecord writes it: with the detectors' fields exactly when `detection`.
+bool IsOwnRecord(std::string_view line, bool detection) {
+    return line.starts_with("{\"input\":") && line.ends_with("}") &&
+           (line.find(",\"combed\":") != std::string_view::npos) == detection;
+}
+
+bool ReadAt(int fd, std::string& text, off_t offset) {
+    return ::pread(fd, text.data(), text.size(), offset) == ssize_t(text.size());
+}
+
+// Whether a non-empty file's first and last lines are this run's kind of
+// record, the last one whole: appending to anything else would spoil it, or
+// mix records a reader takes for one kind.
+bool HoldsOwnJsonLines(int fd, off_t size, bool detection) {
+    const std::size_t edge = std::min<uint64_t>(uint64_t(size), kReportEdge);
+    std::string head(edge, '\0');
+    std::string tail(edge, '\0');
+    if (!ReadAt(fd, head, 0) || !ReadAt(fd, tail, size - off_t(edge)) || tail.back() != '\n') {
+        return false;
+    }
+    const std::size_t firstEnd = head.find('\n');
+    tail.pop_back();
+    const std::size_t lastStart = tail.rfind('\n');
+    if (firstEnd == std::string::npos || (lastStart == std::string::npos && edge < size_t(size))) {
+        return false;  // a line longer than anything this program writes
+    }
+    const std::string_view last =
+        std::string_view(tail).substr(lastStart == std::string::npos ? 0 : lastStart + 1);
+    return IsOwnRecord(std::string_view(head).substr(0, firstEnd), detection) &&
+           IsOwnRecord(last, detection);
+}
+
 }  // namespace
 
 const char* const kCsvHeader = "input,output,format,width,height,repairs,status,reason,ms\n";
@@ -203,7 +240,10 @@ std::string ReportWriter::Open(const std::string& path, ReportFormat format, boo
         return std::strerror(errno);
     }
     if (format != ReportFormat::Csv) {
-        return {};
+        if (info.st_size == 0 || HoldsOwnJsonLines(m_fd, info.st_size, detection)) {
+            return {};
+        }
+        return "it holds other lines than the records this run writes";
     }
     const std::string header = detection ? kCsvDetectionHeader : kCsvHeader;
     if (info.st_size == 0) {

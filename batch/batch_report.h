@@ -40,7 +40,8 @@ class ReportWriter {
 
     // "" on success, else why the file can't be used. `detection`: the
     // records carry the detectors' fields (and a new CSV file their header).
-    // An existing CSV file is appended to only when its header is this run's.
+    // An existing file is appended to only when it holds this run's kind of
+    // records: for CSV its header, for JSON Lines its first and last lines.
     std::string Open(const std::string& path, ReportFormat format, bool detection = false);
     // False when the record could not be written whole.
     bool Append(const FileReport& report, const Detection* found = nullptr);

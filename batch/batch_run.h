@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,15 +34,16 @@ class ProgressSink {
 // file name, so a location used as a name prefix still works.
 std::string OutputPrefixFor(const std::string& location);
 
-// The dialog's run, worked out before anything is written, so that the dialog
-// can ask before it replaces originals.
+// The dialog's run, worked out before anything is written: the planner's jobs,
+// each output named OutputPrefixFor(location) + the input's file name, so that
+// the dialog can show where files go and ask before outputs replace originals
+// (batch.replaced) or two inputs write one output (batch.shared).
 struct SequentialPlan {
-    std::vector<Job> jobs;
+    BatchPlan batch;
     BatchSettings settings;
     // A location that ends in a separator and does not exist yet: created
     // with its parents before the first file.
     std::string folderToCreate;
-    ReplacedOriginals replaced;
 };
 
 SequentialPlan PlanSequentialRun(const std::vector<std::string>& inputPaths,
@@ -57,11 +59,26 @@ struct RunOutcome {
     // The files that were not written, in list order. Written files are only
     // counted, so that a long run holds no more than its failures.
     std::vector<FileReport> failures;
+    // Files written from damaged data (the reader's warning in `warning`), in list order.
+    std::vector<FileReport> damaged;
 };
 
-// The run over the plan, one file after the other, with progress and cancel
-// between files.
+// The run over the plan, one file after the other in list order, telling the
+// listener of each file; a file the planner turned down (a missing input) is
+// reported failed without being opened. Once `stop` is set no file starts.
+RunOutcome RunSequential(const SequentialPlan& plan, RunListener& listener,
+                         const std::atomic<bool>& stop);
+
+// The same with the progress window: a status text and position per file, and
+// cancel between files.
 RunOutcome RunSequential(const SequentialPlan& plan, ProgressSink& progress);
+
+// The same jobs on `workers` threads (0: one per processor), for a caller that
+// keeps its user interface going meanwhile: the listener hears from the
+// workers' threads, and files turned down first, never started. Once `stop` is
+// set no file starts; files in hand are finished, so only whole files are left.
+RunOutcome RunOnWorkers(const SequentialPlan& plan, unsigned workers, const std::atomic<bool>& stop,
+                        RunListener& listener);
 
 // The message for the end of a run ("" when every processed file was written).
 std::string FailureSummary(const RunOutcome& outcome);

@@ -85,7 +85,8 @@ void AddFormatOptions(CLI::App& app, CliOptions& options, Bindings& bound, Hints
         ->option_text(JoinNames(names, "|"))
         ->check(CLI::IsMember(names));
     hints["--format"] = "give one of " + JoinNames(names, ", ");
-    app.add_option("--quality", options.write.jpegQuality, "JPEG quality, 1 to 100 (default 100)")
+    app.add_option("--quality", options.settings.jpegQuality,
+                   "JPEG quality, 1 to 100 (default 100)")
         ->option_text("N")
         ->check(kWholeNumber)
         ->check(CLI::Range(1, 100));
@@ -152,17 +153,18 @@ void AddRepairOptions(CLI::App& app, Bindings& bound, Hints& hints) {
                  "other), adaptive (rebuild only the combed areas)")
         ->option_text("[=METHOD]");
     hints["--deinterlace"] = "give average, top, bottom or adaptive: --deinterlace=METHOD";
-    app.add_option("-c,--clip", bound.clip,
-                   "paint TOP rows at the top and BOTTOM rows at the\n"
-                   "bottom black (each 0 to 480); auto: the black\n"
-                   "bands and tape noise found in each file")
+    const std::string maxRows = std::to_string(kMaxClipRows);
+    const std::string clipText =
+        "paint TOP rows at the top and BOTTOM rows at the\nbottom black (each 0 to " + maxRows +
+        "); auto: the black\nbands and tape noise found in each file";
+    app.add_option("-c,--clip", bound.clip, clipText)
         ->option_text("TOP:BOTTOM")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
                 return text == kAutoClip || ParseClipRows(text) ? std::string() : "not rows";
             },
             "", ""));
-    hints["--clip"] = "give TOP:BOTTOM, each a whole number from 0 to 480, or auto";
+    hints["--clip"] = "give TOP:BOTTOM, each a whole number from 0 to " + maxRows + ", or auto";
     app.add_flag("-s,--soften", bound.soften,
                  "soften the horizontal borders: the three rows next to\n"
                  "each black band (without --clip: the image's own first\n"
@@ -175,7 +177,7 @@ void AddSmartRepairOptions(CLI::App& app, CliOptions& options, Bindings& bound, 
         ->option_text("top|bottom")
         ->check(CLI::IsMember({"top", "bottom"}));
     hints["--field"] = "give top or bottom, with --deinterlace=adaptive";
-    app.add_flag("--only-combed", options.smart.onlyCombed,
+    app.add_flag("--only-combed", options.settings.onlyCombed,
                  "deinterlace only the frames found combed");
     app.add_flag("--detect", options.detect,
                  "write nothing: print a table of the combing and the\n"
@@ -269,7 +271,7 @@ std::string PlainReason(const CLI::ParseError& error, const CLI::App& app, const
 
 // The repairs asked for, or why they don't go together.
 std::string TakeRepairs(const Bindings& bound, CliOptions& options) {
-    SmartRepairs& smart = options.smart;
+    BatchSettings& settings = options.settings;
     if (!bound.deinterlace.empty()) {
         const auto method = bound.deinterlace == kBareFlag
                                 ? std::optional(DeinterlaceMethod::Average)
@@ -277,38 +279,38 @@ std::string TakeRepairs(const Bindings& bound, CliOptions& options) {
         if (!method) {
             return "--deinterlace: give average, top, bottom or adaptive: --deinterlace=METHOD";
         }
-        options.settings.m_bInterlace = 1;
-        smart.method = *method;
+        settings.m_bInterlace = 1;
+        settings.method = *method;
     }
     if (!bound.field.empty()) {
-        if (smart.method != DeinterlaceMethod::Adaptive) {
+        if (settings.method != DeinterlaceMethod::Adaptive) {
             return "--field: goes with --deinterlace=adaptive (top and bottom name their field)";
         }
-        smart.field = ParseField(bound.field);
+        settings.field = ParseField(bound.field);
     }
-    if (smart.onlyCombed && options.settings.m_bInterlace == 0) {
+    if (settings.onlyCombed && settings.m_bInterlace == 0) {
         return "--only-combed: goes with -d, --deinterlace";
     }
-    options.settings.m_bSoftenBorders = bound.soften ? 1 : 0;
+    settings.m_bSoftenBorders = bound.soften ? 1 : 0;
     if (bound.clip == kAutoClip) {
-        smart.autoClip = true;
+        settings.autoClip = true;
     } else if (const auto rows = ParseClipRows(bound.clip)) {
-        options.settings.m_bClip = 1;
-        options.settings.m_nClipTop = rows->first;
-        options.settings.m_nClipBottom = rows->second;
+        settings.m_bClip = 1;
+        settings.m_nClipTop = rows->first;
+        settings.m_nClipBottom = rows->second;
     }
     return {};
 }
 
 void ApplyFormatOptions(const Bindings& bound, CliOptions& options) {
     if (!bound.format.empty()) {
-        options.format = OutputFormatNamed(bound.format);
+        options.settings.format = OutputFormatNamed(bound.format);
     }
     if (!bound.subsampling.empty()) {
-        options.write.jpegSubsampling =
+        options.settings.jpegSubsampling =
             bound.subsampling == "444" ? JpegSubsampling::Full : JpegSubsampling::Half;
     }
-    options.write.writeMetadata = !bound.strip;
+    options.settings.keepMetadata = !bound.strip;
 }
 
 // The parser gives a short flag no value, so "-d=METHOD" is read as

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "batch/batch_job.h"
-#include "batch/batch_process.h"
 
 namespace CLI {
 class App;
@@ -15,8 +14,6 @@ class App;
 namespace tessary::cli {
 
 inline constexpr const char* kProgramName = "tessary-batch";
-// The same bound the dialog's Top and Bottom fields enforce.
-inline constexpr int32_t kMaxClipRows = 480;
 
 struct CliOptions {
     std::string outputFolder;
@@ -24,8 +21,7 @@ struct CliOptions {
     std::string filesFrom;  // "-" for standard input
     bool nullSeparated = false;
     bool recursive = false;
-    BatchSettings settings;
-    SmartRepairs smart;
+    BatchSettings settings;  // the repairs and how outputs are written
     unsigned jobs = 1;
     bool overwriteInputs = false;
     bool update = false;
@@ -33,8 +29,6 @@ struct CliOptions {
     bool detect = false;
     std::string reportPath;
     bool quiet = false;
-    std::optional<OutputFormat> format;  // -f: every output in this format
-    WriteSettings write;
 };
 
 // Either options to run with, or an exit status for a run that ends here

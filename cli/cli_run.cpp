@@ -125,12 +125,8 @@ class Outcome final : public RunListener {
 constexpr const char* kOverwriteHint = " (--overwrite-inputs allows it)";
 
 // The report of a job that is not run, as the run would give it.
-FileReport RefusalReport(const PlannedJob& planned) {
-    FileReport report;
-    report.input = planned.job.input;
-    report.output = planned.job.output;
-    report.status = DispositionStatus(planned.disposition);
-    report.reason = DispositionReason(planned);
+FileReport CliRefusalReport(const PlannedJob& planned) {
+    FileReport report = RefusalReport(planned);
     if (planned.disposition == Disposition::ReplacesInput) {
         report.reason += kOverwriteHint;
     }
@@ -163,7 +159,7 @@ int DryRun(const BatchPlan& plan, const std::vector<InputProblem>& problems,
             failed = true;
             continue;
         }
-        const FileReport refusal = RefusalReport(planned);
+        const FileReport refusal = CliRefusalReport(planned);
         if (planned.disposition == Disposition::Run) {
             std::cout << job.input << " -> " << job.output << " (" << OutputFormatName(job.format)
                       << ")\n";
@@ -259,8 +255,8 @@ int RunCommandLineBatch(const CliOptions& options) {
         return Detect(inputs, problems, options, reporter);
     }
     const BatchPlan plan =
-        MakePlan(std::move(inputs),
-                 {options.outputFolder, options.overwriteInputs, options.update, options.format});
+        MakePlan(std::move(inputs), {options.outputFolder, options.overwriteInputs, options.update},
+                 options.settings.format);
 
     const std::size_t total = plan.jobs.size();
     StderrReporter reporter(total, !options.quiet && !options.dryRun && StderrIsTerminal());
@@ -286,14 +282,13 @@ int RunCommandLineBatch(const CliOptions& options) {
     }
     for (const PlannedJob& planned : plan.jobs) {
         if (planned.disposition != Disposition::Run) {
-            outcome.FileFinished(RefusalReport(planned));
+            outcome.FileFinished(CliRefusalReport(planned));
         }
     }
 
     if (!g_stopRequested.load() && plan.runCount > 0) {
         if (PrepareFolders(plan, options.outputFolder, reporter)) {
-            RunParallel(plan, options.settings, options.jobs, g_stopRequested, outcome,
-                        options.smart, options.write);
+            RunParallel(plan, options.settings, options.jobs, g_stopRequested, outcome);
         } else {
             outcome.failed += plan.runCount;
         }

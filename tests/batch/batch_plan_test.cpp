@@ -129,8 +129,8 @@ TEST(MakePlan, GroupsInputsWithOneOutputAndRefusesToReplaceAnInput) {
                                      {dir.File("in/x.jpg"), "sub/x.jpg"}};
     const BatchPlan plan = MakePlan(inputs, {dir.File("out/"), false, false});
     EXPECT_EQ(plan.groupHeads, (std::vector<uint32_t>{0, 1, 3}));
-    EXPECT_EQ(plan.jobs[0].nextSameOutput, 2u);
-    EXPECT_EQ(plan.jobs[2].nextSameOutput, kNoJob);
+    EXPECT_EQ(plan.jobs[0].nextInGroup, 2u);
+    EXPECT_EQ(plan.jobs[2].nextInGroup, kNoJob);
     ASSERT_EQ(plan.duplicates.size(), 1u);
     EXPECT_EQ(plan.duplicates[0].path, dir.File("b/f.jpg"));
     EXPECT_EQ(plan.jobs[3].job.output, dir.File("out/sub/x.jpg"));
@@ -175,17 +175,16 @@ TEST(MakePlan, AChosenFormatNamesEveryOutputSoDuplicatesAndInputsAreSeen) {
                                            {dir.File("in/a.bmp"), "a.bmp"},
                                            {dir.File("in/b.jpg"), "b.jpg"}};
     PlanOptions options{dir.File("out"), false, false};
-    options.format = OutputFormat::Bmp;
-    const BatchPlan plan = MakePlan(inputs, options);
+    const BatchPlan plan = MakePlan(inputs, options, OutputFormat::Bmp);
     ASSERT_EQ(plan.jobs.size(), 3u);
     EXPECT_EQ(plan.jobs[0].job.output, dir.File("out/a.bmp"));
-    EXPECT_EQ(plan.jobs[0].nextSameOutput, 1u);
+    EXPECT_EQ(plan.jobs[0].nextInGroup, 1u);
     EXPECT_EQ(plan.duplicates.size(), 1u);
     EXPECT_EQ(plan.jobs[2].job.output, dir.File("out/b.bmp"));
 
     // Into the inputs' folder, a.gif's output is the input a.bmp; b.jpg's is new.
     options.outputFolder = dir.File("in");
-    const BatchPlan own = MakePlan(inputs, options);
+    const BatchPlan own = MakePlan(inputs, options, OutputFormat::Bmp);
     EXPECT_EQ(own.jobs[0].disposition, Disposition::ReplacesInput);
     EXPECT_EQ(own.jobs[2].disposition, Disposition::Run);
     for (const PlannedJob& planned : plan.jobs) {

@@ -224,7 +224,7 @@ TEST(RunBatch, ATypedFolderIsAFolderAndAnythingElseAPrefix) {
         RecordingSink sink;
         const SequentialPlan plan =
             PlanSequentialRun({dir.File("a.BMP")}, dir.File(c.location), BatchSettings{});
-        EXPECT_EQ(plan.jobs[0].output, dir.File(c.output)) << c.location;
+        EXPECT_EQ(plan.batch.jobs[0].job.output, dir.File(c.output)) << c.location;
         RunSequential(plan, sink);
         EXPECT_EQ(Head(dir.File(c.output), 2), "BM") << c.location;
     }
@@ -310,7 +310,7 @@ TEST(FailureSummary, ListsTenFailuresThenHowManyMore) {
     EXPECT_EQ(FailureSummary(1, {}, 1), "");
 }
 
-TEST(FindReplacedOriginals, CountsEachReplacedInputFileOnce) {
+TEST(MakePlan, CountsEachReplacedInputFileOnce) {
     TempDir dir;
     WriteStripedBmp(dir.File("a.bmp"), 10, 10);
     WriteStripedBmp(dir.File("b.bmp"), 10, 10);
@@ -318,9 +318,10 @@ TEST(FindReplacedOriginals, CountsEachReplacedInputFileOnce) {
     ASSERT_EQ(::mkdir(dir.File("out").c_str(), 0700), 0);
     const std::string a = dir.File("a.bmp");
     const std::string b = dir.File("b.bmp");
+    // Each input with its whole output path: a name prefix of "" leaves it as it is.
     const struct {
         const char* what;
-        std::vector<Job> jobs;
+        std::vector<PlanInput> inputs;
         size_t count;
         std::string first;
     } cases[] = {
@@ -332,7 +333,10 @@ TEST(FindReplacedOriginals, CountsEachReplacedInputFileOnce) {
         {"another input's name", {{a, b}, {b, dir.File("out/b.bmp")}}, 1, b},
     };
     for (const auto& c : cases) {
-        const ReplacedOriginals replaced = FindReplacedOriginals(c.jobs);
+        PlanOptions options;
+        options.overwriteInputs = true;
+        options.namePrefix = true;
+        const ReplacedOriginals replaced = MakePlan(c.inputs, options).replaced;
         EXPECT_EQ(replaced.count, c.count) << c.what;
         EXPECT_EQ(replaced.first, c.first) << c.what;
     }
