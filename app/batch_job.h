@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "formats/jpeg_options.h"
 #include "image/dib_image.h"
@@ -22,8 +23,9 @@ struct BatchSettings {
 
 bool AnyRepairSelected(const BatchSettings& settings);
 
-// How an output is written. Chosen from the output name unless a caller decides otherwise.
-enum class OutputFormat { Bmp, Jpeg, Png };
+// How an output is written: a written format of the format table. Chosen from
+// the output name unless a caller decides otherwise.
+using OutputFormat = ImageFormat;
 
 const char* OutputFormatName(OutputFormat format);
 
@@ -34,7 +36,8 @@ struct OutputFormatEntry {
     const char* extension;  // with its dot: ".jpg"
 };
 
-std::span<const OutputFormatEntry> NamedOutputFormats();
+// Every written format of the table, in its order.
+std::vector<OutputFormatEntry> NamedOutputFormats();
 std::optional<OutputFormat> OutputFormatNamed(std::string_view name);
 
 // `path` with its file name's extension (from its last dot; a leading dot
@@ -90,11 +93,8 @@ std::string FileNameFromPath(std::string_view path);
 // True when the output name's last three characters are "bmp" in any case.
 bool IsBmpOutputName(std::string_view outputPath);
 
-// True when the output name's last three characters are "png" in any case.
-bool IsPngOutputName(std::string_view outputPath);
-
 // The format an output name asks for: BMP for "bmp" names, PNG for "png"
-// names, JPEG otherwise.
+// names (any written format by its extensions), JPEG otherwise.
 OutputFormat OutputFormatFor(std::string_view outputPath);
 
 }  // namespace tessary

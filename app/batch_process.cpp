@@ -56,23 +56,6 @@ std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings,
     return applied;
 }
 
-const char* SourceName(LoadSource source) {
-    switch (source) {
-        case LoadSource::Jpeg:
-            return "JPEG";
-        case LoadSource::Gif:
-            return "GIF";
-        case LoadSource::Bmp:
-            return "BMP";
-        case LoadSource::Png:
-            return "PNG";
-        case LoadSource::None:
-        case LoadSource::MissingFile:
-            break;
-    }
-    return "";
-}
-
 namespace {
 
 std::string ClipWarning(const BatchSettings& settings, int32_t height) {
@@ -86,23 +69,11 @@ std::string ClipWarning(const BatchSettings& settings, int32_t height) {
 }
 
 void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileReport& report) {
-    const ImageMetadata* metadata = write.writeMetadata ? &image.GetMetadata() : nullptr;
-    switch (job.format) {
-        case OutputFormat::Bmp:
-            image.SaveBmp(job.output.c_str());
-            break;
-        case OutputFormat::Png:
-            image.SavePng(job.output.c_str(), metadata);
-            break;
-        case OutputFormat::Jpeg: {
-            JpegSaveOptions jpeg;
-            jpeg.quality = write.jpegQuality;
-            jpeg.subsampling = write.jpegSubsampling;
-            jpeg.writeMetadata = write.writeMetadata;
-            image.SaveJpeg(job.output.c_str(), jpeg);
-            break;
-        }
-    }
+    WriteOptions options;
+    options.jpeg.quality = write.jpegQuality;
+    options.jpeg.subsampling = write.jpegSubsampling;
+    options.metadata = write.writeMetadata ? &image.GetMetadata() : nullptr;
+    image.Save(job.output.c_str(), job.format, options);
     report.saveAttempted = true;
     report.save = image.GetSaveReport();
     if (report.save.written) {
@@ -110,8 +81,8 @@ void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileRep
         return;
     }
     report.reason = "cannot write " + job.output;
-    if (report.save.errorNumber != 0) {
-        report.reason += std::string(": ") + std::strerror(report.save.errorNumber);
+    if (!report.save.status.IsOk()) {
+        report.reason += ": " + report.save.status.Text();
     }
 }
 
@@ -150,7 +121,7 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
     image.Load(job.input.c_str());
     report.load = image.GetLoadReport();
     if (image.HasImage() && report.load.source != LoadSource::MissingFile) {
-        report.format = SourceName(report.load.source);
+        report.format = report.load.FormatName();
         report.width = image.GetWidth();
         report.height = image.GetHeight();
         const bool widened = !(AnyRepairSelected(chosen) || smart.autoClip) ||
@@ -196,7 +167,7 @@ FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Dete
     } else if (image.GetBitCount() != 24 && image.WidenTo24Bits() == 0) {
         report.reason = "not 24 bits per pixel and could not be widened";
     } else {
-        report.format = SourceName(report.load.source);
+        report.format = report.load.FormatName();
         report.width = image.GetWidth();
         report.height = image.GetHeight();
         const PixelRows rows = RowsOf(image);

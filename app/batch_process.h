@@ -47,9 +47,6 @@ FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Dete
 std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings,
                          const SmartRepairs& smart = {});
 
-// The format a load read, as reports name it ("JPEG"); "" when none was read.
-const char* SourceName(LoadSource source);
-
 // Why a load gave no picture to write, as both programs tell it.
 std::string LoadFailureReason(const LoadReport& load);
 

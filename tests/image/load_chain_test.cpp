@@ -82,22 +82,22 @@ TEST_F(LoadChainTest, TakesEachFileByContentNotName) {
     struct Case {
         const char* name;
         Bytes bytes;
-        LoadSource source;
+        const char* format;
         int32_t width;
         int32_t height;
     };
     const Case cases[] = {
-        {"a.bmp", jpeg, LoadSource::Jpeg, 21, 13},
-        {"b.jpg", bmp, LoadSource::Bmp, 2, 1},
-        {"c.jpg", gif, LoadSource::Gif, 5, 3},
-        {"d.gif", jpeg, LoadSource::Jpeg, 21, 13},
+        {"a.bmp", jpeg, "JPEG", 21, 13},
+        {"b.jpg", bmp, "BMP", 2, 1},
+        {"c.jpg", gif, "GIF", 5, 3},
+        {"d.gif", jpeg, "JPEG", 21, 13},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CDibImage image;
         image.Load(Write(c.name, c.bytes).c_str());
         EXPECT_EQ(image.IsLoadFailed(), 0);
-        EXPECT_EQ(image.GetLoadReport().source, c.source);
+        EXPECT_EQ(image.GetLoadReport().FormatName(), std::string(c.format));
         EXPECT_EQ(image.GetWidth(), c.width);
         EXPECT_EQ(image.GetHeight(), c.height);
         EXPECT_EQ(image.GetBitCount(), 24);
@@ -438,7 +438,7 @@ TEST_F(LoadReportTest, TheReasonNamesWhatTheFileWas) {
     // The same claim within what the bytes can hold still loads, black.
     CDibImage image;
     image.Load(Write("small.gif", GifClaiming(64, 64)).c_str());
-    EXPECT_EQ(image.GetLoadReport().source, LoadSource::Gif);
+    EXPECT_EQ(image.GetLoadReport().FormatName(), std::string("GIF"));
     EXPECT_EQ(image.GetWidth(), 64);
 }
 
@@ -470,7 +470,7 @@ TEST_F(LoadReportTest, AJpegCutShortSaysFromWhichRowItIsGrey) {
     full.Load(Write("whole.jpg", whole).c_str());
     CDibImage cut;
     cut.Load(Write("cut.jpg", Bytes(whole.begin(), whole.begin() + whole.size() / 2)).c_str());
-    ASSERT_EQ(cut.GetLoadReport().source, LoadSource::Jpeg);
+    ASSERT_EQ(cut.GetLoadReport().FormatName(), std::string("JPEG"));
     const std::string& warning = cut.GetLoadReport().warning;
     int32_t from = -1;
     ASSERT_EQ(std::sscanf(warning.c_str(), "damaged data: rows from %d on are grey", &from), 1)
