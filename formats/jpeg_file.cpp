@@ -3,6 +3,7 @@
 #include <jerror.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "formats/dib.h"
@@ -204,7 +205,9 @@ bool RunDecode(DecodeContext* context) {
 struct EncodeContext {
     JpegErrorManager errors{};
     jpeg_compress_struct library{};
-    std::FILE* stream = nullptr;
+    std::FILE* stream = nullptr;  // the file; without one, memory below
+    unsigned char* memory = nullptr;
+    unsigned long memorySize = 0;
     JpegRowSource* source = nullptr;
     uint32_t width = 0;
     uint32_t height = 0;
@@ -268,7 +271,11 @@ bool RunEncode(EncodeContext* context) {
         return false;
     }
     jpeg_create_compress(library);
-    jpeg_stdio_dest(library, context->stream);
+    if (context->stream != nullptr) {
+        jpeg_stdio_dest(library, context->stream);
+    } else {
+        jpeg_mem_dest(library, &context->memory, &context->memorySize);
+    }
     library->image_width = context->width;
     library->image_height = context->height;
     library->input_components = 3;
@@ -501,6 +508,25 @@ Status WriteJpeg(const char* path, JpegRowSource& source, uint32_t width, uint32
         return Status::IoError(writer.LastError());
     }
     return Status::Ok();
+}
+
+Status EncodeJpegToMemory(RgbRowSource& source, uint32_t width, uint32_t height,
+                          const JpegSaveOptions& options, std::vector<uint8_t>* out) {
+    out->clear();
+    if (width == 0 || height == 0) {
+        return Status::IoError(EINVAL, "no picture to write");
+    }
+    EncodeContext context;
+    context.source = &source;
+    context.width = width;
+    context.height = height;
+    context.options = options;
+    const bool encoded = RunEncode(&context);
+    if (encoded && context.memory != nullptr) {
+        out->assign(context.memory, context.memory + context.memorySize);
+    }
+    std::free(context.memory);  // the library's buffer, taken with malloc
+    return encoded ? Status::Ok() : Status::IoError(ENOMEM, context.errors.errorText);
 }
 
 Status EncodeJpegImage(const char* path, const PictureToWrite& picture,

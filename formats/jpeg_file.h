@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -89,6 +90,10 @@ Status WriteJpeg(const char* path, RgbRowSource& source, uint32_t width, uint32_
 uint64_t JpegPixelsWithin(uint64_t bytes);
 
 using JpegRowSource = RgbRowSource;
+
+// The same into memory: `out` holds the whole file when Ok.
+Status EncodeJpegToMemory(RgbRowSource& source, uint32_t width, uint32_t height,
+                          const JpegSaveOptions& options, std::vector<uint8_t>* out);
 
 // WriteJpeg as 1 or 0 with the errno; results as for WriteJpegFile, which is
 // this over a tight buffer.

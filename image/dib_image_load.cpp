@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/dib.h"
+#include "formats/exif_thumbnail.h"
 #include "formats/image_reader.h"
 #include "formats/jpeg_file.h"
 #include "formats/png_file.h"
@@ -144,6 +145,21 @@ ByteBuffer TightPictureOfDib(const uint8_t* dib, const DibPicture& picture, int*
     return tight;
 }
 
+// The writer with the metadata as given, except for an EXIF thumbnail: that
+// is made anew from the picture being written, so that no preview shows the
+// picture as it was before its repairs.
+Status EncodeWithMetadata(const char* path, const FormatRow& row, const PictureToWrite& input,
+                          const WriteOptions& options) {
+    if (options.metadata == nullptr || options.metadata->exif.empty() || input.rows == nullptr) {
+        return row.encode(path, input, options);
+    }
+    ImageMetadata metadata = *options.metadata;
+    metadata.exif = WithThumbnailOf(metadata.exif, *input.rows, input.width, input.height);
+    WriteOptions withThumbnail = options;
+    withThumbnail.metadata = &metadata;
+    return row.encode(path, input, withThumbnail);
+}
+
 // Output of a DIB through its format's writer; 24-bit rows go to the encoder
 // without a tight copy of the whole picture. A DIB with no picture FindDibPicture
 // accepts still reaches writers that store the DIB itself.
@@ -164,7 +180,7 @@ Status WriteDib(const char* path, const MemoryBlock& block, const FormatRow& row
             return Status::IoError(ENOMEM);
         }
         input.rows = &source;
-        return row.encode(path, input, options);
+        return EncodeWithMetadata(path, row, input, options);
     }
     ByteBuffer tight = TightPictureOfDib(block.Data(), picture, &error);
     if (!tight) {
@@ -172,7 +188,7 @@ Status WriteDib(const char* path, const MemoryBlock& block, const FormatRow& row
     }
     TightRgbRows source(tight.get(), picture.width);
     input.rows = &source;
-    return row.encode(path, input, options);
+    return EncodeWithMetadata(path, row, input, options);
 }
 
 }  // namespace
