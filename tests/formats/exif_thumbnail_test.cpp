@@ -7,11 +7,15 @@
 
 #include "formats/dib.h"
 #include "formats/jpeg_file.h"
+#include "tests/support/exif_builder.h"
 
 namespace tessary {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::ExifBlock;
+using test::ExifThumbnail;
+using test::kExifTailStart;
 
 // A picture of one colour, as tight red-green-blue rows.
 Bytes Plain(uint32_t width, uint32_t height, uint8_t red, uint8_t green, uint8_t blue) {
@@ -31,67 +35,10 @@ Bytes JpegOf(const Bytes& rgb, uint32_t width, uint32_t height, int quality) {
     return jpeg;
 }
 
-// An EXIF block: TIFF header, IFD0 with one entry linking to IFD1, whose
-// entries are given as (tag, type, value), then `tail` (the thumbnail).
-Bytes ExifBlock(bool little, std::vector<std::array<uint32_t, 3>> ifd1, const Bytes& tail) {
-    Bytes b;
-    auto u16 = [&](uint32_t v) {
-        little ? b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)})
-               : b.insert(b.end(), {uint8_t(v >> 8), uint8_t(v)});
-    };
-    auto u32 = [&](uint32_t v) {
-        little ? (u16(v & 0xFFFF), u16(v >> 16)) : (u16(v >> 16), u16(v & 0xFFFF));
-    };
-    b = little ? Bytes{'I', 'I'} : Bytes{'M', 'M'};
-    u16(42);
-    u32(8);
-    u16(1);  // IFD0: orientation 1
-    u16(0x0112), u16(3), u32(1), u16(1), u16(0);
-    const uint32_t ifd1Start = 8 + 2 + 12 + 4;
-    u32(ifd1.empty() ? 0 : ifd1Start);
-    if (!ifd1.empty()) {
-        u16(uint32_t(ifd1.size()));
-        for (const auto& [tag, type, value] : ifd1) {
-            u16(tag), u16(type), u32(1);
-            type == 3 ? (u16(value), u16(0)) : u32(value);
-        }
-        u32(0);
-    }
-    b.insert(b.end(), tail.begin(), tail.end());
-    return b;
-}
-
-uint32_t Read(const Bytes& b, uint64_t at, int size) {
-    uint32_t value = 0;
-    for (int i = 0; i < size; ++i) {
-        const int shift = b[0] == 'I' ? 8 * i : 8 * (size - 1 - i);
-        value |= uint32_t(b.at(at + i)) << shift;
-    }
-    return value;
-}
-
-// The thumbnail IFD1 points at, or nothing when IFD0 no longer links to one.
-Bytes ThumbnailOf(const Bytes& b) {
-    const uint32_t ifd1 = Read(b, 8 + 2 + 12, 4);
-    if (ifd1 == 0) {
-        return {};
-    }
-    uint32_t start = 0, length = 0;
-    for (uint32_t i = 0; i < Read(b, ifd1, 2); ++i) {
-        const uint64_t entry = ifd1 + 2 + i * 12;
-        const int size = Read(b, entry + 2, 2) == 3 ? 2 : 4;
-        const uint32_t tag = Read(b, entry, 2);
-        (tag == 0x201   ? start
-         : tag == 0x202 ? length
-                        : start) = tag == 0x201 || tag == 0x202 ? Read(b, entry + 8, size) : start;
-    }
-    return Bytes(b.begin() + start, b.begin() + start + length);
-}
-
 TEST(ExifThumbnail, ShowsTheNewPictureOrGoes) {
     const Bytes grey = Plain(16, 12, 128, 128, 128);
     const Bytes small = JpegOf(grey, 16, 12, 75);
-    const uint32_t start = 8 + 2 + 12 + 4 + 2 + 2 * 12 + 4;
+    const uint32_t start = kExifTailStart;
     auto jpegEntries = [&](uint32_t offset, uint32_t length, uint32_t type = 4) {
         return std::vector<std::array<uint32_t, 3>>{{0x201, type, offset}, {0x202, type, length}};
     };
@@ -142,7 +89,7 @@ TEST(ExifThumbnail, ShowsTheNewPictureOrGoes) {
             EXPECT_EQ(out, c.block);
             continue;
         }
-        const Bytes thumbnail = ThumbnailOf(out);
+        const Bytes thumbnail = ExifThumbnail(out);
         if (c.expect == Expect::Dropped) {
             EXPECT_TRUE(thumbnail.empty());
             continue;
@@ -166,12 +113,12 @@ TEST(ExifThumbnail, KeepsTheOldThumbnailsQuality) {
     for (int quality : {20, 75, 95}) {
         SCOPED_TRACE(quality);
         const Bytes old = JpegOf(grey, 16, 12, quality);
-        const uint32_t start = 8 + 2 + 12 + 4 + 2 + 2 * 12 + 4;
+        const uint32_t start = kExifTailStart;
         const Bytes block =
             ExifBlock(true, {{0x201, 4, start}, {0x202, 4, uint32_t(old.size())}}, old);
         const Bytes red = Plain(32, 24, 250, 10, 10);
         TightRgbRows rows(red.data(), 32);
-        const Bytes fresh = ThumbnailOf(WithThumbnailOf(block, rows, 32, 24));
+        const Bytes fresh = ExifThumbnail(WithThumbnailOf(block, rows, 32, 24));
         const auto table = [](const Bytes& jpeg) {
             for (uint64_t i = 0; i + 69 < jpeg.size(); ++i) {
                 if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDB) {
