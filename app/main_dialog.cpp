@@ -19,6 +19,7 @@
 #include "app/resources/string_table.h"
 #include "app/settings.h"
 #include "app/ui_services.h"
+#include "formats/image_reader.h"
 
 namespace tessary {
 namespace {
@@ -230,20 +231,40 @@ void CMainDialog::RefreshControls() {
 }
 
 QStringList CMainDialog::SupportedImagePatterns() {
-    return {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.gif"),
-            QStringLiteral("*.bmp"), QStringLiteral("*.png")};
+    QStringList patterns;
+    for (const FormatRow& row : FileFormats()) {
+        for (const char* extension : row.extensions) {
+            if (extension != nullptr) {
+                patterns << QStringLiteral("*") + QLatin1String(extension);
+            }
+        }
+    }
+    return patterns;
 }
 
 QStringList CMainDialog::InputNameFilters() {
-    // Every format the program reads, matched without regard to case.
-    return {
-        QStringLiteral("All supported files (%1)").arg(SupportedImagePatterns().join(u' ')),
-        QStringLiteral("Windows BMP (*.bmp)"),
-        QStringLiteral("JPEG Images (*.jpg *.jpeg)"),
-        QStringLiteral("GIF Images (*.gif)"),
-        QStringLiteral("PNG Images (*.png)"),
-        QStringLiteral("All Files (*)"),
+    // Every format the program reads, matched without regard to case; BMP keeps
+    // the first place it has always had after "All supported files".
+    QStringList filters{
+        QStringLiteral("All supported files (%1)").arg(SupportedImagePatterns().join(u' '))};
+    auto add = [&filters](const FormatRow& row) {
+        QStringList patterns;
+        for (const char* extension : row.extensions) {
+            if (extension != nullptr) {
+                patterns << QStringLiteral("*") + QLatin1String(extension);
+            }
+        }
+        filters << QStringLiteral("%1 (%2)").arg(QLatin1String(row.filterLabel),
+                                                 patterns.join(u' '));
     };
+    add(RowOf(ImageFormat::Bmp));
+    for (const FormatRow& row : FileFormats()) {
+        if (row.format != ImageFormat::Bmp) {
+            add(row);
+        }
+    }
+    filters << QStringLiteral("All Files (*)");
+    return filters;
 }
 
 FileDialogRequest CMainDialog::InputDialogRequest() const {

@@ -101,7 +101,7 @@ PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings)
     picture.description = QStringLiteral("%1 × %2, %3, %4 bits per pixel")
                               .arg(image.GetWidth())
                               .arg(image.GetHeight())
-                              .arg(QLatin1String(SourceName(load.source)))
+                              .arg(QLatin1String(load.FormatName()))
                               .arg(image.GetBitCount());
     picture.original = ImageFromDib(image.GetDib());
     // The detectors and the repairs need 24 bits; widening changes no colour, so the

@@ -10,26 +10,6 @@ bool IsSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// True when the path's last three characters are `ending` (lower case) in any case.
-bool EndsInAnyCase(std::string_view path, const char (&ending)[4]) {
-    if (path.size() < 3) {
-        return false;
-    }
-    const std::string_view tail = path.substr(path.size() - 3);
-    return LowerAscii(tail[0]) == ending[0] && LowerAscii(tail[1]) == ending[1] &&
-           LowerAscii(tail[2]) == ending[2];
-}
-
-constexpr OutputFormatEntry kOutputFormats[] = {
-    {"jpeg", OutputFormat::Jpeg, ".jpg"},
-    {"bmp", OutputFormat::Bmp, ".bmp"},
-    {"png", OutputFormat::Png, ".png"},
-};
-
 }  // namespace
 
 bool AnyRepairSelected(const BatchSettings& settings) {
@@ -37,37 +17,25 @@ bool AnyRepairSelected(const BatchSettings& settings) {
 }
 
 const char* OutputFormatName(OutputFormat format) {
-    switch (format) {
-        case OutputFormat::Bmp:
-            return "BMP";
-        case OutputFormat::Png:
-            return "PNG";
-        case OutputFormat::Jpeg:
-            break;
-    }
-    return "JPEG";
+    return RowOf(format).name;
 }
 
-std::span<const OutputFormatEntry> NamedOutputFormats() {
-    return kOutputFormats;
+std::vector<OutputFormatEntry> NamedOutputFormats() {
+    std::vector<OutputFormatEntry> entries;
+    for (const FormatRow& row : FileFormats()) {
+        if (row.IsWritten()) {
+            entries.push_back({row.optionName, row.format, row.extensions[0]});
+        }
+    }
+    return entries;
 }
 
 std::optional<OutputFormat> OutputFormatNamed(std::string_view name) {
-    for (const OutputFormatEntry& entry : kOutputFormats) {
-        if (name == entry.name) {
-            return entry.format;
-        }
-    }
-    return std::nullopt;
+    return WrittenFormatNamed(name);
 }
 
 std::string WithFormatExtension(std::string_view path, OutputFormat format) {
-    const char* extension = "";
-    for (const OutputFormatEntry& entry : kOutputFormats) {
-        if (entry.format == format) {
-            extension = entry.extension;
-        }
-    }
+    const char* extension = RowOf(format).extensions[0];
     const std::size_t nameStart = path.size() - FileNameFromPath(path).size();
     const std::size_t dot = path.rfind('.');
     const bool hasExtension = dot != std::string_view::npos && dot > nameStart;
@@ -98,18 +66,11 @@ std::string FileNameFromPath(std::string_view path) {
 }
 
 bool IsBmpOutputName(std::string_view outputPath) {
-    return EndsInAnyCase(outputPath, "bmp");
-}
-
-bool IsPngOutputName(std::string_view outputPath) {
-    return EndsInAnyCase(outputPath, "png");
+    return OutputFormatFor(outputPath) == OutputFormat::Bmp;
 }
 
 OutputFormat OutputFormatFor(std::string_view outputPath) {
-    if (IsBmpOutputName(outputPath)) {
-        return OutputFormat::Bmp;
-    }
-    return IsPngOutputName(outputPath) ? OutputFormat::Png : OutputFormat::Jpeg;
+    return OutputFormatForName(outputPath);
 }
 
 }  // namespace tessary

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "batch/batch_settings.h"
 #include "image/dib_image.h"
@@ -20,7 +21,8 @@ struct OutputFormatEntry {
     const char* extension;  // with its dot: ".jpg"
 };
 
-std::span<const OutputFormatEntry> NamedOutputFormats();
+// Every written format of the table, in its order.
+std::vector<OutputFormatEntry> NamedOutputFormats();
 std::optional<OutputFormat> OutputFormatNamed(std::string_view name);
 
 // `path` with its file name's extension (from its last dot; a leading dot
@@ -77,11 +79,8 @@ std::string FileNameFromPath(std::string_view path);
 // True when the output name's last three characters are "bmp" in any case.
 bool IsBmpOutputName(std::string_view outputPath);
 
-// True when the output name's last three characters are "png" in any case.
-bool IsPngOutputName(std::string_view outputPath);
-
 // The format an output name asks for: BMP for "bmp" names, PNG for "png"
-// names, JPEG otherwise.
+// names (any written format by its extensions), JPEG otherwise.
 OutputFormat OutputFormatFor(std::string_view outputPath);
 
 }  // namespace tessary

@@ -118,7 +118,8 @@ class CommitStage {
             report.status = FileStatus::Failed;
             report.save.written = false;
             report.save.errorNumber = error;
-            report.reason = "cannot write " + report.output + ": " + std::strerror(error);
+            report.save.status = Status::IoError(error);
+            report.reason = "cannot write " + report.output + ": " + report.save.status.Text();
         }
         m_listener.FileFinished(file.report);
     }

@@ -37,15 +37,6 @@ FileId IdOf(const struct stat& info) {
     return {info.st_dev, info.st_ino};
 }
 
-bool EndsWithIgnoringCase(const std::string& name, std::string_view tail) {
-    if (name.size() < tail.size()) {
-        return false;
-    }
-    return std::equal(
-        tail.begin(), tail.end(), name.end() - static_cast<long>(tail.size()),
-        [](char t, char c) { return t == (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-}
-
 // One entry of a folder as the walk orders it: a subfolder sorts as its name
 // with a "/" after it, so the walk visits files in byte order of their whole
 // relative paths.
@@ -150,12 +141,7 @@ bool Older(const struct timespec& a, const struct timespec& b) {
 }  // namespace
 
 bool HasImageExtension(const std::string& name) {
-    for (std::string_view extension : {".jpg", ".jpeg", ".gif", ".bmp", ".png"}) {
-        if (EndsWithIgnoringCase(name, extension)) {
-            return true;
-        }
-    }
-    return false;
+    return HasReadableExtension(name);
 }
 
 std::string JoinPath(const std::string& folder, const std::string& relative) {

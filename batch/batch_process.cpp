@@ -57,23 +57,6 @@ std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings) 
     return applied;
 }
 
-const char* SourceName(LoadSource source) {
-    switch (source) {
-        case LoadSource::Jpeg:
-            return "JPEG";
-        case LoadSource::Gif:
-            return "GIF";
-        case LoadSource::Bmp:
-            return "BMP";
-        case LoadSource::Png:
-            return "PNG";
-        case LoadSource::None:
-        case LoadSource::MissingFile:
-            break;
-    }
-    return "";
-}
-
 namespace {
 
 std::string ClipWarning(const BatchSettings& settings, int32_t height) {
@@ -87,23 +70,11 @@ std::string ClipWarning(const BatchSettings& settings, int32_t height) {
 }
 
 void Write(CDibImage& image, const Job& job, const BatchSettings& settings, FileReport& report) {
-    const ImageMetadata* metadata = settings.keepMetadata ? &image.GetMetadata() : nullptr;
-    switch (job.format) {
-        case OutputFormat::Bmp:
-            image.SaveBmp(job.output.c_str());
-            break;
-        case OutputFormat::Png:
-            image.SavePng(job.output.c_str(), metadata);
-            break;
-        case OutputFormat::Jpeg: {
-            JpegSaveOptions jpeg;
-            jpeg.quality = settings.jpegQuality;
-            jpeg.subsampling = settings.jpegSubsampling;
-            jpeg.writeMetadata = settings.keepMetadata;
-            image.SaveJpeg(job.output.c_str(), jpeg);
-            break;
-        }
-    }
+    WriteOptions options;
+    options.jpeg.quality = settings.jpegQuality;
+    options.jpeg.subsampling = settings.jpegSubsampling;
+    options.metadata = settings.keepMetadata ? &image.GetMetadata() : nullptr;
+    image.Save(job.output.c_str(), job.format, options);
     report.saveAttempted = true;
     report.save = image.GetSaveReport();
     if (report.save.written) {
@@ -111,8 +82,8 @@ void Write(CDibImage& image, const Job& job, const BatchSettings& settings, File
         return;
     }
     report.reason = "cannot write " + job.output;
-    if (report.save.errorNumber != 0) {
-        report.reason += std::string(": ") + std::strerror(report.save.errorNumber);
+    if (!report.save.status.IsOk()) {
+        report.reason += ": " + report.save.status.Text();
     }
 }
 
@@ -148,7 +119,7 @@ std::atomic<RepairProbe> g_repairProbe{nullptr};
 void RepairAndWrite(CImageSurface& surface, const Job& job, const BatchSettings& chosen,
                     FileReport& report) {
     CDibImage& image = *surface.GetImage();
-    report.format = SourceName(report.load.source);
+    report.format = report.load.FormatName();
     report.width = image.GetWidth();
     report.height = image.GetHeight();
     const bool widened = !(AnyRepairSelected(chosen) || chosen.autoClip) ||
@@ -232,7 +203,7 @@ FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Dete
     } else if (image.GetBitCount() != 24 && image.WidenTo24Bits() == 0) {
         report.reason = "not 24 bits per pixel and could not be widened";
     } else {
-        report.format = SourceName(report.load.source);
+        report.format = report.load.FormatName();
         report.width = image.GetWidth();
         report.height = image.GetHeight();
         const PixelRows rows = RowsOf(image);

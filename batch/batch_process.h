@@ -48,9 +48,6 @@ FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Dete
 // clip, soften, and names them in that order ("deinterlace,clip").
 std::string ApplyRepairs(CImageSurface& surface, const BatchSettings& settings);
 
-// The format a load read, as reports name it ("JPEG"); "" when none was read.
-const char* SourceName(LoadSource source);
-
 // Why a load gave no picture to write, as both programs tell it.
 std::string LoadFailureReason(const LoadReport& load);
 

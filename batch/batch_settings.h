@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "formats/image_reader.h"
 #include "formats/jpeg_options.h"
 #include "ops/deinterlace_method.h"
 #include "ops/pixel_rows.h"
@@ -12,8 +13,9 @@ namespace tessary {
 // The most rows a clip band may take, at the top and at the bottom each.
 inline constexpr int32_t kMaxClipRows = 480;
 
-// How an output is written. Chosen from the output name unless a caller decides otherwise.
-enum class OutputFormat { Bmp, Jpeg, Png };
+// How an output is written: a written format of the format table. Chosen from
+// the output name unless a caller decides otherwise.
+using OutputFormat = ImageFormat;
 
 // Everything a run is asked to do to each file, one type for both programs and
 // the preview, so that the same choices give the same bytes wherever they are made.

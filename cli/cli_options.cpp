@@ -14,14 +14,75 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-constexpr const char* kDescription =
-    "Repairs still images captured from interlaced video and writes each one to\n"
-    "DIR/NAME: as BMP when NAME ends in \"bmp\", as PNG when it ends in \"png\" (any\n"
-    "case), else as JPEG at quality 100; with -f, in that format, NAME's extension\n"
-    "made the format's own.\n"
-    "Repairs run in the order deinterlace, clip, soften. A folder given as FILE adds\n"
-    "its .jpg, .jpeg, .gif, .bmp and .png images (any case), by name in byte order,\n"
-    "and its structure is kept under DIR.\n";
+// Greedy wrap at the width the rest of the help text keeps.
+std::string Wrapped(const std::string& text, std::size_t width = 80) {
+    std::string out;
+    std::size_t lineStart = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find(' ', at);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string word = text.substr(at, end - at);
+        if (out.size() > lineStart && out.size() - lineStart + 1 + word.size() > width) {
+            out += '\n';
+            lineStart = out.size();
+        } else if (out.size() > lineStart) {
+            out += ' ';
+        }
+        out += word;
+        at = end + 1;
+    }
+    return out + '\n';
+}
+
+// "a, b and c".
+std::string Enumerated(const std::vector<std::string>& items, const char* last) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : (i + 1 == items.size() ? last : ", ")) + items[i];
+    }
+    return text;
+}
+
+// Told from the format table, so that a new format shows here by itself.
+std::string Description() {
+    std::vector<std::string> byName;
+    for (const FormatRow& row : FileFormats()) {
+        if (!row.IsWritten() || row.format == kDefaultOutputFormat) {
+            continue;
+        }
+        std::vector<std::string> endings;
+        for (const char* extension : row.extensions) {
+            if (extension != nullptr) {
+                endings.push_back("\"" + std::string(extension + 1) + "\"");
+            }
+        }
+        byName.push_back("as " + std::string(row.name) + " when " +
+                         (byName.empty() ? "NAME ends" : "it ends") + " in " +
+                         Enumerated(endings, " or "));
+    }
+    std::vector<std::string> read;
+    for (const FormatRow& row : FileFormats()) {
+        for (const char* extension : row.extensions) {
+            if (extension != nullptr) {
+                read.emplace_back(extension);
+            }
+        }
+    }
+    return Wrapped(
+               "Repairs still images captured from interlaced video and writes each one to "
+               "DIR/NAME: " +
+               Enumerated(byName, ", ") + " (any case), else as " +
+               RowOf(kDefaultOutputFormat).name +
+               " at quality 100; with -f, in that format, NAME's extension made the "
+               "format's own.") +
+           Wrapped(
+               "Repairs run in the order deinterlace, clip, soften. A folder given as FILE "
+               "adds its " +
+               Enumerated(read, " and ") +
+               " images (any case), by name in byte order, and its structure is kept under "
+               "DIR.");
+}
 
 constexpr const char* kFooter =
     "When two FILEs share a NAME, they are done in list order and the later one's\n"
@@ -207,7 +268,7 @@ void AddRunOptions(CLI::App& app, CliOptions& options, Hints& hints) {
 }
 
 void Configure(CLI::App& app, CliOptions& options, Bindings& bound, Hints& hints) {
-    app.description(kDescription);
+    app.description(Description());
     app.footer(kFooter);
     app.get_formatter()->column_width(26);
     app.get_formatter()->label("OPTIONS", "OPTIONS");

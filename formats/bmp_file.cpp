@@ -421,13 +421,17 @@ int SaveDibFile(const char* path, const MemoryBlock& dib, int* errorNumber) {
     if (dib.IsNone()) {
         return 0;
     }
-    if (path == nullptr) {
-        error = EINVAL;
-        return 0;
+    const Status status = WriteBmp(path, dib);
+    error = status.errorNumber;
+    return status.IsOk() ? 1 : 0;
+}
+
+Status WriteBmp(const char* path, const MemoryBlock& dib) {
+    if (path == nullptr || dib.IsNone() || dib.Size() < kInfoHeaderSize) {
+        return Status::IoError(EINVAL, "no picture to write");
     }
-    if (dib.Size() < kInfoHeaderSize || dib.Size() > UINT32_MAX - kFileHeaderSize) {
-        error = dib.Size() < kInfoHeaderSize ? EINVAL : EFBIG;
-        return 0;
+    if (dib.Size() > UINT32_MAX - kFileHeaderSize) {
+        return Status::IoError(EFBIG);
     }
     const BitmapInfoHeader header = ParseInfoHeader(dib.Data());
     BitmapFileHeader fileHeader;
@@ -437,21 +441,26 @@ int SaveDibFile(const char* path, const MemoryBlock& dib, int* errorNumber) {
 
     AtomicFileWriter writer;
     if (!writer.Open(path)) {
-        error = writer.LastError();
-        return 0;
+        return Status::IoError(writer.LastError());
     }
     FileHandle& file = writer.File();
     if (WriteBmpFileHeader(file, fileHeader) == 0 ||
         WriteFileChunked(file, dib.Data(), dib.Size()) != dib.Size()) {
-        error = file.LastError();
+        const int error = file.LastError();
         writer.Abandon();
-        return 0;
+        return Status::IoError(error != 0 ? error : EIO);
     }
     if (!writer.Commit()) {
-        error = writer.LastError();
-        return 0;
+        return Status::IoError(writer.LastError());
     }
-    return 1;
+    return Status::Ok();
+}
+
+Status EncodeBmpImage(const char* path, const PictureToWrite& picture,
+                      const WriteOptions& /*options*/) {
+    // A BMP file holds the DIB as it is, whatever its depth; it carries no metadata.
+    return picture.dib != nullptr ? WriteBmp(path, *picture.dib)
+                                  : Status::IoError(EINVAL, "no picture to write");
 }
 
 }  // namespace tessary

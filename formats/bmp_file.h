@@ -75,6 +75,12 @@ Status ParseBmpLayout(ByteView bytes, BmpLayout* layout);
 // The reader table's row.
 bool LooksLikeBmp(ByteView bytes);
 Status DecodeBmpImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
+Status EncodeBmpImage(const char* path, const PictureToWrite& picture, const WriteOptions& options);
+
+// Writes the DIB as a BMP file. The target is replaced only once every byte
+// has been written and the file closed without error; on failure it is left as
+// it was, no temporary file remains, and an IoError says why.
+Status WriteBmp(const char* path, const MemoryBlock& dib);
 
 // Reads an optional file header, the information header (40 bytes, or a 12-byte
 // core header widened to 40) and the colour table into a new block of header
@@ -92,10 +98,8 @@ MemoryBlock ReadDibHeader(FileHandle& file, Status* status = nullptr);
 // a 24-bit DIB. The pixel array is at least stride x height bytes; what the
 // file does not supply is 0. None when refused.
 MemoryBlock ReadDibFile(const char* path, Status* status = nullptr);
-// Writes the DIB as a BMP file. The target is replaced only once every byte has
-// been written and the file closed without error; on failure it is left as it
-// was, no temporary file remains, 0 is returned and `errorNumber` gets the errno
-// (0 when there is no DIB to write). 1 on success.
+// WriteBmp as 1 or 0: `errorNumber` gets the errno of a failure (0 when there
+// is no DIB to write).
 int SaveDibFile(const char* path, const MemoryBlock& dib, int* errorNumber = nullptr);
 
 }  // namespace tessary

@@ -13,27 +13,120 @@ namespace tessary {
 
 namespace {
 
-// The order in which a load tries them; adding a format is one row here.
-constexpr ImageReader kReaders[] = {
-    {ImageFormat::Jpeg, "JPEG", LooksLikeJpeg, DecodeJpegImage},
-    {ImageFormat::Gif, "GIF", LooksLikeGif, DecodeGifImage},
-    {ImageFormat::Bmp, "BMP", LooksLikeBmp, DecodeBmpImage},
-    {ImageFormat::Png, "PNG", LooksLikePng, DecodePngImage},
+// The order in which a load tries them.
+constexpr FormatRow kFormats[] = {
+    {ImageFormat::Jpeg,
+     "JPEG",
+     "jpeg",
+     "JPEG Images",
+     {".jpg", ".jpeg"},
+     LooksLikeJpeg,
+     DecodeJpegImage,
+     EncodeJpegImage,
+     false},
+    {ImageFormat::Gif,
+     "GIF",
+     "gif",
+     "GIF Images",
+     {".gif"},
+     LooksLikeGif,
+     DecodeGifImage,
+     nullptr,
+     false},
+    {ImageFormat::Bmp,
+     "BMP",
+     "bmp",
+     "Windows BMP",
+     {".bmp"},
+     LooksLikeBmp,
+     DecodeBmpImage,
+     EncodeBmpImage,
+     false},
+    {ImageFormat::Png,
+     "PNG",
+     "png",
+     "PNG Images",
+     {".png"},
+     LooksLikePng,
+     DecodePngImage,
+     EncodePngImage,
+     true},
 };
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EndsInAnyCase(std::string_view text, std::string_view ending) {
+    if (text.size() < ending.size()) {
+        return false;
+    }
+    const std::string_view tail = text.substr(text.size() - ending.size());
+    for (size_t i = 0; i < ending.size(); ++i) {
+        if (LowerAscii(tail[i]) != LowerAscii(ending[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
-std::span<const ImageReader> ImageReaders() {
-    return kReaders;
+std::span<const FormatRow> FileFormats() {
+    return kFormats;
 }
 
-const ImageReader& ReaderFor(ImageFormat format) {
-    for (const ImageReader& reader : kReaders) {
-        if (reader.format == format) {
-            return reader;
+const FormatRow& RowOf(ImageFormat format) {
+    for (const FormatRow& row : kFormats) {
+        if (row.format == format) {
+            return row;
         }
     }
-    return kReaders[0];
+    return kFormats[0];
+}
+
+std::optional<ImageFormat> WrittenFormatNamed(std::string_view optionName) {
+    for (const FormatRow& row : kFormats) {
+        if (row.IsWritten() && optionName == row.optionName) {
+            return row.format;
+        }
+    }
+    return std::nullopt;
+}
+
+ImageFormat OutputFormatForName(std::string_view outputName) {
+    for (const FormatRow& row : kFormats) {
+        if (!row.IsWritten()) {
+            continue;
+        }
+        for (const char* extension : row.extensions) {
+            // The dot is not asked for: an output named "abmp" is a BMP.
+            if (extension != nullptr && EndsInAnyCase(outputName, extension + 1)) {
+                return row.format;
+            }
+        }
+    }
+    return kDefaultOutputFormat;
+}
+
+bool HasReadableExtension(std::string_view fileName) {
+    for (const FormatRow& row : kFormats) {
+        for (const char* extension : row.extensions) {
+            if (extension != nullptr && EndsInAnyCase(fileName, extension)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::string ReadFormatList() {
+    std::string list;
+    const size_t count = std::size(kFormats);
+    for (size_t i = 0; i < count; ++i) {
+        list += (i == 0 ? "" : (i + 1 == count ? " or " : ", ")) + std::string(kFormats[i].name);
+    }
+    return list;
 }
 
 Status ReadFileBytes(const char* path, FileBytes* out) {

@@ -3,6 +3,7 @@
 #include <jerror.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "formats/dib.h"
@@ -204,7 +205,9 @@ bool RunDecode(DecodeContext* context) {
 struct EncodeContext {
     JpegErrorManager errors{};
     jpeg_compress_struct library{};
-    std::FILE* stream = nullptr;
+    std::FILE* stream = nullptr;  // the file; without one, memory below
+    unsigned char* memory = nullptr;
+    unsigned long memorySize = 0;
     JpegRowSource* source = nullptr;
     uint32_t width = 0;
     uint32_t height = 0;
@@ -268,7 +271,11 @@ bool RunEncode(EncodeContext* context) {
         return false;
     }
     jpeg_create_compress(library);
-    jpeg_stdio_dest(library, context->stream);
+    if (context->stream != nullptr) {
+        jpeg_stdio_dest(library, context->stream);
+    } else {
+        jpeg_mem_dest(library, &context->memory, &context->memorySize);
+    }
     library->image_width = context->width;
     library->image_height = context->height;
     library->input_components = 3;
@@ -464,39 +471,72 @@ int EncodeJpegFile(const char* path, JpegRowSource& source, uint32_t width, uint
 int EncodeJpegFile(const char* path, JpegRowSource& source, uint32_t width, uint32_t height,
                    const JpegSaveOptions& options, const ImageMetadata* metadata,
                    int* errorNumber) {
-    SetNumber(errorNumber, 0);
+    const Status status = WriteJpeg(path, source, width, height, options, metadata);
+    SetNumber(errorNumber, status.errorNumber);
+    return status.IsOk() ? 1 : 0;
+}
+
+Status WriteJpeg(const char* path, JpegRowSource& source, uint32_t width, uint32_t height,
+                 const JpegSaveOptions& options, const ImageMetadata* metadata) {
     if (width == 0 || height == 0) {
-        return 0;
+        return Status::IoError(EINVAL, "no picture to write");
     }
     AtomicFileWriter writer;
     if (!writer.Open(path)) {
-        SetNumber(errorNumber, writer.LastError());
-        return 0;
+        return Status::IoError(writer.LastError());
     }
     EncodeContext context;
     context.stream = OpenWriteStream(writer.File());
     if (context.stream == nullptr) {
-        SetNumber(errorNumber, errno != 0 ? errno : ENOMEM);
-        return 0;  // the writer removes its temporary file
+        return Status::IoError(errno != 0 ? errno : ENOMEM);  // the writer removes its file
     }
     context.source = &source;
     context.width = width;
     context.height = height;
     context.options = options;
     context.metadata = metadata;
-    bool encoded = RunEncode(&context);
-    bool closed = std::fclose(context.stream) == 0;
+    const bool encoded = RunEncode(&context);
+    const bool closed = std::fclose(context.stream) == 0;
     if (!encoded || !closed) {
-        int error = writer.File().LastError();
-        SetNumber(errorNumber, error != 0 ? error : EIO);
+        const int error = writer.File().LastError();
         writer.Abandon();
-        return 0;
+        // Without an errno it was the library that gave up; its words say why.
+        return error != 0 || encoded ? Status::IoError(error != 0 ? error : EIO)
+                                     : Status::IoError(EIO, context.errors.errorText);
     }
     if (!writer.Commit()) {
-        SetNumber(errorNumber, writer.LastError());
-        return 0;
+        return Status::IoError(writer.LastError());
     }
-    return 1;
+    return Status::Ok();
+}
+
+Status EncodeJpegToMemory(RgbRowSource& source, uint32_t width, uint32_t height,
+                          const JpegSaveOptions& options, std::vector<uint8_t>* out) {
+    out->clear();
+    if (width == 0 || height == 0) {
+        return Status::IoError(EINVAL, "no picture to write");
+    }
+    EncodeContext context;
+    context.source = &source;
+    context.width = width;
+    context.height = height;
+    context.options = options;
+    const bool encoded = RunEncode(&context);
+    if (encoded && context.memory != nullptr) {
+        out->assign(context.memory, context.memory + context.memorySize);
+    }
+    std::free(context.memory);  // the library's buffer, taken with malloc
+    return encoded ? Status::Ok() : Status::IoError(ENOMEM, context.errors.errorText);
+}
+
+Status EncodeJpegImage(const char* path, const PictureToWrite& picture,
+                       const WriteOptions& options) {
+    if (picture.rows == nullptr) {
+        return Status::IoError(EINVAL, "no picture to write");
+    }
+    JpegSaveOptions jpeg = options.jpeg;
+    jpeg.writeMetadata = options.metadata != nullptr;
+    return WriteJpeg(path, *picture.rows, picture.width, picture.height, jpeg, options.metadata);
 }
 
 }  // namespace tessary

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -73,6 +74,16 @@ ByteBuffer ReadJpegFile(const char* path, uint32_t* width, uint32_t* height,
 // The reader table's row: rows decoded straight into a 24-bit DIB.
 bool LooksLikeJpeg(ByteView bytes);
 Status DecodeJpegImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
+// A baseline JPEG of the picture's rows, with the metadata when given.
+Status EncodeJpegImage(const char* path, const PictureToWrite& picture,
+                       const WriteOptions& options);
+
+// Writes a baseline JPEG file of width x height pixels taken row by row from
+// `source`, with `metadata` when the options ask for it. The target is
+// replaced only by a completely written file; otherwise an IoError says why
+// (EINVAL for an empty picture, the library's words when it gave up).
+Status WriteJpeg(const char* path, RgbRowSource& source, uint32_t width, uint32_t height,
+                 const JpegSaveOptions& options, const ImageMetadata* metadata);
 
 // The most pixels `bytes` bytes of JPEG data can describe: at least one bit
 // for every 8 x 8 block, even in the tersest progressive scan.
@@ -80,9 +91,12 @@ uint64_t JpegPixelsWithin(uint64_t bytes);
 
 using JpegRowSource = RgbRowSource;
 
-// Writes a baseline JPEG file of width x height pixels taken row by row from
-// `source`, with `metadata` when the options ask for it; results as for
-// WriteJpegFile, which is this over a tight buffer.
+// The same into memory: `out` holds the whole file when Ok.
+Status EncodeJpegToMemory(RgbRowSource& source, uint32_t width, uint32_t height,
+                          const JpegSaveOptions& options, std::vector<uint8_t>* out);
+
+// WriteJpeg as 1 or 0 with the errno; results as for WriteJpegFile, which is
+// this over a tight buffer.
 int EncodeJpegFile(const char* path, JpegRowSource& source, uint32_t width, uint32_t height,
                    const JpegSaveOptions& options, const ImageMetadata* metadata,
                    int* errorNumber = nullptr);

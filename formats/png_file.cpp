@@ -532,6 +532,14 @@ Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uin
     return Status::Ok();
 }
 
+Status EncodePngImage(const char* path, const PictureToWrite& picture,
+                      const WriteOptions& options) {
+    if (picture.rows == nullptr) {
+        return Status::IoError(EINVAL, "no picture to write");
+    }
+    return EncodePngFile(path, *picture.rows, picture.width, picture.height, options.metadata);
+}
+
 Status WritePngFile(const char* path, const uint8_t* rgb, uint32_t width, uint32_t height,
                     const ImageMetadata* metadata) {
     if (rgb == nullptr) {

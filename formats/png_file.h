@@ -43,6 +43,9 @@ Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* 
 // that has the right size.
 Status DecodePngImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
 
+// The reader table's write entry: EncodePngFile of the picture's rows.
+Status EncodePngImage(const char* path, const PictureToWrite& picture, const WriteOptions& options);
+
 using PngRowSource = RgbRowSource;
 
 // Writes an 8-bit RGB PNG of width x height pixels taken row by row from

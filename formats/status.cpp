@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "formats/image_reader.h"
+
 namespace tessary {
 
 std::string Status::Text() const {
@@ -9,7 +11,7 @@ std::string Status::Text() const {
         case StatusCode::Ok:
             return "ok";
         case StatusCode::NotThisFormat:
-            return "not a JPEG, GIF, BMP or PNG image";
+            return "not a " + ReadFormatList() + " image";
         case StatusCode::Damaged:
             return "damaged " + std::string(format) + (detail.empty() ? "" : " (" + detail + ")");
         case StatusCode::Unsupported:

@@ -289,13 +289,8 @@ void CDibImage::SaveBmp(const char* path) {
     if (m_hDib.IsNone()) {
         return;
     }
-    if (path == nullptr) {
-        m_saveReport.errorNumber = EINVAL;
-        return;
-    }
-    int errorNumber = 0;
-    m_saveReport.written = SaveDibFile(path, m_hDib, &errorNumber) == 1;
-    m_saveReport.errorNumber = errorNumber;
+    const Status status = WriteBmp(path, m_hDib);
+    m_saveReport = SaveReport{status.IsOk(), status.errorNumber, status};
 }
 
 }  // namespace tessary

@@ -39,18 +39,16 @@ struct DisplayBitmap {
     uint64_t serial = 0;  // counts the bitmaps made in this process, from 1
 };
 
-// Which reader took the file, for callers that report it.
+// Whether a reader took the file, for callers that report it.
 enum class LoadSource {
-    None,  // no image: empty path, or an existing file no reader accepts
-    Jpeg,
-    Gif,
-    Bmp,
-    Png,
+    None,         // no image: empty path, or an existing file no reader accepts
+    File,         // a reader took the file: LoadReport::format says which
     MissingFile,  // no file at the path: the 10 x 10 black 8-bit placeholder
 };
 
 struct LoadReport {
     LoadSource source = LoadSource::None;
+    ImageFormat format = ImageFormat::Jpeg;  // the reader's, when source is File
     // Ok when a reader took the file. Otherwise the status of the first reader
     // that recognised the file, so that its text names what the file was
     // ("damaged JPEG (...)"); NotThisFormat when none did; IoError when the file
@@ -59,15 +57,17 @@ struct LoadReport {
     Status status;
     // Damage the reader worked around, or frames it left out; empty when none.
     std::string warning;
+
+    // "JPEG", "PNG", ... for a file read; "" otherwise.
+    const char* FormatName() const { return source == LoadSource::File ? RowOf(format).name : ""; }
 };
 
 struct SaveReport {
     bool written = false;
     int errorNumber = 0;  // errno of the failure; 0 when nothing was attempted
+    // Why it was not written, in the words every caller shows (its Text()).
+    Status status;
 };
-
-// How SaveJpeg and SavePng write the picture.
-struct PictureOutput;
 
 // One image as a packed DIB in an owned memory block, with the palette and
 // display bitmap made from it, the BMP/JPEG/GIF load chain and BMP/JPEG/PNG output.
@@ -92,6 +92,9 @@ class CDibImage {
     // An 8-bit RGB PNG file, with the profile, EXIF, XMP and comments of
     // `metadata` when given (GetMetadata() carries the loaded file's on).
     void SavePng(const char* path, const ImageMetadata* metadata = nullptr);
+    // Through the format's writer (none is tried for a format only read);
+    // GetSaveReport() says how it went.
+    void Save(const char* path, ImageFormat format, const WriteOptions& options);
 
     // Replaces a picture of another depth by the same picture at 24 bits per
     // pixel (indexed pixels through their colour table), so that pixel writes
@@ -201,8 +204,6 @@ class CDibImage {
         *reinterpret_cast<UnalignedU16*>(pixel) = halves.blueGreen;
         *reinterpret_cast<UnalignedU16*>(pixel + 1) = halves.greenRed;
     }
-
-    void SavePicture(const char* path, const PictureOutput& output);
 
     // Caches the pixel addressing of the locked block so that pixel access while
     // locked costs no header parsing.

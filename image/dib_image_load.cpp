@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/dib.h"
+#include "formats/exif_thumbnail.h"
 #include "formats/image_reader.h"
 #include "formats/jpeg_file.h"
 #include "formats/png_file.h"
@@ -13,14 +14,6 @@
 #include "image/dib_image.h"
 
 namespace tessary {
-
-// JPEG with its options (the metadata written when they ask for it), or PNG
-// with the metadata given (none when null).
-struct PictureOutput {
-    bool png = false;
-    JpegSaveOptions jpeg;
-    const ImageMetadata* metadata = nullptr;
-};
 
 namespace {
 
@@ -34,22 +27,8 @@ bool NoFileAt(const char* path) {
     return ::stat(path, &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
-LoadSource SourceOf(ImageFormat format) {
-    switch (format) {
-        case ImageFormat::Jpeg:
-            return LoadSource::Jpeg;
-        case ImageFormat::Gif:
-            return LoadSource::Gif;
-        case ImageFormat::Bmp:
-            return LoadSource::Bmp;
-        case ImageFormat::Png:
-            return LoadSource::Png;
-    }
-    return LoadSource::None;
-}
-
 // One reader over the whole file at `path`.
-Status DecodeFile(const char* path, const ImageReader& reader, MemoryBlock& spare,
+Status DecodeFile(const char* path, const FormatRow& reader, MemoryBlock& spare,
                   DecodedImage& image) {
     FileBytes file;
     Status status = ReadFileBytes(path, &file);
@@ -166,37 +145,50 @@ ByteBuffer TightPictureOfDib(const uint8_t* dib, const DibPicture& picture, int*
     return tight;
 }
 
-// Output of a DIB found by FindDibPicture; 24-bit rows go to the encoder
-// without a tight copy of the whole picture.
-bool WriteDibPicture(const char* path, const uint8_t* dib, const DibPicture& picture,
-                     const PictureOutput& output, int* error) {
-    auto failed = [error](const Status& status) {
-        *error = status.errorNumber;
-        return !status.IsOk();
-    };
+// The writer with the metadata as given, except for an EXIF thumbnail: that
+// is made anew from the picture being written, so that no preview shows the
+// picture as it was before its repairs.
+Status EncodeWithMetadata(const char* path, const FormatRow& row, const PictureToWrite& input,
+                          const WriteOptions& options) {
+    if (options.metadata == nullptr || options.metadata->exif.empty() || input.rows == nullptr) {
+        return row.encode(path, input, options);
+    }
+    ImageMetadata metadata = *options.metadata;
+    metadata.exif = WithThumbnailOf(metadata.exif, *input.rows, input.width, input.height);
+    WriteOptions withThumbnail = options;
+    withThumbnail.metadata = &metadata;
+    return row.encode(path, input, withThumbnail);
+}
+
+// Output of a DIB through its format's writer; 24-bit rows go to the encoder
+// without a tight copy of the whole picture. A DIB with no picture FindDibPicture
+// accepts still reaches writers that store the DIB itself.
+Status WriteDib(const char* path, const MemoryBlock& block, const FormatRow& row,
+                const WriteOptions& options) {
+    PictureToWrite input{&block, nullptr, 0, 0};
+    int error = 0;
+    DibPicture picture;
+    if (!FindDibPicture(block.Data(), block.Size(), &picture, &error)) {
+        const Status status = row.encode(path, input, options);
+        return status.IsOk() || error == EINVAL ? status : Status::IoError(error);
+    }
+    input.width = picture.width;
+    input.height = picture.height;
     if (picture.header.biBitCount == 24) {
-        DibRowSource source(dib + picture.offset, picture);
+        DibRowSource source(block.Data() + picture.offset, picture);
         if (!source.IsReady()) {
-            *error = ENOMEM;
-            return false;
+            return Status::IoError(ENOMEM);
         }
-        if (output.png) {
-            return !failed(
-                EncodePngFile(path, source, picture.width, picture.height, output.metadata));
-        }
-        return EncodeJpegFile(path, source, picture.width, picture.height, output.jpeg,
-                              output.metadata, error) == 1;
+        input.rows = &source;
+        return EncodeWithMetadata(path, row, input, options);
     }
-    ByteBuffer tight = TightPictureOfDib(dib, picture, error);
+    ByteBuffer tight = TightPictureOfDib(block.Data(), picture, &error);
     if (!tight) {
-        return false;
+        return Status::IoError(error);
     }
-    if (output.png) {
-        return !failed(
-            WritePngFile(path, tight.get(), picture.width, picture.height, output.metadata));
-    }
-    return WriteJpegFile(path, tight.get(), picture.width, picture.height, output.jpeg,
-                         output.metadata, error) == 1;
+    TightRgbRows source(tight.get(), picture.width);
+    input.rows = &source;
+    return EncodeWithMetadata(path, row, input, options);
 }
 
 }  // namespace
@@ -211,19 +203,20 @@ void CDibImage::BeginLoadStep() {
 void CDibImage::TakeImage(ImageFormat format, DecodedImage& image) {
     m_hDib = std::move(image.dib);
     m_metadata = std::move(image.metadata);
-    m_loadReport = LoadReport{SourceOf(format), Status::Ok(), std::move(image.warning)};
+    m_loadReport = LoadReport{LoadSource::File, format, Status::Ok(), std::move(image.warning)};
     CreatePaletteAndBitmap();
 }
 
 void CDibImage::LeaveNoImage(Status reason) {
     m_hDib.Free();
-    m_loadReport = LoadReport{LoadSource::None, std::move(reason), {}};
+    m_loadReport = LoadReport{LoadSource::None, {}, std::move(reason), {}};
 }
 
 void CDibImage::MakeMissingFilePlaceholder() {
     m_bLoadFailed = 1;
     m_hDib = CreateDib(kPlaceholderSize, kPlaceholderSize, 8);
     m_loadReport = LoadReport{m_hDib ? LoadSource::MissingFile : LoadSource::None,
+                              {},
                               m_hDib ? Status::IoError(ENOENT) : Status::OutOfMemory(""),
                               {}};
     CreatePaletteAndBitmap();
@@ -232,7 +225,7 @@ void CDibImage::MakeMissingFilePlaceholder() {
 void CDibImage::Load(const char* path) {
     if (path == nullptr || path[0] == '\0') {
         m_bLoadFailed = 1;
-        m_loadReport = LoadReport{LoadSource::None, Status::IoError(ENOENT), {}};
+        m_loadReport = LoadReport{LoadSource::None, {}, Status::IoError(ENOENT), {}};
         return;
     }
     BeginLoadStep();
@@ -252,7 +245,7 @@ void CDibImage::Load(const char* path) {
     // Every reader that recognises the file gets it, in table order; the first
     // one's refusal is the reason given.
     Status reason = Status::NotThisFormat("");
-    for (const ImageReader& reader : ImageReaders()) {
+    for (const FormatRow& reader : FileFormats()) {
         if (!reader.recognises(file.View())) {
             continue;
         }
@@ -284,7 +277,7 @@ void CDibImage::LoadWithPlaceholder(ImageFormat format, const char* path) {
     BeginLoadStep();
     MemoryBlock spare = std::move(m_hDib);
     DecodedImage image;
-    Status status = DecodeFile(path, ReaderFor(format), spare, image);
+    Status status = DecodeFile(path, RowOf(format), spare, image);
     if (status.IsOk()) {
         TakeImage(format, image);
         return;
@@ -305,7 +298,7 @@ void CDibImage::LoadBmp(const char* path) {
     }
     MemoryBlock spare;
     DecodedImage image;
-    Status status = DecodeFile(path, ReaderFor(ImageFormat::Bmp), spare, image);
+    Status status = DecodeFile(path, RowOf(ImageFormat::Bmp), spare, image);
     if (status.IsOk()) {
         TakeImage(ImageFormat::Bmp, image);
     } else {
@@ -320,28 +313,30 @@ void CDibImage::SaveJpeg(const char* path, int quality) {
 }
 
 void CDibImage::SaveJpeg(const char* path, const JpegSaveOptions& options) {
-    SavePicture(path, PictureOutput{false, options, &m_metadata});
+    WriteOptions write;
+    write.jpeg = options;
+    write.metadata = options.writeMetadata ? &m_metadata : nullptr;
+    Save(path, ImageFormat::Jpeg, write);
 }
 
 void CDibImage::SavePng(const char* path, const ImageMetadata* metadata) {
-    SavePicture(path, PictureOutput{true, {}, metadata});
+    WriteOptions write;
+    write.metadata = metadata;
+    Save(path, ImageFormat::Png, write);
 }
 
-void CDibImage::SavePicture(const char* path, const PictureOutput& output) {
+void CDibImage::Save(const char* path, ImageFormat format, const WriteOptions& options) {
     m_saveReport = SaveReport();
-    if (m_hDib.IsNone()) {
+    const FormatRow& row = RowOf(format);
+    if (m_hDib.IsNone() || !row.IsWritten()) {
         return;
     }
     const bool lockedHere = !m_bLocked;
     if (lockedHere) {
         m_pDib = m_hDib.Lock();
     }
-    int error = 0;
-    DibPicture picture;
-    if (FindDibPicture(m_pDib, m_hDib.Size(), &picture, &error)) {
-        m_saveReport.written = WriteDibPicture(path, m_pDib, picture, output, &error);
-    }
-    m_saveReport.errorNumber = error;
+    const Status status = WriteDib(path, m_hDib, row, options);
+    m_saveReport = SaveReport{status.IsOk(), status.errorNumber, status};
     if (lockedHere) {
         m_hDib.Unlock();
     }

@@ -303,7 +303,7 @@ TEST(CDibImage, ALoadAfterARefusedFileStillLoads) {
     ASSERT_FALSE(image.HasImage());
     LoadInto(image, dir, BmpBuilder(3, 2, 24).Pixels24(Pattern).Build());
     ASSERT_TRUE(image.HasImage());
-    EXPECT_EQ(image.GetLoadReport().source, LoadSource::Bmp);
+    EXPECT_EQ(image.GetLoadReport().FormatName(), std::string("BMP"));
     EXPECT_EQ(image.GetLoadReport().status.code, StatusCode::Ok);
     EXPECT_EQ(image.GetPixel(2, 1), Pattern(2, 1));
     ASSERT_NE(image.GetDisplayBitmap(), nullptr);

@@ -8,6 +8,7 @@
 #include "formats/jpeg_file.h"
 #include "image/dib_image.h"
 #include "tests/support/bmp_builder.h"
+#include "tests/support/exif_builder.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
@@ -82,22 +83,22 @@ TEST_F(LoadChainTest, TakesEachFileByContentNotName) {
     struct Case {
         const char* name;
         Bytes bytes;
-        LoadSource source;
+        const char* format;
         int32_t width;
         int32_t height;
     };
     const Case cases[] = {
-        {"a.bmp", jpeg, LoadSource::Jpeg, 21, 13},
-        {"b.jpg", bmp, LoadSource::Bmp, 2, 1},
-        {"c.jpg", gif, LoadSource::Gif, 5, 3},
-        {"d.gif", jpeg, LoadSource::Jpeg, 21, 13},
+        {"a.bmp", jpeg, "JPEG", 21, 13},
+        {"b.jpg", bmp, "BMP", 2, 1},
+        {"c.jpg", gif, "GIF", 5, 3},
+        {"d.gif", jpeg, "JPEG", 21, 13},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CDibImage image;
         image.Load(Write(c.name, c.bytes).c_str());
         EXPECT_EQ(image.IsLoadFailed(), 0);
-        EXPECT_EQ(image.GetLoadReport().source, c.source);
+        EXPECT_EQ(image.GetLoadReport().FormatName(), std::string(c.format));
         EXPECT_EQ(image.GetWidth(), c.width);
         EXPECT_EQ(image.GetHeight(), c.height);
         EXPECT_EQ(image.GetBitCount(), 24);
@@ -438,7 +439,7 @@ TEST_F(LoadReportTest, TheReasonNamesWhatTheFileWas) {
     // The same claim within what the bytes can hold still loads, black.
     CDibImage image;
     image.Load(Write("small.gif", GifClaiming(64, 64)).c_str());
-    EXPECT_EQ(image.GetLoadReport().source, LoadSource::Gif);
+    EXPECT_EQ(image.GetLoadReport().FormatName(), std::string("GIF"));
     EXPECT_EQ(image.GetWidth(), 64);
 }
 
@@ -470,7 +471,7 @@ TEST_F(LoadReportTest, AJpegCutShortSaysFromWhichRowItIsGrey) {
     full.Load(Write("whole.jpg", whole).c_str());
     CDibImage cut;
     cut.Load(Write("cut.jpg", Bytes(whole.begin(), whole.begin() + whole.size() / 2)).c_str());
-    ASSERT_EQ(cut.GetLoadReport().source, LoadSource::Jpeg);
+    ASSERT_EQ(cut.GetLoadReport().FormatName(), std::string("JPEG"));
     const std::string& warning = cut.GetLoadReport().warning;
     int32_t from = -1;
     ASSERT_EQ(std::sscanf(warning.c_str(), "damaged data: rows from %d on are grey", &from), 1)
@@ -516,6 +517,46 @@ TEST_F(LoadReportTest, MetadataIsKeptAndWrittenOnlyWhenAsked) {
     // The next file's load leaves nothing of this one's.
     carried.Load(Write("next.gif", test::SimpleGif(1, 1, {0}, test::DistinctPalette(2))).c_str());
     EXPECT_TRUE(carried.GetMetadata().IsEmpty());
+}
+
+// Whatever the output format, its EXIF thumbnail shows the picture written
+// (here red), not the one the input carried (grey).
+TEST_F(LoadReportTest, EveryOutputsExifThumbnailShowsThePictureWritten) {
+    const Bytes grey(12 * 9 * 3, 128);
+    TightRgbRows greyRows(grey.data(), 12);
+    Bytes old;
+    ASSERT_TRUE(EncodeJpegToMemory(greyRows, 12, 9, {}, &old).IsOk());
+    ImageMetadata metadata;
+    metadata.exif = test::ExifBlock(
+        true, {{0x201, 4, test::kExifTailStart}, {0x202, 4, uint32_t(old.size())}}, old);
+    Bytes red;
+    for (int i = 0; i < 48 * 36; ++i) {
+        red.insert(red.end(), {240, 16, 16});
+    }
+    JpegSaveOptions withMetadata;
+    withMetadata.writeMetadata = true;
+    const std::string source = m_dir.File("source.jpg");
+    ASSERT_EQ(WriteJpegFile(source.c_str(), red.data(), 48, 36, withMetadata, &metadata), 1);
+    CDibImage image;
+    image.Load(source.c_str());
+    ASSERT_EQ(test::ExifThumbnail(image.GetMetadata().exif), old);
+    image.SaveJpeg(m_dir.File("out.jpg").c_str(), withMetadata);
+    image.SavePng(m_dir.File("out.png").c_str(), &image.GetMetadata());
+    for (const char* name : {"out.jpg", "out.png"}) {
+        SCOPED_TRACE(name);
+        CDibImage written;
+        written.Load(m_dir.File(name).c_str());
+        const Bytes thumbnail = test::ExifThumbnail(written.GetMetadata().exif);
+        MemoryBlock spare;
+        DecodedImage decoded;
+        ASSERT_TRUE(DecodeJpegImage(thumbnail, spare, decoded).IsOk());
+        const BitmapInfoHeader header = ParseInfoHeader(decoded.dib.Data());
+        EXPECT_EQ(header.biWidth, 12);
+        EXPECT_EQ(header.biHeight, 9);
+        const uint8_t* pixel = decoded.dib.Data() + DibPixelOffset(header);
+        EXPECT_GT(pixel[2], 200);  // red, blue, green: as the picture
+        EXPECT_LT(pixel[0], 60);
+    }
 }
 
 }  // namespace
