@@ -616,6 +616,21 @@ TEST(TessaryBatchResume, UpdateAfterAKilledRunWritesOnlyWhatIsMissing) {
         << again.err;
 }
 
+TEST(TessaryBatchReport, RefusesAJsonFileOfAnotherKindBeforeTheFirstFile) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("good.bmp"), Frame(20, 10, 1)));
+    const std::string foreign = "{\n  \"settings\": true\n}\n";
+    ASSERT_TRUE(test::WriteBytes(dir.File("x.json"), Bytes(foreign.begin(), foreign.end())));
+    const Outcome o = RunTool(
+        {"-q", "--report", dir.File("x.json"), "-o", dir.File("out"), dir.File("good.bmp")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "tessary-batch: " + dir.File("x.json") +
+                         ": cannot open the report: it holds other lines than the records this "
+                         "run writes\n");
+    EXPECT_EQ(ReadText(dir.File("x.json")), foreign);
+    EXPECT_FALSE(test::FileExists(dir.File("out/good.bmp")));
+}
+
 TEST(TessaryBatchReport, RecordsMatchTheRunInBothFormats) {
     TempDir dir;
     ASSERT_TRUE(test::WriteBytes(dir.File("good.bmp"), Frame(20, 10, 1)));
