@@ -160,12 +160,13 @@ class Workers {
     }
 
   private:
+    // ProcessFile answers for its own allocations; a listener's that fail fail this file.
     FileReport RunJob(CImageSurface& surface, const Job& job) {
         try {
             m_listener.FileStarted(job);
             return ProcessFile(surface, job, m_settings);
         } catch (const std::bad_alloc&) {
-            return OutOfMemoryReport(job);  // the listener's, or ours: this file fails
+            return OutOfMemoryReport(job);
         }
     }
 

@@ -367,6 +367,61 @@ void LinkGroups(BatchPlan& plan, JobSets& sets, const std::vector<ReadFirst>& ru
 
 }  // namespace
 
+namespace {
+
+PlannedJob PlanJob(PlanInput& input, JobFacts& facts, const PlanOptions& options,
+                   std::optional<OutputFormat> format,
+                   const std::unordered_map<FileId, uint32_t, FileIdHash>& firstReader) {
+    PlannedJob planned;
+    Job& job = planned.job;
+    job.output = options.namePrefix ? options.outputFolder + input.relative
+                                    : JoinPath(options.outputFolder, input.relative);
+    if (format) {
+        job.output = WithFormatExtension(job.output, *format);
+    }
+    job.input = std::move(input.path);
+    job.format = format.value_or(OutputFormatFor(job.output));
+    planned.disposition = DispositionOf(facts, job, options, firstReader, facts.replacesReadOf);
+    planned.error = facts.input.error;
+    return planned;
+}
+
+// Records that `index` writes the output an earlier job (`earlier`) writes.
+void NoteRepeatedOutput(BatchPlan& plan, JobSets& sets, uint32_t earlier, uint32_t index) {
+    const Job& job = plan.jobs[index].job;
+    // The output's first repeat: the earlier job is still in a set of its own.
+    if (sets.Root(earlier) == earlier) {
+        if (plan.shared.count == 0) {
+            plan.shared = {0, job.output, plan.jobs[earlier].job.input, job.input};
+        }
+        ++plan.shared.count;
+    }
+    sets.Join(earlier, index);
+    plan.duplicates.push_back({job.input, "writes " + job.output +
+                                              " as an earlier input does; the later "
+                                              "one's output is the one left"});
+}
+
+// Every pair of jobs to run of which one replaces the file the other reads.
+std::vector<ReadFirst> ReadFirstRules(const BatchPlan& plan, const std::vector<JobFacts>& facts,
+                                      JobSets& sets) {
+    std::vector<ReadFirst> rules;
+    for (uint32_t x = 0; x < plan.jobs.size(); ++x) {
+        if (plan.jobs[x].disposition != Disposition::Run) {
+            continue;
+        }
+        for (uint32_t y = facts[x].replacesReadOf; y != kNoJob; y = facts[y].nextReader) {
+            if (y != x && plan.jobs[y].disposition == Disposition::Run) {
+                rules.push_back({y, x});
+                sets.Join(x, y);
+            }
+        }
+    }
+    return rules;
+}
+
+}  // namespace
+
 BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options,
                    std::optional<OutputFormat> format) {
     BatchPlan plan;
@@ -382,26 +437,13 @@ BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options,
     // Views into the jobs' own output strings: the vector never grows past its reserve.
     std::unordered_map<std::string_view, uint32_t> lastOfOutput;
     std::unordered_set<FileId, FileIdHash> replaced;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        PlannedJob planned;
-        planned.job.output = options.namePrefix
-                                 ? options.outputFolder + inputs[i].relative
-                                 : JoinPath(options.outputFolder, inputs[i].relative);
-        if (format) {
-            planned.job.output = WithFormatExtension(planned.job.output, *format);
-        }
-        planned.job.input = std::move(inputs[i].path);
-        planned.job.format = format.value_or(OutputFormatFor(planned.job.output));
-        planned.disposition =
-            DispositionOf(facts[i], planned.job, options, firstReader, facts[i].replacesReadOf);
-        planned.error = facts[i].input.error;
-        plan.jobs.push_back(std::move(planned));
-        if (plan.jobs.back().disposition != Disposition::Run) {
+    for (uint32_t i = 0; i < inputs.size(); ++i) {
+        plan.jobs.push_back(PlanJob(inputs[i], facts[i], options, format, firstReader));
+        if (plan.jobs[i].disposition != Disposition::Run) {
             continue;
         }
         ++plan.runCount;
-        const uint32_t index = static_cast<uint32_t>(i);
-        const Job& job = plan.jobs.back().job;
+        const std::string& output = plan.jobs[i].job.output;
         if (const uint32_t reader = facts[i].replacesReadOf; reader != kNoJob) {
             if (replaced.insert(facts[reader].inputId).second && plan.replaced.count++ == 0) {
                 // Inputs up to this one have moved into their jobs.
@@ -409,40 +451,15 @@ BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options,
                     reader <= i ? plan.jobs[reader].job.input : inputs[reader].path;
             }
         }
-        const auto [last, added] = lastOfOutput.try_emplace(job.output, index);
-        if (added) {
-            const std::size_t slash = job.output.rfind('/');
-            if (inputs[i].relative.find('/') != std::string::npos && slash != std::string::npos) {
-                folders.insert(job.output.substr(0, slash));
-            }
-            continue;
-        }
-        // The output's first repeat: the job before is still in a set of its own.
-        if (sets.Root(last->second) == last->second) {
-            if (plan.shared.count == 0) {
-                plan.shared = {0, job.output, plan.jobs[last->second].job.input, job.input};
-            }
-            ++plan.shared.count;
-        }
-        sets.Join(last->second, index);
-        plan.duplicates.push_back({job.input, "writes " + job.output +
-                                                  " as an earlier input does; the later "
-                                                  "one's output is the one left"});
-        last->second = index;
-    }
-    std::vector<ReadFirst> rules;
-    for (uint32_t x = 0; x < plan.jobs.size(); ++x) {
-        if (plan.jobs[x].disposition != Disposition::Run) {
-            continue;
-        }
-        for (uint32_t y = facts[x].replacesReadOf; y != kNoJob; y = facts[y].nextReader) {
-            if (y != x && plan.jobs[y].disposition == Disposition::Run) {
-                rules.push_back({y, x});
-                sets.Join(x, y);
-            }
+        const auto [last, added] = lastOfOutput.try_emplace(output, i);
+        if (!added) {
+            NoteRepeatedOutput(plan, sets, last->second, i);
+            last->second = i;
+        } else if (inputs[i].relative.find('/') != std::string::npos) {
+            folders.insert(output.substr(0, output.rfind('/')));
         }
     }
-    LinkGroups(plan, sets, rules);
+    LinkGroups(plan, sets, ReadFirstRules(plan, facts, sets));
     plan.folders.assign(folders.begin(), folders.end());
     return plan;
 }

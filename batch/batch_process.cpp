@@ -206,10 +206,14 @@ FileReport DetectFile(CImageSurface& surface, const std::string& inputPath, Dete
         report.format = report.load.FormatName();
         report.width = image.GetWidth();
         report.height = image.GetHeight();
-        const PixelRows rows = RowsOf(image);
-        found = {DetectCombing(rows), DetectBands(rows)};
-        report.status = FileStatus::Skipped;
-        report.reason = kDetectOnlyNote;
+        try {
+            const PixelRows rows = RowsOf(image);
+            found = {DetectCombing(rows), DetectBands(rows)};
+            report.status = FileStatus::Skipped;
+            report.reason = kDetectOnlyNote;
+        } catch (const std::bad_alloc&) {
+            report.reason = kOutOfMemoryReason;  // this picture only; the next is looked at
+        }
     }
     report.ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

@@ -134,7 +134,7 @@ std::string TableField(const std::string& text) {
 }
 
 // Bytes at each end of an existing JSON Lines file looked at before appending.
-constexpr std::size_t kReportEdge = 64 * 1024;
+constexpr std::size_t kReportEdge = std::size_t{1} << 20;
 
 // A line as JsonRecord writes it: with the detectors' fields exactly when `detection`.
 bool IsOwnRecord(std::string_view line, bool detection) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -74,25 +75,33 @@ class Tally final : public RunListener {
     std::mutex m_mutex;
 };
 
-// Workers finish files in no set order; reports are read in the list's.
+// Workers finish files in no set order; reports are read in the list's. A
+// dialog plan gives one input one output, so the input finds its place.
 void SortByList(const BatchPlan& plan, std::vector<FileReport>& reports) {
     if (reports.size() < 2) {
         return;
     }
-    std::map<std::pair<std::string_view, std::string_view>, std::size_t> place;
+    std::map<std::string, std::size_t, std::less<>> place;
     for (const FileReport& report : reports) {
-        place.emplace(std::pair<std::string_view, std::string_view>(report.input, report.output),
-                      0);
+        place.emplace(report.input, 0);
     }
     for (std::size_t i = plan.jobs.size(); i-- > 0;) {
-        const auto found = place.find({plan.jobs[i].job.input, plan.jobs[i].job.output});
+        const auto found = place.find(std::string_view(plan.jobs[i].job.input));
         if (found != place.end()) {
             found->second = i;
         }
     }
-    std::stable_sort(reports.begin(), reports.end(), [&](const FileReport& a, const FileReport& b) {
-        return place.at({a.input, a.output}) < place.at({b.input, b.output});
-    });
+    std::vector<std::pair<std::size_t, FileReport>> ranked;
+    ranked.reserve(reports.size());
+    for (FileReport& report : reports) {
+        const std::size_t at = place.at(report.input);
+        ranked.emplace_back(at, std::move(report));
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 0; i < ranked.size(); ++i) {
+        reports[i] = std::move(ranked[i].second);
+    }
 }
 
 // Makes the location's folder when the plan asks for it; false when it can't be had.

@@ -87,6 +87,43 @@ TEST(ReportWriter, RefusesToAppendRowsOfAnotherLayoutToACsvReport) {
     }
 }
 
+TEST(ReportWriter, AppendsJsonLinesOnlyToAReportOfItsOwnKind) {
+    Detection found;
+    const std::string own = JsonRecord(Sample("a.gif"));
+    const std::string detected = JsonRecord(Sample("a.gif"), &found);
+    const std::string longName(100000, 'x');  // a first line longer than the look at each end
+    const struct {
+        const char* what;
+        std::string before;
+        bool detection;
+        bool appends;
+    } cases[] = {
+        {"empty", "", false, true},
+        {"its records", own + own, false, true},
+        {"detection records", detected, true, true},
+        {"detection records under a repair run", detected, false, false},
+        {"repair records under a detection run", own, true, false},
+        {"a JSON document", "{\n  \"input\": 1\n}\n", false, false},
+        {"another program's lines", "{\"a\":1}\n", false, false},
+        {"its record cut short", own.substr(0, own.size() - 5), false, false},
+        {"a foreign last line", own + "notes\n", false, false},
+        {"a foreign first line", "notes\n" + own, false, false},
+        {"a long record", JsonRecord(Sample(longName)) + own, false, true},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        const std::string path = dir.File("r.json");
+        ASSERT_TRUE(test::WriteBytes(path, test::Bytes(c.before.begin(), c.before.end())));
+        ReportWriter writer;
+        EXPECT_EQ(writer.Open(path, ReportFormat::JsonLines, c.detection).empty(), c.appends)
+            << c.what;
+        if (!c.appends) {
+            EXPECT_EQ(test::ReadBytes(path), test::Bytes(c.before.begin(), c.before.end()))
+                << c.what;
+        }
+    }
+}
+
 TEST(DetectionLine, KeepsEveryPictureOnOneLineOfSixFields) {
     Detection found;
     found.combing = {2.5, true, Field::Bottom};

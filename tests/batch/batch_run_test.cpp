@@ -3,9 +3,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+
+#include <atomic>
+#include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "batch/batch_parallel.h"
+#include "batch/batch_report.h"
 #include "image/image_surface.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/gif_builder.h"
@@ -442,6 +452,200 @@ TEST(ProcessFile, WarnsWhenTheClipBandsCoverThePicture) {
                                               BatchSettings{1, 0, 0, c.top, c.bottom});
         EXPECT_EQ(report.status, FileStatus::Written);
         EXPECT_EQ(!report.warning.empty(), c.warned) << c.top << ":" << c.bottom;
+    }
+}
+
+// Hears a run as the dialog would: every report, one JSON Lines record each,
+// and (when asked) a stop request as a file named f0.bmp starts.
+class RecordingListener final : public RunListener {
+  public:
+    explicit RecordingListener(std::atomic<bool>* stopAfterFirst = nullptr)
+        : m_stop(stopAfterFirst) {}
+    void FileStarted(const Job& job) override {
+        if (m_stop != nullptr && job.input.ends_with("f0.bmp")) {
+            m_stop->store(true);
+        }
+    }
+    void FileFinished(const FileReport& report) override {
+        std::lock_guard lock(m_mutex);
+        records += JsonRecord(report);
+    }
+    std::string records;
+
+  private:
+    std::atomic<bool>* m_stop;
+    std::mutex m_mutex;
+};
+
+// Runs a dialog plan by either driver: sequentially (0 workers) or on workers.
+RunOutcome RunBy(unsigned workers, const SequentialPlan& plan, RunListener& listener,
+                 const std::atomic<bool>& stop) {
+    return workers == 0 ? RunSequential(plan, listener, stop)
+                        : RunOnWorkers(plan, workers, stop, listener);
+}
+
+// Makes every repair of a picture named "b.bmp" run out of memory while set.
+class FailingRepairOfB {
+  public:
+    FailingRepairOfB() {
+        SetRepairProbeForTesting([](const Job& job) {
+            if (FileNameFromPath(job.input) == "b.bmp") {
+                throw std::bad_alloc();
+            }
+        });
+    }
+    ~FailingRepairOfB() { SetRepairProbeForTesting(nullptr); }
+};
+
+TEST(RunOutcome, AnAllocationFailureFailsItsFileAndTheRunGoesOn) {
+    const FailingRepairOfB failing;
+    for (const unsigned workers : {0u, 1u, 2u}) {
+        TempDir dir;
+        for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
+            WriteStripedBmp(dir.File(name), 200, 100);
+        }
+        const SequentialPlan plan =
+            PlanSequentialRun({dir.File("a.bmp"), dir.File("b.bmp"), dir.File("c.bmp")},
+                              dir.File("out/"), BatchSettings{0, 1, 0, 0, 0});
+        RecordingListener listener;
+        const std::atomic<bool> stop{false};
+        const RunOutcome outcome = RunBy(workers, plan, listener, stop);
+        EXPECT_EQ(outcome.written, 2u) << workers;
+        ASSERT_EQ(outcome.failures.size(), 1u) << workers;
+        EXPECT_EQ(outcome.failures[0].reason, "out of memory");
+        EXPECT_EQ(FailureSummary(outcome), "2 of 3 files were written.\nb.bmp: out of memory");
+        // Only whole outputs, and the file after the failure repaired as usual.
+        EXPECT_FALSE(test::FileExists(dir.File("out/b.bmp")));
+        EXPECT_EQ(RowsOf(dir.File("out/c.bmp")), std::vector<uint32_t>(10, 150)) << workers;
+        EXPECT_EQ(std::count(listener.records.begin(), listener.records.end(), '\n'), 3);
+        std::vector<std::string> out;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.File("out"))) {
+            out.push_back(entry.path().filename());
+        }
+        std::sort(out.begin(), out.end());
+        EXPECT_EQ(out, (std::vector<std::string>{"a.bmp", "c.bmp"})) << workers;
+    }
+}
+
+TEST(RunOnWorkers, StopsStartingFilesOnceAskedAndListsFailuresInListOrder) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("bad.bmp"), test::Bytes(200, 'x')));
+    std::vector<std::string> inputs = {dir.File("bad.bmp")};
+    for (int i = 0; i < 8; ++i) {
+        inputs.push_back(dir.File("f" + std::to_string(i) + ".bmp"));
+        WriteStripedBmp(inputs.back(), 200, 100);
+    }
+    inputs.push_back(dir.File("gone.bmp"));  // turned down, so reported before the rest
+    const SequentialPlan plan = PlanSequentialRun(inputs, dir.File("out/"), BatchSettings{});
+    std::atomic<bool> stop{false};
+    RecordingListener listener(&stop);
+    const RunOutcome outcome = RunOnWorkers(plan, 1, stop, listener);
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_EQ(outcome.written, 1u);  // the file in hand
+    ASSERT_EQ(outcome.failures.size(), 2u);
+    EXPECT_EQ(outcome.failures[0].input, dir.File("bad.bmp"));
+    EXPECT_EQ(outcome.failures[1].input, dir.File("gone.bmp"));
+    // What was written is whole, and nothing else is there.
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("out"))) {
+        EXPECT_EQ(RowsOf(entry.path()),
+                  std::vector<uint32_t>({200, 100, 200, 100, 200, 100, 200, 100, 200, 100}))
+            << entry.path();
+        ++files;
+    }
+    EXPECT_EQ(files, outcome.written);
+}
+
+TEST(PlanSequentialRun, NamesOutputsByThePlannersRuleAndCountsSharedOutputs) {
+    TempDir dir;
+    for (const char* name : {"x/f.jpg", "y/f.jpg", "x/g.gif", "y/g.bmp", "x/h.bmp"}) {
+        ASSERT_EQ(
+            ::mkdir(dir.File(std::string(name).substr(0, 1)).c_str(), 0700) == 0 || errno == EEXIST,
+            true);
+        WriteStripedBmp(dir.File(name), 200, 100);
+    }
+    const std::vector<std::string> inputs = {dir.File("x/f.jpg"), dir.File("x/g.gif"),
+                                             dir.File("y/f.jpg"), dir.File("y/g.bmp"),
+                                             dir.File("x/h.bmp")};
+    const struct {
+        std::optional<OutputFormat> format;
+        std::size_t shared;
+        const char* output;  // of the first shared output
+        const char* second;  // the input that writes it again
+        const char* last;    // x/h.bmp's output
+    } cases[] = {
+        {std::nullopt, 1, "out/f.jpg", "y/f.jpg", "out/h.bmp"},
+        {OutputFormat::Bmp, 2, "out/f.bmp", "y/f.jpg", "out/h.bmp"},
+        {OutputFormat::Png, 2, "out/f.png", "y/f.jpg", "out/h.png"},
+    };
+    for (const auto& c : cases) {
+        BatchSettings settings;
+        settings.format = c.format;
+        const SequentialPlan plan = PlanSequentialRun(inputs, dir.File("out/"), settings);
+        const BatchPlan& batch = plan.batch;
+        EXPECT_EQ(batch.shared.count, c.shared);
+        EXPECT_EQ(batch.shared.output, dir.File(c.output));
+        EXPECT_EQ(batch.shared.first, dir.File("x/f.jpg"));
+        EXPECT_EQ(batch.shared.second, dir.File(c.second));
+        EXPECT_EQ(batch.jobs[4].job.output, dir.File(c.last));
+        EXPECT_EQ(plan.folderToCreate, dir.File("out/"));
+        EXPECT_EQ(batch.replaced.count, 0u);
+    }
+    // Into the inputs' own folder, by a prefix: nothing replaced, nothing made.
+    const SequentialPlan prefixed = PlanSequentialRun(inputs, dir.File("x/new-"), {});
+    EXPECT_EQ(prefixed.batch.jobs[0].job.output, dir.File("x/new-f.jpg"));
+    EXPECT_TRUE(prefixed.batch.folders.empty());
+    EXPECT_EQ(prefixed.folderToCreate, "");
+}
+
+// Jobs whose outputs are other jobs' inputs read before they are replaced,
+// however many workers run them; around a circle, in list order.
+TEST(RunParallel, AReplacedInputIsReadFirstWhateverTheWorkers) {
+    const struct {
+        const char* what;
+        std::vector<std::pair<const char*, const char*>> jobs;  // input, output
+        std::vector<std::pair<const char*, uint32_t>> after;    // file, grey it holds
+        std::vector<uint32_t> order;                            // of the one group
+        uint32_t waiting;                                       // the job that waits, if any
+    } cases[] = {
+        {"a chain",
+         {{"a.bmp", "b.bmp"}, {"b.bmp", "c.bmp"}},
+         {{"b.bmp", 10}, {"c.bmp", 20}},
+         {1, 0},
+         kNoJob},
+        {"a circle",
+         {{"a.bmp", "b.bmp"}, {"b.bmp", "a.bmp"}},
+         {{"b.bmp", 10}, {"a.bmp", 10}},
+         {0, 1},
+         1},
+    };
+    for (const auto& c : cases) {
+        for (const unsigned workers : {1u, 2u, 4u}) {
+            TempDir dir;
+            WriteStripedBmp(dir.File("a.bmp"), 10, 10);
+            WriteStripedBmp(dir.File("b.bmp"), 20, 20);
+            std::vector<PlanInput> inputs;
+            for (const auto& [input, output] : c.jobs) {
+                inputs.push_back({dir.File(input), dir.File(output)});
+            }
+            PlanOptions options;
+            options.overwriteInputs = true;
+            options.namePrefix = true;
+            const BatchPlan plan = MakePlan(inputs, options);
+            ASSERT_EQ(plan.groupHeads.size(), 1u) << c.what;
+            std::vector<uint32_t> order;
+            for (uint32_t j = plan.groupHeads[0]; j != kNoJob; j = plan.jobs[j].nextInGroup) {
+                order.push_back(j);
+                EXPECT_EQ(plan.jobs[j].waitsForEarlier, j == c.waiting) << c.what << " " << j;
+            }
+            EXPECT_EQ(order, c.order) << c.what;
+            RecordingListener listener;
+            RunParallel(plan, BatchSettings{}, workers, std::atomic<bool>{false}, listener);
+            for (const auto& [file, grey] : c.after) {
+                EXPECT_EQ(RowsOf(dir.File(file)), std::vector<uint32_t>(10, grey))
+                    << c.what << ", " << workers << " workers: " << file;
+            }
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "batch/batch_run.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/jpeg_builder.h"
@@ -29,6 +31,13 @@ namespace {
 
 using test::Bytes;
 using test::TempDir;
+
+// Hears nothing: the runs in-process are judged by what they write.
+class SilentListener final : public RunListener {
+  public:
+    void FileStarted(const Job&) override {}
+    void FileFinished(const FileReport&) override {}
+};
 
 struct Outcome {
     int status = -1;  // exit status, or 128 + signal
@@ -616,6 +625,21 @@ TEST(TessaryBatchResume, UpdateAfterAKilledRunWritesOnlyWhatIsMissing) {
         << again.err;
 }
 
+TEST(TessaryBatchReport, RefusesAJsonFileOfAnotherKindBeforeTheFirstFile) {
+    TempDir dir;
+    ASSERT_TRUE(test::WriteBytes(dir.File("good.bmp"), Frame(20, 10, 1)));
+    const std::string foreign = "{\n  \"settings\": true\n}\n";
+    ASSERT_TRUE(test::WriteBytes(dir.File("x.json"), Bytes(foreign.begin(), foreign.end())));
+    const Outcome o = RunTool(
+        {"-q", "--report", dir.File("x.json"), "-o", dir.File("out"), dir.File("good.bmp")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "tessary-batch: " + dir.File("x.json") +
+                         ": cannot open the report: it holds other lines than the records this "
+                         "run writes\n");
+    EXPECT_EQ(ReadText(dir.File("x.json")), foreign);
+    EXPECT_FALSE(test::FileExists(dir.File("out/good.bmp")));
+}
+
 TEST(TessaryBatchReport, RecordsMatchTheRunInBothFormats) {
     TempDir dir;
     ASSERT_TRUE(test::WriteBytes(dir.File("good.bmp"), Frame(20, 10, 1)));
@@ -802,6 +826,65 @@ TEST(TessaryBatchFormats, AJpegKeepsItsExifAndCommentUnlessStripped) {
         const Bytes written = test::ReadBytes(out + "/a.jpg");
         EXPECT_EQ(Contains(written, exif), c.kept) << out;
         EXPECT_EQ(Contains(written, Bytes(comment.begin() + 4, comment.end())), c.kept) << out;
+    }
+}
+
+// The dialog's way through the engine (its plan, its settings, the workers)
+// must give the very bytes the tool gives for the same choices.
+TEST(TessaryBatchEngine, TheDialogsRunWritesTheToolsBytes) {
+    TempDir dir;
+    Bytes jpeg = SmallJpeg();
+    const Bytes exif = Segment(0xE1, std::string("Exif\0\0MM\0*\0\0\0\x08\0\0\0\0\0\0", 20));
+    jpeg.insert(jpeg.begin() + 2, exif.begin(), exif.end());
+    ASSERT_TRUE(test::WriteBytes(dir.File("a.jpg"), jpeg));
+    ASSERT_TRUE(test::WriteBytes(dir.File("b.bmp"), Frame(64, 48, 3)));
+    ASSERT_TRUE(test::WriteBytes(dir.File("c.gif"), test::SimpleGif(4, 2, {0, 1, 2, 3, 3, 2, 1, 0},
+                                                                    test::DistinctPalette(4))));
+    const std::vector<std::string> inputs = {dir.File("a.jpg"), dir.File("b.bmp"),
+                                             dir.File("c.gif")};
+    const auto settings = [](auto change) {
+        BatchSettings s;
+        change(s);
+        return s;
+    };
+    const struct {
+        std::vector<std::string> args;
+        BatchSettings settings;
+    } cases[] = {
+        {{}, {}},
+        {{"-d", "-s", "-c", "3:2"}, BatchSettings{1, 1, 1, 3, 2}},
+        {{"-d=top", "-f", "png"}, settings([](BatchSettings& s) {
+             s.m_bInterlace = 1, s.method = DeinterlaceMethod::Top, s.format = OutputFormat::Png;
+         })},
+        {{"-d=bottom", "-f", "bmp", "-c", "auto"}, settings([](BatchSettings& s) {
+             s.m_bInterlace = 1, s.method = DeinterlaceMethod::Bottom, s.autoClip = true;
+             s.format = OutputFormat::Bmp;
+         })},
+        {{"-d=adaptive", "--only-combed", "--quality", "80", "--subsampling", "444", "--strip"},
+         settings([](BatchSettings& s) {
+             s.m_bInterlace = 1, s.method = DeinterlaceMethod::Adaptive, s.onlyCombed = true;
+             s.jpegQuality = 80, s.jpegSubsampling = JpegSubsampling::Full;
+             s.keepMetadata = false;
+         })},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        const std::string tool = dir.File("tool" + std::to_string(run));
+        const std::string dialog = dir.File("dialog" + std::to_string(run++));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-q", "-o", tool});
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        ASSERT_EQ(RunTool(args).status, 0) << tool;
+
+        const SequentialPlan plan = PlanSequentialRun(inputs, dialog + "/", c.settings);
+        SilentListener quiet;
+        const RunOutcome outcome = RunOnWorkers(plan, 2, std::atomic<bool>{false}, quiet);
+        ASSERT_EQ(outcome.written, inputs.size()) << dialog;
+        for (const auto& entry : std::filesystem::directory_iterator(tool)) {
+            const std::string name = entry.path().filename();
+            EXPECT_EQ(test::ReadBytes(dialog + "/" + name), test::ReadBytes(entry.path()))
+                << tool << " " << name;
+        }
     }
 }
 
