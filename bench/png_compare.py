@@ -5,7 +5,14 @@ re-encode (mogrify -path OUT, its default PNG settings) of the same 1920 x 1080
 frames, taking the commands in turn round after round, and compares the output
 sizes without repairs.
 
-Usage: bench/png_compare.py [--rounds N] [--frames N] [--build DIR] [--tessary]
+The frames come in sets: clean synthetic frames, and the same with what
+captured frames carry: camera noise, a JPEG history (saved once as JPEG at
+quality 90 before they became PNG), or both. --settings prints, per set, the
+size against mogrify's and the encode time of each zlib level, strategy and
+filter choice (bench_png_settings), the table the writer's settings come from.
+
+Usage: bench/png_compare.py [--rounds N] [--frames N] [--sets a,b] [--build DIR]
+                            [--tools DIR] [--tessary] [--settings]
 Needs: a build of the bench preset and Debian's imagemagick.
 """
 
@@ -25,18 +32,57 @@ def fresh(folder):
     return folder
 
 
-def make_frames(build, data, count):
-    """Synthetic interlaced frames, written as PNG by ImageMagick (as a grab tool would)."""
-    pngs = data / "png-1920x1080"
+# How each set is made from the synthetic frames, by ImageMagick as a grab tool
+# would: camera noise of a few levels, and one trip through JPEG at quality 90.
+NOISE = ["-attenuate", "0.25", "+noise", "Gaussian"]
+SETS = {
+    "clean": ([], False),
+    "noisy": (NOISE, False),
+    "jpeg": ([], True),
+    "noisy-jpeg": (NOISE, True),
+}
+
+
+def make_frames(tools, data, count, name):
+    """Synthetic interlaced frames of one set, written as PNG by ImageMagick."""
+    pngs = data / ("png-1920x1080-" + name)
     if pngs.exists() and len(list(pngs.glob("*.png"))) == count:
         return sorted(str(p) for p in pngs.glob("*.png"))
-    bmps = fresh(data / "bmp-1920x1080")
-    subprocess.run([str(build / "bench" / "bench_make_frames"), "bmp", "1920", "1080",
-                    str(count), str(bmps)], check=True)
+    bmps = data / "bmp-1920x1080"
+    if not bmps.exists() or len(list(bmps.glob("*.bmp"))) != count:
+        fresh(bmps)
+        subprocess.run([str(tools / "bench_make_frames"), "bmp", "1920", "1080",
+                        str(count), str(bmps)], check=True)
     fresh(pngs)
-    subprocess.run(["mogrify", "-path", str(pngs), "-format", "png"] +
-                   sorted(str(p) for p in bmps.iterdir()), check=True)
+    effects, jpeg = SETS[name]
+    for bmp in sorted(bmps.glob("*.bmp")):
+        target = pngs / (bmp.stem + ".png")
+        if jpeg:
+            staged = pngs / (bmp.stem + ".jpg")
+            subprocess.run(["convert", str(bmp)] + effects + ["-quality", "90", str(staged)],
+                           check=True)
+            subprocess.run(["convert", str(staged), str(target)], check=True)
+            staged.unlink()
+        else:
+            subprocess.run(["convert", str(bmp)] + effects + [str(target)], check=True)
     return sorted(str(p) for p in pngs.glob("*.png"))
+
+
+LEVELS = [1, 2, 3, 4, 5, 6, 9]
+GRID = [(level, "default", "all") for level in LEVELS] + [
+    (3, "filtered", "all"), (3, "rle", "all"), (3, "default", "fast"),
+    (3, "default", "paeth"), (6, "filtered", "all"), (6, "default", "paeth")]
+
+
+def settings_table(tools, files, magick_bytes):
+    """Size against mogrify's and encode time for every row of GRID."""
+    print("  level strategy filters    size    encode ms/frame")
+    for level, strategy, filters in GRID:
+        result = subprocess.run([str(tools / "bench_png_settings"), str(level), strategy,
+                                 filters] + files, check=True, capture_output=True, text=True)
+        size, ms = result.stdout.split()
+        print("  %5d %-8s %-8s %7.3f %9.0f" %
+              (level, strategy, filters, int(size) / magick_bytes, float(ms) / len(files)))
 
 
 def timed(command):
@@ -53,14 +99,32 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--frames", type=int, default=8)
+    parser.add_argument("--sets", default=",".join(SETS))
     parser.add_argument("--build", default=str(ROOT / "build" / "bench"))
+    parser.add_argument("--tools", default=None,
+                        help="where bench_make_frames and bench_png_settings are "
+                             "(default: BUILD/bench)")
+    parser.add_argument("--settings", action="store_true",
+                        help="print the settings table of each set instead of timing batches")
     parser.add_argument("--tessary", action="store_true",
                         help="time tessary-batch -j 1 instead of bench_png_batch")
     args = parser.parse_args()
     build = Path(args.build)
+    tools = Path(args.tools) if args.tools else build / "bench"
     data = Path("/tmp") / "tessary-png-compare"
-    files = make_frames(build, data, args.frames)
+    for name in args.sets.split(","):
+        files = make_frames(tools, data, args.frames, name)
+        print("set %s:" % name)
+        compare_set(args, build, tools, data, files)
+
+
+def compare_set(args, build, tools, data, files):
     out = data / "out"
+    if args.settings:
+        folder = fresh(out / "mogrify")
+        subprocess.run(["mogrify", "-path", str(folder)] + files, check=True)
+        settings_table(tools, files, folder_bytes(folder))
+        return
 
     if args.tessary:
         tool = [str(build / "cli" / "tessary-batch"), "-q", "-j", "1"]
@@ -93,7 +157,6 @@ def main():
           (medians[magick] / medians["ours, all three repairs"]))
     print("size without repairs over mogrify's: %.3f" %
           (sizes["ours, no repairs"] / sizes[magick]))
-
 
 if __name__ == "__main__":
     main()

@@ -9,6 +9,39 @@
 
 namespace tessary {
 
+// The 14-byte header in front of the packed DIB in a BMP file.
+struct BitmapFileHeader {
+    uint16_t bfType = 0;
+    uint32_t bfSize = 0;
+    uint16_t bfReserved1 = 0;
+    uint16_t bfReserved2 = 0;
+    uint32_t bfOffBits = 0;
+};
+
+// Writes the 2-byte type and then the other 12 bytes. 1 when both writes went through.
+int WriteBmpFileHeader(FileHandle& file, const BitmapFileHeader& header);
+
+// Where the parts of a BMP file lie in its bytes, and what its header says.
+struct BmpLayout {
+    BitmapInfoHeader header;        // in 40-byte form; biSizeImage and biClrUsed filled
+    uint32_t storedHeaderSize = 0;  // 12, 40, 108 or 124
+    uint64_t tableStart = 0;        // the colour table
+    uint16_t colors = 0;            // its entries (3 bytes each behind a core header)
+    uint64_t pixelStart = 0;        // the pixel array
+    // Pixels that become a 24-bit picture: bit fields, or a 108- or 124-byte
+    // header. Otherwise the pixel array is taken as stored.
+    bool converted = false;
+    uint32_t masks[3] = {};     // red, green, blue, for converted 16- and 32-bit pixels
+    uint64_t profileStart = 0;  // an embedded colour profile; size 0 when none
+    uint64_t profileSize = 0;
+};
+
+// Reads the headers at the start of `bytes` (a "BM" file header, or a packed
+// DIB without one). Ok, or why the file is refused: NotThisFormat when the
+// bytes are no BMP at all, Unsupported for header sizes other than 12, 40, 108
+// and 124 and for embedded JPEG or PNG, TooLarge beyond kMaxPixelBytes.
+Status ParseBmpLayout(ByteView bytes, BmpLayout* layout);
+
 uint64_t ReadFileChunked(FileHandle& file, void* buffer, uint64_t count) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     return TransferInPieces(
@@ -19,23 +52,6 @@ uint64_t WriteFileChunked(FileHandle& file, const void* buffer, uint64_t count) 
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     return TransferInPieces(
         count, [&](uint64_t offset, uint64_t size) { return file.Write(bytes + offset, size); });
-}
-
-int ReadBmpFileHeader(FileHandle& file, BitmapFileHeader* header, int64_t* start) {
-    *start = file.Tell();
-    if (*start < 0) {
-        return 0;
-    }
-    uint8_t type[2] = {};
-    uint8_t rest[12] = {};
-    const bool complete =
-        file.Read(type, sizeof type) == sizeof type && file.Read(rest, sizeof rest) == sizeof rest;
-    header->bfType = LoadLe16(type);
-    header->bfSize = LoadLe32(rest);
-    header->bfReserved1 = LoadLe16(rest + 4);
-    header->bfReserved2 = LoadLe16(rest + 6);
-    header->bfOffBits = LoadLe32(rest + 8);
-    return complete ? 1 : 0;
 }
 
 int WriteBmpFileHeader(FileHandle& file, const BitmapFileHeader& header) {
@@ -361,43 +377,6 @@ Status DecodeBmpImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out) {
     }
     return layout.converted ? DecodeConverted(bytes, layout, spare, out)
                             : DecodeStored(bytes, layout, out);
-}
-
-MemoryBlock ReadDibHeader(FileHandle& file, Status* status) {
-    Status ignored;
-    Status& result = status != nullptr ? *status : ignored;
-    const int64_t start = file.Tell();
-    ByteBuffer prefix = AllocateBytes(kLongestHeaders);
-    if (start < 0 || !prefix) {
-        result = start < 0 ? Status::IoError(file.LastError()) : Status::OutOfMemory(kFormat);
-        return MemoryBlock();
-    }
-    const int64_t read = file.Read(prefix.get(), kLongestHeaders);
-    if (read < 0) {
-        result = Status::IoError(file.LastError());
-        return MemoryBlock();
-    }
-    const ByteView bytes(prefix.get(), size_t(read));
-    BmpLayout layout;
-    result = ParseBmpLayout(bytes, &layout);
-    if (result.IsOk() && layout.converted) {
-        result = Status::Unsupported(kFormat, "BMP whose pixels are not kept as stored");
-    }
-    if (!result.IsOk()) {
-        return MemoryBlock();
-    }
-    MemoryBlock block = MemoryBlock::Allocate(kInfoHeaderSize + layout.colors * 4u);
-    if (!block) {
-        result = Status::OutOfMemory(kFormat);
-        return block;
-    }
-    SerializeInfoHeader(layout.header, block.Data());
-    CopyColorTable(bytes, layout, block.Data() + kInfoHeaderSize);
-    if (file.Seek(start + int64_t(layout.pixelStart), SeekFrom::Begin) < 0) {
-        result = Status::IoError(file.LastError());
-        return MemoryBlock();
-    }
-    return block;
 }
 
 MemoryBlock ReadDibFile(const char* path, Status* status) {

@@ -1,8 +1,11 @@
 #include "formats/jpeg_file.h"
 
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include <cerrno>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +15,31 @@
 #include "platform/file_handle.h"
 
 namespace tessary {
+
+// The library's error manager with a recovery point behind it: the library
+// record comes first, so JpegErrorExit reaches the jump buffer through `err`.
+// The texts of the fatal error and of the first warning are kept for the
+// reason a user reads.
+struct JpegErrorManager {
+    jpeg_error_mgr library;
+    std::jmp_buf recovery;
+    int errorCode = 0;
+    char errorText[JMSG_LENGTH_MAX] = {};
+    int warningCode = 0;  // of the first warning; 0 when there was none
+    char warningText[JMSG_LENGTH_MAX] = {};
+    uint32_t warningRow = 0;  // the first row of the blocks being decoded when it came
+};
+
+// Fills `manager` with the library's routines, fatal errors jumping to its
+// recovery point and messages kept rather than printed; returns the library record.
+jpeg_error_mgr* SetUpJpegErrors(JpegErrorManager& manager);
+
+// Called by the library for every fatal error; jumps to the recovery point.
+[[noreturn]] void JpegErrorExit(j_common_ptr object);
+
+// The most pixels `bytes` bytes of JPEG data can describe: at least one bit
+// for every 8 x 8 block, even in the tersest progressive scan.
+uint64_t JpegPixelsWithin(uint64_t bytes);
 
 namespace {
 
@@ -411,7 +439,10 @@ Status DecodeJpeg(ByteView bytes, JpegRowSink& sink, JpegExtras* extras) {
     return Status::Ok();
 }
 
-bool DecodeJpegFile(const char* path, JpegRowSink& sink, Status* status) {
+ByteBuffer ReadJpegFile(const char* path, uint32_t* width, uint32_t* height, Status* status) {
+    *width = 0;
+    *height = 0;
+    TightBufferSink sink(width, height);
     Status ignored;
     Status& result = status != nullptr ? *status : ignored;
     FileBytes file;
@@ -419,17 +450,7 @@ bool DecodeJpegFile(const char* path, JpegRowSink& sink, Status* status) {
     if (result.IsOk()) {
         result = DecodeJpeg(file.View(), sink);
     }
-    return result.IsOk();
-}
-
-ByteBuffer ReadJpegFile(const char* path, uint32_t* width, uint32_t* height, Status* status) {
-    *width = 0;
-    *height = 0;
-    TightBufferSink sink(width, height);
-    if (!DecodeJpegFile(path, sink, status)) {
-        return nullptr;
-    }
-    return sink.Take();
+    return result.IsOk() ? sink.Take() : nullptr;
 }
 
 Status DecodeJpegImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out) {

@@ -1,12 +1,8 @@
 #pragma once
 
-#include <csetjmp>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "formats/image_reader.h"
 #include "formats/jpeg_options.h"
@@ -15,27 +11,6 @@
 #include "formats/status.h"
 
 namespace tessary {
-
-// The library's error manager with a recovery point behind it: the library
-// record comes first, so JpegErrorExit reaches the jump buffer through `err`.
-// The texts of the fatal error and of the first warning are kept for the
-// reason a user reads.
-struct JpegErrorManager {
-    jpeg_error_mgr library;
-    std::jmp_buf recovery;
-    int errorCode = 0;
-    char errorText[JMSG_LENGTH_MAX] = {};
-    int warningCode = 0;  // of the first warning; 0 when there was none
-    char warningText[JMSG_LENGTH_MAX] = {};
-    uint32_t warningRow = 0;  // the first row of the blocks being decoded when it came
-};
-
-// Fills `manager` with the library's routines, fatal errors jumping to its
-// recovery point and messages kept rather than printed; returns the library record.
-jpeg_error_mgr* SetUpJpegErrors(JpegErrorManager& manager);
-
-// Called by the library for every fatal error; jumps to the recovery point.
-[[noreturn]] void JpegErrorExit(j_common_ptr object);
 
 // Receives the rows of a decode as the library delivers them.
 class JpegRowSink {
@@ -62,9 +37,6 @@ struct JpegExtras {
 // Decodes a JPEG file's bytes row by row into `sink`. Ok, or why not (the
 // library's words for a damaged stream); nothing of the library is held after.
 Status DecodeJpeg(ByteView bytes, JpegRowSink& sink, JpegExtras* extras = nullptr);
-// The same for the file at `path`. False on every failure, with the reason in
-// `status` when given.
-bool DecodeJpegFile(const char* path, JpegRowSink& sink, Status* status = nullptr);
 
 // A new tight RGB buffer of the decoded picture, or none. width and height are
 // 0 until the buffer exists.
@@ -84,10 +56,6 @@ Status EncodeJpegImage(const char* path, const PictureToWrite& picture,
 // (EINVAL for an empty picture, the library's words when it gave up).
 Status WriteJpeg(const char* path, RgbRowSource& source, uint32_t width, uint32_t height,
                  const JpegSaveOptions& options, const ImageMetadata* metadata);
-
-// The most pixels `bytes` bytes of JPEG data can describe: at least one bit
-// for every 8 x 8 block, even in the tersest progressive scan.
-uint64_t JpegPixelsWithin(uint64_t bytes);
 
 using JpegRowSource = RgbRowSource;
 
