@@ -17,7 +17,7 @@ constexpr int32_t kBrightPerMille = 10;
 // A row that starts a band holds only noise: its neighbours differ by at most
 // this much on average (levels), and averaged over blocks of kBandBlock
 // pixels it is nearly flat: the blocks stray from its mean less than
-// kSeedCoarseShare of what its pixels do, plus kCoarseSlack. Noise averages
+// kSeedCoarseShare of what its pixels do, plus kSeedCoarseSlack. Noise averages
 // out over a block; a picture's content, however dark and faint, is smooth
 // and does not.
 constexpr double kSeedMaxSteps = 6.0;
@@ -25,6 +25,7 @@ constexpr double kSeedCoarseShare = 0.5;
 // Levels by which a band row may stray beyond what the band's own noise does:
 // room for a noiseless band's rounding, too little for a dark picture's content.
 constexpr double kNoiseSlack = 1.0;
+constexpr double kSeedCoarseSlack = 0.1;
 constexpr double kCoarseSlack = 0.25;
 // A band row's noise may be up to this many times the band's, or the band's
 // less the same share of it.
@@ -134,7 +135,7 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     const double mean = ShapeOf(luma, rows.width, 0, kBandPixelLevel).mean;
     const RowShape first = ShapeOf(luma, rows.width, mean, kBandPixelLevel);
     if (first.steps > kSeedMaxSteps ||
-        first.coarse > kSeedCoarseShare * first.spread + kCoarseSlack) {
+        first.coarse > kSeedCoarseShare * first.spread + kSeedCoarseSlack) {
         return {};
     }
     FlatRun run;
@@ -280,8 +281,12 @@ BandReport DetectBands(const PixelRows& rows) {
     const int32_t top = fromTop.dark ? fromTop.rows : 0;
     int32_t last = rows.height - 1;
     last -= BandFrom(measures, last, -1, top - 1);
-    last = std::max(NoiseStart(measures, rows.height, last) - 1, top - 1);
-    last -= BandFrom(measures, last, -1, top - 1);
+    const int32_t noise = NoiseStart(measures, rows.height, last);
+    if (noise <= last) {
+        // Black rows above the tape noise belong to the band as well.
+        last = std::max(noise - 1, top - 1);
+        last -= BandFrom(measures, last, -1, top - 1);
+    }
     if (last < top) {
         // Bands and tape noise meet: nothing of a picture between them.
         report.blank = true;
