@@ -20,13 +20,13 @@ constexpr int32_t kBrightPerMille = 10;
 // kSeedCoarseShare of what its pixels do, plus kSeedCoarseSlack. Noise averages
 // out over a block; a picture's content, however dark and faint, is smooth
 // and does not.
-constexpr double kSeedMaxSteps = 6.0;
+constexpr double kSeedMaxSteps = 8.0;
 constexpr double kSeedCoarseShare = 0.5;
 // Levels by which a band row may stray beyond what the band's own noise does:
 // room for a noiseless band's rounding, too little for a dark picture's content.
 constexpr double kNoiseSlack = 1.0;
 constexpr double kSeedCoarseSlack = 0.1;
-constexpr double kCoarseSlack = 0.25;
+constexpr double kCoarseSlack = 0.1;
 // A band row's noise may be up to this many times the band's, or the band's
 // less the same share of it.
 constexpr double kNoiseGrowth = 1.5;
@@ -36,6 +36,12 @@ constexpr double kLevelSlack = 2.0;
 // spread, plus kBrightMargin levels.
 constexpr double kBrightSpreads = 4.0;
 constexpr double kBrightMargin = 8.0;
+// Ringing spreads over at most the other rows of a JPEG block of 8, by at most
+// kRingingSpread levels on average, beside an edge kEdgeContrast levels above
+// the band.
+constexpr int32_t kRingingRows = 7;
+constexpr double kRingingSpread = 3.0;
+constexpr double kEdgeContrast = 40.0;
 // A noise row changes this many times more than the picture above it does.
 constexpr double kNoiseFactor = 2.5;
 // The smallest change, in levels per pixel, that counts as noise whatever the picture.
@@ -121,6 +127,29 @@ class BandBlack {
     double m_steps = 0;
 };
 
+// Rows from `first` on, in steps of `dir` and short of row `end`, that are the
+// band's but for a compressor's ringing: a JPEG block that holds both the band
+// and a bright edge of the picture spreads the edge's ripples over the band's
+// rows in that block. They keep the band's level, and a far brighter row ends
+// them within the block; a dark picture beside the band has no such edge.
+int32_t RingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
+                    int32_t end) {
+    for (int32_t k = 0; k < kRingingRows; ++k) {
+        const int32_t y = first + k * dir;
+        if (y == end) {
+            return 0;
+        }
+        const RowShape row = ShapeOf(rows.Of(y), rows.width, black.Level(), black.BrightAbove());
+        if (row.mean - black.Level() >= kEdgeContrast) {
+            return k;
+        }
+        if (std::abs(row.mean - black.Level()) > kLevelSlack || row.spread > kRingingSpread) {
+            return 0;
+        }
+    }
+    return 0;
+}
+
 // What a run of rows of one flat colour from an edge is.
 struct FlatRun {
     int32_t rows = 0;   // how many, from the seed row on
@@ -146,6 +175,7 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     for (int32_t y = seed + dir; y != end; y += dir) {
         const RowShape row = ShapeOf(rows.Of(y), rows.width, black.Level(), black.BrightAbove());
         if (!black.Holds(row)) {
+            run.rows += RingingRows(rows, black, y, dir, end);
             break;
         }
         black.Add(row);

@@ -3,7 +3,8 @@
 
 Usage: bands_eval.py TESSARY_EVAL [--work DIR] [--holdout]
 
-Without --holdout only the development frames are scored; with it, only the frames kept aside.
+Without --holdout only the development frames are scored (the set's other frames among them, none
+of which has a band); with it, only the band frames kept aside.
 A frame is right when both band counts are within one row of the truth (a blank frame: reported
 blank). "Picture clipped" counts frames where a band was reported deeper than the truth by a row
 or more: real picture rows a clip would cut.
@@ -34,11 +35,12 @@ def main():
     if not os.path.exists(manifest) or json.load(open(manifest))["version"] != make_set.SET_VERSION:
         make_set.main(setdir)
     frames = [e for e in json.load(open(manifest))["frames"]
-              if e["kind"] == "band" and e.get("holdout", False) == args.holdout]
+              if e.get("holdout", False) == args.holdout]
     groups = {}
     for e in frames:
         top, bottom, blank = detect(args.tool, os.path.join(setdir, "frames", e["name"] + ".bmp"))
-        g = groups.setdefault(e.get("group", "letterbox-tape"), [0, 0, 0, 0, []])
+        group = e.get("group", "letterbox-tape") if e["kind"] == "band" else "other frames, no band"
+        g = groups.setdefault(group, [0, 0, 0, 0, []])
         want_blank = e.get("blank", False)
         right = blank if want_blank else (not blank and abs(top - e["band_top"]) <= 1
                                           and abs(bottom - e["band_bottom"]) <= 1)
