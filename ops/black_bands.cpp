@@ -30,8 +30,14 @@ constexpr double kCoarseSlack = 0.1;
 // A band row's noise may be up to this many times the band's, or the band's
 // less the same share of it.
 constexpr double kNoiseGrowth = 1.5;
-// Levels by which a band row's mean may differ from the band's black.
-constexpr double kLevelSlack = 2.0;
+// Levels by which a band row's mean may differ from the band's black, and how
+// many times the noise of a row's mean (its pixels' noise over the square root
+// of the width) on top: a band's black holds steady, a dark picture's
+// brightness drifts.
+constexpr double kLevelSlack = 0.5;
+constexpr double kMeanNoises = 3.0;
+// The standard deviation of noise over the mean distance from its middle.
+constexpr double kSigmaPerSpread = 1.25;
 // A band pixel is bright above its black by this many times the band's
 // spread, plus kBrightMargin levels.
 constexpr double kBrightSpreads = 4.0;
@@ -108,10 +114,14 @@ class BandBlack {
         m_coarse += (row.coarse - m_coarse) / m_rows;
         m_steps += (row.steps - m_steps) / m_rows;
     }
+    explicit BandBlack(int32_t width) : m_width(width) {}
     double Level() const { return m_level; }
+    double LevelSlack() const {
+        return kLevelSlack + kMeanNoises * kSigmaPerSpread * m_spread / std::sqrt(double(m_width));
+    }
     double BrightAbove() const { return m_level + kBrightSpreads * m_spread + kBrightMargin; }
     bool Holds(const RowShape& row) const {
-        return std::abs(row.mean - m_level) <= kLevelSlack &&
+        return std::abs(row.mean - m_level) <= LevelSlack() &&
                row.spread <= kNoiseGrowth * m_spread + kNoiseSlack &&
                row.coarse <=
                    std::max(kNoiseGrowth * m_coarse, kSeedCoarseShare * m_spread) + kCoarseSlack &&
@@ -120,6 +130,7 @@ class BandBlack {
     }
 
   private:
+    int32_t m_width;
     int32_t m_rows = 0;
     double m_level = 0;
     double m_spread = 0;
@@ -143,7 +154,8 @@ int32_t RingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, in
         if (row.mean - black.Level() >= kEdgeContrast) {
             return k;
         }
-        if (std::abs(row.mean - black.Level()) > kLevelSlack || row.spread > kRingingSpread) {
+        if (std::abs(row.mean - black.Level()) > black.LevelSlack() ||
+            row.spread > kRingingSpread) {
             return 0;
         }
     }
@@ -169,7 +181,7 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     }
     FlatRun run;
     run.dark = first.mean <= kBandMeanLevel && first.brightShare * 1000 <= kBrightPerMille;
-    BandBlack black;
+    BandBlack black(rows.width);
     black.Add(first);
     run.rows = 1;
     for (int32_t y = seed + dir; y != end; y += dir) {
