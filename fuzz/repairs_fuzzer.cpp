@@ -35,25 +35,35 @@ void Check(bool condition) {
 struct Picture {
     int32_t width = 0;
     int32_t height = 0;
-    std::vector<uint8_t> bgr;  // top row first, rows packed without padding
+    bool bottomUp = false;     // rows stored bottom row first, as a DIB stores them
+    std::vector<uint8_t> bgr;  // rows packed without padding
 
-    // A view of the rows, top-down or bottom-up as a DIB stores them.
-    PixelRows Rows(bool bottomUp) {
+    PixelRows Rows() const {
         PixelRows rows;
         rows.width = width;
         rows.height = height;
         rows.step = int64_t{width} * 3;
-        rows.top = bgr.data();
+        rows.top = const_cast<uint8_t*>(bgr.data());
         if (bottomUp) {
             rows.top += int64_t{height - 1} * rows.step;
             rows.step = -rows.step;
         }
         return rows;
     }
-    // Row y of the picture as it was made, in either layout.
-    bool SameRow(const Picture& made, const PixelRows& rows, int32_t y) const {
-        const uint8_t* original = made.bgr.data() + int64_t{y} * width * 3;
-        return std::equal(original, original + int64_t{width} * 3, rows.Row(y));
+    // The same picture with its rows stored the other way round.
+    Picture Flipped() const {
+        Picture flipped = *this;
+        flipped.bottomUp = !bottomUp;
+        const size_t rowBytes = size_t(width) * 3;
+        for (int32_t y = 0; y < height; ++y) {
+            std::copy_n(bgr.data() + size_t(y) * rowBytes, rowBytes,
+                        flipped.bgr.data() + size_t(height - 1 - y) * rowBytes);
+        }
+        return flipped;
+    }
+    bool SameRow(const Picture& other, int32_t y) const {
+        const uint8_t* row = Rows().Row(y);
+        return std::equal(row, row + int64_t{width} * 3, other.Rows().Row(y));
     }
 };
 
@@ -70,34 +80,34 @@ Picture PictureFrom(const uint8_t* data, size_t size) {
     return picture;
 }
 
-void RunDetectors(Picture& picture) {
-    const CombingReport down = DetectCombing(picture.Rows(false));
-    const CombingReport up = DetectCombing(picture.Rows(true));
+// The detectors see the same picture whichever way its rows are stored.
+void RunDetectors(const Picture& picture) {
+    const Picture flipped = picture.Flipped();
+    const CombingReport down = DetectCombing(picture.Rows());
+    const CombingReport up = DetectCombing(flipped.Rows());
     Check(down.score >= 0 && down.score <= 100);
     Check(down.score == up.score && down.combed == up.combed && down.keep == up.keep);
-    const BandReport bands = DetectBands(picture.Rows(true));
-    const BandReport same = DetectBands(picture.Rows(false));
+    const BandReport bands = DetectBands(picture.Rows());
+    const BandReport same = DetectBands(flipped.Rows());
     Check(bands.top == same.top && bands.bottom == same.bottom && bands.blank == same.blank);
     Check(bands.top >= 0 && bands.bottom >= 0 && bands.top + bands.bottom <= picture.height);
     Check(!bands.blank || (bands.top == 0 && bands.bottom == 0));
 }
 
 // The kept field's rows come out bit for bit; a frame not found combed stays whole.
-void RunRowRepairs(const Picture& made, std::optional<Field> keep, bool bottomUp) {
+void RunRowRepairs(const Picture& made, std::optional<Field> keep) {
     for (const Field field : {Field::Top, Field::Bottom}) {
         Picture picture = made;
-        const PixelRows rows = picture.Rows(bottomUp);
-        KeepField(rows, field);
-        for (int32_t y = FirstRowOf(field); y < rows.height; y += 2) {
-            Check(picture.SameRow(made, rows, y));
+        KeepField(picture.Rows(), field);
+        for (int32_t y = FirstRowOf(field); y < made.height; y += 2) {
+            Check(picture.SameRow(made, y));
         }
     }
     Picture picture = made;
-    const PixelRows rows = picture.Rows(bottomUp);
-    const CombingReport report = DeinterlaceAdaptive(rows, keep);
-    for (int32_t y = 0; y < rows.height; ++y) {
+    const CombingReport report = DeinterlaceAdaptive(picture.Rows(), keep);
+    for (int32_t y = 0; y < made.height; ++y) {
         if (!report.combed || (y & 1) == FirstRowOf(report.keep)) {
-            Check(picture.SameRow(made, rows, y));
+            Check(picture.SameRow(made, y));
         }
     }
 }
@@ -117,7 +127,7 @@ std::vector<uint8_t> BmpOf(const Picture& picture) {
     put(1, 2), put(24, 2), put(0, 4), put(pixelBytes, 4), put(0, 4), put(0, 4), put(0, 4);
     put(0, 4);
     for (int32_t y = picture.height - 1; y >= 0; --y) {
-        const uint8_t* row = picture.bgr.data() + int64_t{y} * picture.width * 3;
+        const uint8_t* row = picture.Rows().Row(y);
         bmp.insert(bmp.end(), row, row + int64_t{picture.width} * 3);
         bmp.resize(bmp.size() + (stride - uint32_t(picture.width) * 3), 0);
     }
@@ -148,12 +158,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const uint8_t choices = data[4];
-    Picture picture = PictureFrom(data, size);
+    const Picture picture = PictureFrom(data, size);
     const std::optional<Field> keep =
         (choices & 3) == 0 ? std::nullopt
                            : std::optional<Field>((choices & 3) == 1 ? Field::Top : Field::Bottom);
     RunDetectors(picture);
-    RunRowRepairs(picture, keep, (choices & 0x80) != 0);
+    RunRowRepairs((choices & 0x80) != 0 ? picture.Flipped() : picture, keep);
     RunSurfaceRepairs(picture, choices);
     return 0;
 }
