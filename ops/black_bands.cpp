@@ -22,10 +22,11 @@ constexpr int32_t kBrightPerMille = 10;
 // and does not.
 constexpr double kSeedMaxSteps = 8.0;
 constexpr double kSeedCoarseShare = 0.5;
-// Levels by which a band row may stray beyond what the band's own noise does:
-// room for a noiseless band's rounding, too little for a dark picture's content.
-constexpr double kNoiseSlack = 1.0;
 constexpr double kSeedCoarseSlack = 0.1;
+// Levels by which a band row's pixels, and its blocks, may stray beyond what
+// the band's own noise does: room for a noiseless band's rounding, too little
+// for a dark picture's content.
+constexpr double kNoiseSlack = 1.0;
 constexpr double kCoarseSlack = 0.1;
 // A band row's noise may be up to this many times the band's, or the band's
 // less the same share of it.
