@@ -271,6 +271,51 @@ Seeds PngSeeds() {
     };
 }
 
+// Pictures for the repairs target: width and height (16 bits each, less one),
+// a byte of choices, then blue, green, red of every pixel, top row first.
+Bytes RepairsPicture(int width, int height, uint8_t choices, uint32_t (*bgr)(int x, int y)) {
+    Bytes bytes = {uint8_t(width - 1), uint8_t((width - 1) >> 8), uint8_t(height - 1),
+                   uint8_t((height - 1) >> 8), choices};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t pixel = bgr(x, y);
+            bytes.insert(bytes.end(), {uint8_t(pixel), uint8_t(pixel >> 8), uint8_t(pixel >> 16)});
+        }
+    }
+    return bytes;
+}
+
+uint32_t Grey(int level) {
+    const uint32_t v = uint32_t(level < 0 ? 0 : level > 255 ? 255 : level);
+    return v * 0x010101u;
+}
+
+Seeds RepairsSeeds() {
+    // A square that moved between the fields, over a textured background.
+    const auto woven = [](int x, int y) {
+        const int left = y % 2 == 0 ? 20 : 26;
+        return x >= left && x < left + 24 && y >= 12 && y < 36 ? 0x30C0F0u
+                                                               : Grey(100 + (x * 7 + y * 3) % 40);
+    };
+    // Black bands beside a dark scene, video black with noise at the bottom.
+    const auto bands = [](int x, int y) {
+        return y < 10    ? Grey(0)
+               : y >= 50 ? Grey(16 + int((x * 2654435761u ^ y * 40503u) % 9) - 4)
+                         : Grey(12 + (x + y) % 9);
+    };
+    const auto flat = [](int, int) { return 0x804020u; };
+    const auto noise = [](int x, int y) { return uint32_t(x * 2654435761u ^ y * 2246822519u); };
+    return {
+        {"woven.px", RepairsPicture(64, 48, 0, woven)},
+        {"woven-bottom-up.px", RepairsPicture(64, 48, 0x82, woven)},
+        {"bands.px", RepairsPicture(40, 60, 0x25, bands)},
+        {"flat.px", RepairsPicture(16, 16, 0, flat)},
+        {"one-pixel.px", RepairsPicture(1, 1, 0, noise)},
+        {"narrow.px", RepairsPicture(2, 33, 3, noise)},
+        {"odd.px", RepairsPicture(67, 5, 1, noise)},
+    };
+}
+
 bool WriteSeeds(const fs::path& folder, const Seeds& seeds) {
     fs::create_directories(folder);
     for (const auto& [name, bytes] : seeds) {
@@ -300,6 +345,7 @@ int main(int argc, char** argv) {
     all.insert(all.end(), png.begin(), png.end());
     const bool ok = WriteSeeds(root / "fuzz_bmp", bmp) && WriteSeeds(root / "fuzz_gif", gif) &&
                     WriteSeeds(root / "fuzz_jpeg", jpeg) && WriteSeeds(root / "fuzz_png", png) &&
-                    WriteSeeds(root / "fuzz_load", all);
+                    WriteSeeds(root / "fuzz_load", all) &&
+                    WriteSeeds(root / "fuzz_repairs", RepairsSeeds());
     return ok ? 0 : 1;
 }

@@ -17,24 +17,38 @@ constexpr int32_t kBrightPerMille = 10;
 // A row that starts a band holds only noise: its neighbours differ by at most
 // this much on average (levels), and averaged over blocks of kBandBlock
 // pixels it is nearly flat: the blocks stray from its mean less than
-// kSeedCoarseShare of what its pixels do, plus kCoarseSlack. Noise averages
+// kSeedCoarseShare of what its pixels do, plus kSeedCoarseSlack. Noise averages
 // out over a block; a picture's content, however dark and faint, is smooth
 // and does not.
-constexpr double kSeedMaxSteps = 6.0;
+constexpr double kSeedMaxSteps = 8.0;
 constexpr double kSeedCoarseShare = 0.5;
-// Levels by which a band row may stray beyond what the band's own noise does:
-// room for a noiseless band's rounding, too little for a dark picture's content.
+constexpr double kSeedCoarseSlack = 0.1;
+// Levels by which a band row's pixels, and its blocks, may stray beyond what
+// the band's own noise does: room for a noiseless band's rounding, too little
+// for a dark picture's content.
 constexpr double kNoiseSlack = 1.0;
-constexpr double kCoarseSlack = 0.25;
+constexpr double kCoarseSlack = 0.1;
 // A band row's noise may be up to this many times the band's, or the band's
 // less the same share of it.
 constexpr double kNoiseGrowth = 1.5;
-// Levels by which a band row's mean may differ from the band's black.
-constexpr double kLevelSlack = 2.0;
+// Levels by which a band row's mean may differ from the band's black, and how
+// many times the noise of a row's mean (its pixels' noise over the square root
+// of the width) on top: a band's black holds steady, a dark picture's
+// brightness drifts.
+constexpr double kLevelSlack = 0.5;
+constexpr double kMeanNoises = 3.0;
+// The standard deviation of noise over the mean distance from its middle.
+constexpr double kSigmaPerSpread = 1.25;
 // A band pixel is bright above its black by this many times the band's
 // spread, plus kBrightMargin levels.
 constexpr double kBrightSpreads = 4.0;
 constexpr double kBrightMargin = 8.0;
+// Ringing spreads over at most the other rows of a JPEG block of 8, by at most
+// kRingingSpread levels on average, beside an edge kEdgeContrast levels above
+// the band.
+constexpr int32_t kRingingRows = 7;
+constexpr double kRingingSpread = 3.0;
+constexpr double kEdgeContrast = 40.0;
 // A noise row changes this many times more than the picture above it does.
 constexpr double kNoiseFactor = 2.5;
 // The smallest change, in levels per pixel, that counts as noise whatever the picture.
@@ -101,10 +115,14 @@ class BandBlack {
         m_coarse += (row.coarse - m_coarse) / m_rows;
         m_steps += (row.steps - m_steps) / m_rows;
     }
+    explicit BandBlack(int32_t width) : m_width(width) {}
     double Level() const { return m_level; }
+    double LevelSlack() const {
+        return kLevelSlack + kMeanNoises * kSigmaPerSpread * m_spread / std::sqrt(double(m_width));
+    }
     double BrightAbove() const { return m_level + kBrightSpreads * m_spread + kBrightMargin; }
     bool Holds(const RowShape& row) const {
-        return std::abs(row.mean - m_level) <= kLevelSlack &&
+        return std::abs(row.mean - m_level) <= LevelSlack() &&
                row.spread <= kNoiseGrowth * m_spread + kNoiseSlack &&
                row.coarse <=
                    std::max(kNoiseGrowth * m_coarse, kSeedCoarseShare * m_spread) + kCoarseSlack &&
@@ -113,12 +131,37 @@ class BandBlack {
     }
 
   private:
+    int32_t m_width;
     int32_t m_rows = 0;
     double m_level = 0;
     double m_spread = 0;
     double m_coarse = 0;
     double m_steps = 0;
 };
+
+// Rows from `first` on, in steps of `dir` and short of row `end`, that are the
+// band's but for a compressor's ringing: a JPEG block that holds both the band
+// and a bright edge of the picture spreads the edge's ripples over the band's
+// rows in that block. They keep the band's level, and a far brighter row ends
+// them within the block; a dark picture beside the band has no such edge.
+int32_t RingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
+                    int32_t end) {
+    for (int32_t k = 0; k < kRingingRows; ++k) {
+        const int32_t y = first + k * dir;
+        if (y == end) {
+            return 0;
+        }
+        const RowShape row = ShapeOf(rows.Of(y), rows.width, black.Level(), black.BrightAbove());
+        if (row.mean - black.Level() >= kEdgeContrast) {
+            return k;
+        }
+        if (std::abs(row.mean - black.Level()) > black.LevelSlack() ||
+            row.spread > kRingingSpread) {
+            return 0;
+        }
+    }
+    return 0;
+}
 
 // What a run of rows of one flat colour from an edge is.
 struct FlatRun {
@@ -134,17 +177,18 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     const double mean = ShapeOf(luma, rows.width, 0, kBandPixelLevel).mean;
     const RowShape first = ShapeOf(luma, rows.width, mean, kBandPixelLevel);
     if (first.steps > kSeedMaxSteps ||
-        first.coarse > kSeedCoarseShare * first.spread + kCoarseSlack) {
+        first.coarse > kSeedCoarseShare * first.spread + kSeedCoarseSlack) {
         return {};
     }
     FlatRun run;
     run.dark = first.mean <= kBandMeanLevel && first.brightShare * 1000 <= kBrightPerMille;
-    BandBlack black;
+    BandBlack black(rows.width);
     black.Add(first);
     run.rows = 1;
     for (int32_t y = seed + dir; y != end; y += dir) {
         const RowShape row = ShapeOf(rows.Of(y), rows.width, black.Level(), black.BrightAbove());
         if (!black.Holds(row)) {
+            run.rows += RingingRows(rows, black, y, dir, end);
             break;
         }
         black.Add(row);
@@ -280,8 +324,12 @@ BandReport DetectBands(const PixelRows& rows) {
     const int32_t top = fromTop.dark ? fromTop.rows : 0;
     int32_t last = rows.height - 1;
     last -= BandFrom(measures, last, -1, top - 1);
-    last = std::max(NoiseStart(measures, rows.height, last) - 1, top - 1);
-    last -= BandFrom(measures, last, -1, top - 1);
+    const int32_t noise = NoiseStart(measures, rows.height, last);
+    if (noise <= last) {
+        // Black rows above the tape noise belong to the band as well.
+        last = std::max(noise - 1, top - 1);
+        last -= BandFrom(measures, last, -1, top - 1);
+    }
     if (last < top) {
         // Bands and tape noise meet: nothing of a picture between them.
         report.blank = true;

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
-targets=(fuzz_bmp fuzz_gif fuzz_jpeg fuzz_png fuzz_load)
+targets=(fuzz_bmp fuzz_gif fuzz_jpeg fuzz_png fuzz_load fuzz_repairs)
 build=build/fuzz
 out="$build/fuzz-smoke"
 
@@ -23,6 +23,9 @@ run_target() {
     local target="$1"
     local dict="fuzz/${target#fuzz_}.dict"
     [ "$target" = fuzz_load ] && dict="$build/fuzz/load.dict"
+    # Pictures have no syntax a dictionary could help with.
+    local dictArgs=(-dict="$dict")
+    [ "$target" = fuzz_repairs ] && dictArgs=()
     local work="$out/$target.corpus"
     local artifacts="$out/$target.artifacts"
     mkdir -p "$work" "$artifacts"
@@ -33,7 +36,7 @@ run_target() {
     ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:allocator_may_return_null=1" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
         "$build/fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-        -malloc_limit_mb=2048 -dict="$dict" -artifact_prefix="$artifacts/" \
+        -malloc_limit_mb=2048 "${dictArgs[@]}" -artifact_prefix="$artifacts/" \
         -print_final_stats=1 "${corpora[@]}" >"$out/$target.log" 2>&1
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh Debian 12 machine: installs what is missing,
 # builds, and runs the tests in a release build, checks the Debian package made
-# from it, runs each fuzz target briefly, and the tests again under
+# from it, runs the row kernels' tests without instruction-set variants and
+# with clang, runs each fuzz target briefly, and the tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,14 @@ cmake --preset release
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
 scripts/package-check.sh build/release
+
+# The row kernels' tests once more on the plain loops alone (what a processor
+# without AVX2 runs), and once as clang builds them, variants and all.
+for preset in plain clang; do
+    cmake --preset "$preset"
+    cmake --build --preset "$preset" -j "$jobs"
+    "build/$preset/tests/ops/ops_tests" --gtest_brief=1
+done
 
 scripts/fuzz-smoke.sh "${FUZZ_SECONDS:-60}"
 

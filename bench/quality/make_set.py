@@ -17,7 +17,7 @@ import sys
 import numpy as np
 from PIL import Image, ImageDraw
 
-SET_VERSION = 3
+SET_VERSION = 4
 
 SOURCES = {
     "skimage": "/usr/lib/python3/dist-packages/skimage/data",
@@ -258,6 +258,116 @@ def make_band(content, top, bottom_black, tape, noise, seed):
     return frame, top, bottom_black + tape
 
 
+# Band frames as captures carry them: (name, group, scene, top, bottom, black level, camera
+# noise sigma, picture rows next to the bands darkened to 12..20, JPEG quality or 0, held out).
+# Every frame of a group keeps its truth through the noise and the JPEG round trip: the bands are
+# the rows that were band before either. Band-free frames have top = bottom = 0; blank frames are
+# one colour throughout and must be reported blank, nothing clipped.
+CAPTURE_BANDS = [
+    ("bandc-dark-pal", "dark-edge", "obj-storm-astronaut", 72, 72, 0, 0.0, True, 0, False),
+    ("bandc-dark16-pal", "dark-edge", "obj-garden-cat", 40, 44, 16, 0.0, True, 0, False),
+    ("bandc-dark-pal-q90", "dark-edge", "pan-meadow", 56, 56, 0, 1.5, True, 90, False),
+    ("bandc-dark16-ntsc-q75", "dark-edge", "obj-blinds-flower-ntsc", 24, 30, 16, 2.0, True, 75, False),
+    ("bandc-dark-hd-q75", "dark-edge", "obj-wood-coffee-hd", 138, 140, 0, 2.0, True, 75, True),
+    ("bandc-dark16-pal-noisy", "dark-edge", "obj-ladybird-coffee", 36, 36, 16, 3.0, True, 0, True),
+    ("bandc-noisy-pal", "noisy-black", "obj-flower-two", 40, 40, 16, 3.0, False, 0, False),
+    ("bandc-noisy-pal-q90", "noisy-black", "pan-dune", 40, 46, 16, 3.5, False, 90, False),
+    ("bandc-noisy-ntsc-q75", "noisy-black", "obj-blinds-flower-ntsc", 40, 40, 16, 3.0, False, 75, False),
+    ("bandc-noisy-hd", "noisy-black", "pan-ladybird-up-hd", 60, 60, 16, 3.5, False, 0, True),
+    ("bandc-noisy-dark-pal-q90", "noisy-black", "obj-meadow-cat", 40, 40, 16, 3.0, True, 90, True),
+    ("bandc-thin-pal", "heights", "obj-dune-astronaut-up", 8, 6, 16, 1.0, False, 0, False),
+    ("bandc-top-ntsc-q90", "heights", "obj-blinds-flower-ntsc", 60, 0, 0, 1.0, False, 90, False),
+    ("bandc-bottom-pal-q75", "heights", "obj-yellow-temple-slow", 0, 100, 16, 1.5, False, 75, False),
+    ("bandc-scope-hd-q90", "heights", "obj-wings-two-hd", 140, 140, 0, 1.0, False, 90, False),
+    ("bandc-odd-pal", "heights", "pan-raindrops-astronaut", 17, 23, 0, 0.5, False, 0, True),
+    ("bandc-free-dark-pal", "band-free", "obj-storm-astronaut", 0, 0, 0, 2.0, True, 0, False),
+    ("bandc-free-dark-pal-q75", "band-free", "pan-wood-down", 0, 0, 0, 2.5, True, 75, False),
+    ("bandc-free-night-hd-q90", "band-free", "obj-aqua-bike-hd", 0, 0, 0, 3.0, True, 90, False),
+    ("bandc-free-night-ntsc", "band-free", "obj-blinds-flower-ntsc", 0, 0, 0, 2.5, True, 0, True),
+    ("bandc-blank-black", "blank", None, 0, 0, 0, 0.0, False, 0, False),
+    ("bandc-blank-video-black-q75", "blank", None, 0, 0, 16, 2.5, False, 75, False),
+    ("bandc-blank-grey-q90", "blank", None, 0, 0, 128, 2.0, False, 90, False),
+    ("bandc-blank-blue-hd", "blank", None, 0, 0, -1, 1.0, False, 0, True),
+]
+# How far from a band the darkened picture brightens back to itself.
+DARK_EDGE_ROWS = 48
+
+
+def darken_near_bands(picture, top, bottom):
+    """The picture's rows next to each band squeezed into 12..20, back to normal DARK_EDGE_ROWS on."""
+    h = picture.shape[0]
+    out = picture.astype(np.float64)
+    y = np.arange(h, dtype=np.float64)
+    near = np.minimum(y - top, (h - bottom - 1) - y)
+    if top == 0 and bottom == 0:
+        near = y
+    t = np.clip(near / DARK_EDGE_ROWS, 0.0, 1.0)
+    t = (t * t * (3 - 2 * t))[:, None, None]
+    dark = 12.0 + out * (8.0 / 255.0)
+    return dark * (1 - t) + out * t
+
+
+def camera_noise(frame, sigma, rng):
+    """Sensor noise as a capture shows it: mostly in brightness, some in colour."""
+    if sigma <= 0:
+        return frame
+    h, w = frame.shape[:2]
+    noise = rng.normal(0, sigma, (h, w, 1)) + rng.normal(0, sigma / 2, (h, w, 3))
+    return np.clip(np.rint(frame + noise), 0, 255)
+
+
+def jpeg_history(frame, quality):
+    """A round trip through baseline JPEG in 4:2:0, as most captures have had."""
+    if not quality:
+        return frame
+    import io
+    buf = io.BytesIO()
+    Image.fromarray(frame).save(buf, "JPEG", quality=quality, subsampling=2)
+    return np.asarray(Image.open(io.BytesIO(buf.getvalue())).convert("RGB"))
+
+
+def capture_band(picture, top, bottom, level, sigma, dark_edge, quality, rng, night=False):
+    h = picture.shape[0]
+    frame = darken_near_bands(picture, top, bottom) if dark_edge else picture.astype(np.float64)
+    if night:
+        frame = 8.0 + picture * 0.15
+    black = [20, 10, 160] if level < 0 else [level] * 3
+    frame[:top] = black
+    frame[h - bottom:] = black
+    frame = camera_noise(frame, sigma, rng).astype(np.uint8)
+    return jpeg_history(frame, quality)
+
+
+def band_frames(out, woven):
+    entries = []
+    for seed, (name, scene, use_woven, top, bottom, tape, noise) in enumerate(BAND_FRAMES):
+        content = woven[scene][0] if use_woven else woven[scene][1]
+        frame, t, b = make_band(content, top, bottom, tape, noise, seed)
+        save(f"{out}/frames/{name}.bmp", frame)
+        size = (frame.shape[1], frame.shape[0])
+        e = entry(name, "band", size, use_woven, "scene " + scene, t, b)
+        e["group"], e["holdout"] = "letterbox-tape", False
+        entries.append(e)
+    for seed, row in enumerate(CAPTURE_BANDS, start=100):
+        name, group, scene, top, bottom, level, sigma, dark_edge, quality, holdout = row
+        rng = np.random.default_rng(seed)
+        picture = woven[scene][1] if scene else np.zeros((576, 720, 3), dtype=np.uint8)
+        if group == "blank" and name.endswith("-hd"):
+            picture = np.zeros((1080, 1920, 3), dtype=np.uint8)
+        if group == "blank":
+            top = picture.shape[0]
+        frame = capture_band(picture, top, bottom, level, sigma, dark_edge, quality, rng,
+                             night="night" in name)
+        save(f"{out}/frames/{name}.bmp", frame)
+        size = (frame.shape[1], frame.shape[0])
+        e = entry(name, "band", size, False, "scene %s" % scene,
+                  0 if group == "blank" else top, bottom)
+        e["group"], e["holdout"], e["blank"] = group, holdout, group == "blank"
+        e["noise"], e["jpeg"] = sigma, quality
+        entries.append(e)
+    return entries
+
+
 def save(path, array):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     Image.fromarray(array).save(path)
@@ -294,12 +404,7 @@ def main(out):
         save(f"{out}/frames/{name}.bmp", pic)
         save(f"{out}/truth/{name}.t.png", pic)
         manifest.append(entry(name, "progressive", size, False, f"{package}/{file}"))
-    for seed, (name, scene, use_woven, top, bottom, tape, noise) in enumerate(BAND_FRAMES):
-        content = woven[scene][0] if use_woven else woven[scene][1]
-        frame, t, b = make_band(content, top, bottom, tape, noise, seed)
-        save(f"{out}/frames/{name}.bmp", frame)
-        size = (frame.shape[1], frame.shape[0])
-        manifest.append(entry(name, "band", size, use_woven, "scene " + scene, t, b))
+    manifest += band_frames(out, woven)
     with open(f"{out}/manifest.json", "w") as f:
         json.dump({"version": SET_VERSION, "packages": PACKAGES, "frames": manifest}, f, indent=1)
     print("built %d frames in %s" % (len(manifest), out))

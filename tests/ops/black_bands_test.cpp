@@ -86,8 +86,10 @@ PackedColor DarkScene(int32_t x, int32_t y) {
 // Camera noise around `level` reaching `reach` levels either way, the same in
 // every channel as a luma noise is.
 PackedColor Noisy(int32_t level, int32_t reach, int32_t x, int32_t y) {
-    const uint32_t hash = (uint32_t(x) * 2246822519u) ^ (uint32_t(y) * 3266489917u);
-    const uint32_t mixed = (hash ^ (hash >> 15)) * 668265263u;
+    uint32_t mixed = uint32_t(x) * 2246822519u + uint32_t(y) * 3266489917u + 374761393u;
+    mixed = (mixed ^ (mixed >> 15)) * 2246822519u;
+    mixed = (mixed ^ (mixed >> 13)) * 3266489917u;
+    mixed ^= mixed >> 16;
     // A sum of two uniforms: most pixels near the level, a few at the reach.
     const int32_t a = int32_t((mixed >> 8) % uint32_t(reach + 1));
     const int32_t b = int32_t((mixed >> 20) % uint32_t(reach + 1));
