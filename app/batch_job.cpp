@@ -28,6 +28,7 @@ constexpr OutputFormatEntry kOutputFormats[] = {
     {"jpeg", OutputFormat::Jpeg, ".jpg"},
     {"bmp", OutputFormat::Bmp, ".bmp"},
     {"png", OutputFormat::Png, ".png"},
+    {"tiff", OutputFormat::Tiff, ".tif"},
 };
 
 }  // namespace
@@ -42,6 +43,8 @@ const char* OutputFormatName(OutputFormat format) {
             return "BMP";
         case OutputFormat::Png:
             return "PNG";
+        case OutputFormat::Tiff:
+            return "TIFF";
         case OutputFormat::Jpeg:
             break;
     }
@@ -105,9 +108,18 @@ bool IsPngOutputName(std::string_view outputPath) {
     return EndsInAnyCase(outputPath, "png");
 }
 
+bool IsTiffOutputName(std::string_view outputPath) {
+    return EndsInAnyCase(outputPath, "tif") ||
+           (EndsInAnyCase(outputPath, "iff") && outputPath.size() >= 4 &&
+            LowerAscii(outputPath[outputPath.size() - 4]) == 't');
+}
+
 OutputFormat OutputFormatFor(std::string_view outputPath) {
     if (IsBmpOutputName(outputPath)) {
         return OutputFormat::Bmp;
+    }
+    if (IsTiffOutputName(outputPath)) {
+        return OutputFormat::Tiff;
     }
     return IsPngOutputName(outputPath) ? OutputFormat::Png : OutputFormat::Jpeg;
 }

@@ -23,7 +23,7 @@ struct BatchSettings {
 bool AnyRepairSelected(const BatchSettings& settings);
 
 // How an output is written. Chosen from the output name unless a caller decides otherwise.
-enum class OutputFormat { Bmp, Jpeg, Png };
+enum class OutputFormat { Bmp, Jpeg, Png, Tiff };
 
 const char* OutputFormatName(OutputFormat format);
 
@@ -93,8 +93,11 @@ bool IsBmpOutputName(std::string_view outputPath);
 // True when the output name's last three characters are "png" in any case.
 bool IsPngOutputName(std::string_view outputPath);
 
+// True when the output name ends in "tif" or "tiff" in any case.
+bool IsTiffOutputName(std::string_view outputPath);
+
 // The format an output name asks for: BMP for "bmp" names, PNG for "png"
-// names, JPEG otherwise.
+// names, TIFF for "tif" and "tiff" names, JPEG otherwise.
 OutputFormat OutputFormatFor(std::string_view outputPath);
 
 }  // namespace tessary

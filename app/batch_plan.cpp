@@ -148,7 +148,7 @@ bool Older(const struct timespec& a, const struct timespec& b) {
 }  // namespace
 
 bool HasImageExtension(const std::string& name) {
-    for (std::string_view extension : {".jpg", ".jpeg", ".gif", ".bmp", ".png"}) {
+    for (std::string_view extension : {".jpg", ".jpeg", ".gif", ".bmp", ".png", ".tif", ".tiff"}) {
         if (EndsWithIgnoringCase(name, extension)) {
             return true;
         }

@@ -66,6 +66,8 @@ const char* SourceName(LoadSource source) {
             return "BMP";
         case LoadSource::Png:
             return "PNG";
+        case LoadSource::Tiff:
+            return "TIFF";
         case LoadSource::None:
         case LoadSource::MissingFile:
             break;
@@ -93,6 +95,9 @@ void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileRep
             break;
         case OutputFormat::Png:
             image.SavePng(job.output.c_str(), metadata);
+            break;
+        case OutputFormat::Tiff:
+            image.SaveTiff(job.output.c_str(), metadata);
             break;
         case OutputFormat::Jpeg: {
             JpegSaveOptions jpeg;

@@ -7,6 +7,7 @@
 #include "formats/jpeg_file.h"
 #include "formats/png_file.h"
 #include "formats/size_limit.h"
+#include "formats/tiff_file.h"
 #include "platform/file_handle.h"
 
 namespace tessary {
@@ -19,6 +20,7 @@ constexpr ImageReader kReaders[] = {
     {ImageFormat::Gif, "GIF", LooksLikeGif, DecodeGifImage},
     {ImageFormat::Bmp, "BMP", LooksLikeBmp, DecodeBmpImage},
     {ImageFormat::Png, "PNG", LooksLikePng, DecodePngImage},
+    {ImageFormat::Tiff, "TIFF", LooksLikeTiff, DecodeTiffImage},
 };
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace tessary {
 // Bytes of a whole file, already read; readers never open files themselves.
 using ByteView = std::span<const uint8_t>;
 
-enum class ImageFormat { Jpeg, Gif, Bmp, Png };
+enum class ImageFormat { Jpeg, Gif, Bmp, Png, Tiff };
 
 // What a reader makes of a file it took.
 struct DecodedImage {

@@ -9,7 +9,7 @@ std::string Status::Text() const {
         case StatusCode::Ok:
             return "ok";
         case StatusCode::NotThisFormat:
-            return "not a JPEG, GIF, BMP or PNG image";
+            return "not a JPEG, GIF, BMP, PNG or TIFF image";
         case StatusCode::Damaged:
             return "damaged " + std::string(format) + (detail.empty() ? "" : " (" + detail + ")");
         case StatusCode::Unsupported:

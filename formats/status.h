@@ -27,7 +27,7 @@ struct Status {
 
     bool IsOk() const { return code == StatusCode::Ok; }
     // The reason a user reads, e.g. "damaged JPEG (premature end of data)",
-    // "CMYK JPEG, not supported", "not a JPEG, GIF, BMP or PNG image".
+    // "CMYK JPEG, not supported", "not a JPEG, GIF, BMP, PNG or TIFF image".
     std::string Text() const;
 
     static Status Ok() { return {}; }

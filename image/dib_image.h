@@ -46,6 +46,7 @@ enum class LoadSource {
     Gif,
     Bmp,
     Png,
+    Tiff,
     MissingFile,  // no file at the path: the 10 x 10 black 8-bit placeholder
 };
 
@@ -92,6 +93,9 @@ class CDibImage {
     // An 8-bit RGB PNG file, with the profile, EXIF, XMP and comments of
     // `metadata` when given (GetMetadata() carries the loaded file's on).
     void SavePng(const char* path, const ImageMetadata* metadata = nullptr);
+    // An 8-bit RGB TIFF file (Deflate), with the profile, XMP and first comment
+    // of `metadata` when given.
+    void SaveTiff(const char* path, const ImageMetadata* metadata = nullptr);
 
     // Replaces a picture of another depth by the same picture at 24 bits per
     // pixel (indexed pixels through their colour table), so that pixel writes

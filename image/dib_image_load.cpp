@@ -10,16 +10,18 @@
 #include "formats/png_file.h"
 #include "formats/rgb_buffer.h"
 #include "formats/size_limit.h"
+#include "formats/tiff_file.h"
 #include "image/dib_image.h"
 
 namespace tessary {
 
 // JPEG with its options (the metadata written when they ask for it), or PNG
-// with the metadata given (none when null).
+// or TIFF with the metadata given (none when null).
 struct PictureOutput {
     bool png = false;
     JpegSaveOptions jpeg;
     const ImageMetadata* metadata = nullptr;
+    bool tiff = false;
 };
 
 namespace {
@@ -44,6 +46,8 @@ LoadSource SourceOf(ImageFormat format) {
             return LoadSource::Bmp;
         case ImageFormat::Png:
             return LoadSource::Png;
+        case ImageFormat::Tiff:
+            return LoadSource::Tiff;
     }
     return LoadSource::None;
 }
@@ -180,6 +184,10 @@ bool WriteDibPicture(const char* path, const uint8_t* dib, const DibPicture& pic
             *error = ENOMEM;
             return false;
         }
+        if (output.tiff) {
+            return !failed(
+                WriteTiffFile(path, source, picture.width, picture.height, output.metadata));
+        }
         if (output.png) {
             return !failed(
                 EncodePngFile(path, source, picture.width, picture.height, output.metadata));
@@ -190,6 +198,10 @@ bool WriteDibPicture(const char* path, const uint8_t* dib, const DibPicture& pic
     ByteBuffer tight = TightPictureOfDib(dib, picture, error);
     if (!tight) {
         return false;
+    }
+    if (output.tiff) {
+        TightRgbRows rows(tight.get(), picture.width);
+        return !failed(WriteTiffFile(path, rows, picture.width, picture.height, output.metadata));
     }
     if (output.png) {
         return !failed(
@@ -325,6 +337,10 @@ void CDibImage::SaveJpeg(const char* path, const JpegSaveOptions& options) {
 
 void CDibImage::SavePng(const char* path, const ImageMetadata* metadata) {
     SavePicture(path, PictureOutput{true, {}, metadata});
+}
+
+void CDibImage::SaveTiff(const char* path, const ImageMetadata* metadata) {
+    SavePicture(path, PictureOutput{false, {}, metadata, true});
 }
 
 void CDibImage::SavePicture(const char* path, const PictureOutput& output) {

@@ -292,7 +292,7 @@ TEST(RunBatch, MissingAndUnreadableInputsWriteNothingAndAreSummedUp) {
     EXPECT_EQ(FailureSummary(outcome),
               "1 of 3 files were written.\n"
               "gone.bmp: No such file or directory\n"
-              "notes.bmp: not a JPEG, GIF, BMP or PNG image");
+              "notes.bmp: not a JPEG, GIF, BMP, PNG or TIFF image");
 }
 
 TEST(FailureSummary, ListsTenFailuresThenHowManyMore) {
