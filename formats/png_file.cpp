@@ -396,25 +396,16 @@ int Encode(spng_ctx* context, PngRowSource& source, uint32_t width, uint32_t hei
 }
 
 // The rows of a 16-bit picture as the encoder takes them: six bytes a pixel,
-// each sample big-endian as the file stores it.
-class BigEndianRows final : public PngRowSource {
+// host-endian (the library stores them big-endian itself).
+class DeepRows final : public PngRowSource {
   public:
-    explicit BigEndianRows(const DeepPixels& pixels)
-        : m_pixels(pixels), m_row(AllocateBytes(pixels.RowSamples() * 2)) {}
-    bool IsReady() const { return m_row != nullptr; }
+    explicit DeepRows(const DeepPixels& pixels) : m_pixels(pixels) {}
     const uint8_t* Row(uint32_t r) override {
-        const uint16_t* samples = m_pixels.Row(r);
-        uint8_t* out = m_row.get();
-        for (uint64_t i = 0; i < m_pixels.RowSamples(); ++i, out += 2) {
-            out[0] = uint8_t(samples[i] >> 8);
-            out[1] = uint8_t(samples[i]);
-        }
-        return m_row.get();
+        return reinterpret_cast<const uint8_t*>(m_pixels.Row(r));
     }
 
   private:
     const DeepPixels& m_pixels;
-    ByteBuffer m_row;
 };
 
 Status EncodeFile(const char* path, PngRowSource& source, uint32_t width, uint32_t height,
@@ -455,10 +446,10 @@ Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uin
 }
 
 Status WritePng16File(const char* path, const DeepPixels& pixels, const ImageMetadata* metadata) {
-    BigEndianRows rows(pixels);
-    if (pixels.IsEmpty() || !rows.IsReady()) {
-        return Status::IoError(pixels.IsEmpty() ? EINVAL : ENOMEM, "no picture to write");
+    if (pixels.IsEmpty()) {
+        return Status::IoError(EINVAL, "no picture to write");
     }
+    DeepRows rows(pixels);
     return EncodeFile(path, rows, pixels.width, pixels.height, 16, metadata);
 }
 

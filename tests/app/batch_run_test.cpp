@@ -124,6 +124,12 @@ TEST(OutputFormatFor, LooksOnlyAtTheLastThreeCharactersInAnyCase) {
         {"apng", OutputFormat::Png},
         {"a.png.jpg", OutputFormat::Jpeg},
         {"a.pngx", OutputFormat::Jpeg},
+        {"a.tif", OutputFormat::Tiff},
+        {"a.TIFF", OutputFormat::Tiff},
+        {"tiff", OutputFormat::Tiff},
+        {"a.ff", OutputFormat::Jpeg},
+        {"a.xiff", OutputFormat::Jpeg},
+        {"a.tiffs", OutputFormat::Jpeg},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(OutputFormatFor(c.name), c.format) << c.name;
