@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "formats/dib.h"
 #include "formats/size_limit.h"
@@ -723,6 +724,161 @@ Status DecodeOpened(TIFF* tiff, uint64_t fileSize, const Messages& messages, Mem
     return status;
 }
 
+// ---- EXIF between TIFF files and EXIF blocks ----
+// An EXIF block is a small TIFF of its own whose first directory points at an
+// EXIF and a GPS directory. These are copied entry by entry, the values that
+// lie outside their entries moved with them, in the byte order they came in.
+
+constexpr uint16_t kExifDirectories[] = {TIFFTAG_EXIFIFD, TIFFTAG_GPSIFD};
+constexpr uint16_t kInteroperabilityTag = 40965;  // a directory of its own, left out
+constexpr uint16_t kMaxExifEntries = 1024;
+constexpr uint64_t kEntryBytes = 12;
+constexpr uint64_t kHeaderBytes = 8;
+
+using Bytes = std::vector<uint8_t>;
+
+struct Order {
+    bool big = false;
+    uint32_t Get(const uint8_t* p, int size) const {
+        uint32_t value = 0;
+        for (int i = 0; i < size; ++i) {
+            value |= uint32_t(p[big ? i : size - 1 - i]) << (8 * (size - 1 - i));
+        }
+        return value;
+    }
+    void Put(uint8_t* p, uint32_t value, int size) const {
+        for (int i = 0; i < size; ++i) {
+            p[big ? size - 1 - i : i] = uint8_t(value >> (8 * i));
+        }
+    }
+};
+
+uint64_t TypeBytes(uint32_t type) {
+    switch (type) {
+        case TIFF_BYTE:
+        case TIFF_ASCII:
+        case TIFF_SBYTE:
+        case TIFF_UNDEFINED:
+            return 1;
+        case TIFF_SHORT:
+        case TIFF_SSHORT:
+            return 2;
+        case TIFF_LONG:
+        case TIFF_SLONG:
+        case TIFF_FLOAT:
+            return 4;
+        case TIFF_RATIONAL:
+        case TIFF_SRATIONAL:
+        case TIFF_DOUBLE:
+            return 8;
+        default:
+            return 0;  // unknown types, and directory pointers, are left out
+    }
+}
+
+// Appends to `out`, whose first byte lies at `base` in the file being made, a
+// copy of the classic directory at `offset` in `source`. False (with `out` as
+// it was) when the directory does not lie within the source.
+bool CopyDirectory(ByteView source, Order order, uint64_t offset, uint64_t base, Bytes& out) {
+    if (offset + 2 > source.size()) {
+        return false;
+    }
+    const uint32_t count = order.Get(source.data() + offset, 2);
+    if (count == 0 || count > kMaxExifEntries || offset + 2 + count * kEntryBytes > source.size()) {
+        return false;
+    }
+    struct Kept {
+        const uint8_t* entry;
+        uint64_t bytes;
+        uint64_t from;
+    };
+    std::vector<Kept> kept;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* entry = source.data() + offset + 2 + i * kEntryBytes;
+        const uint64_t bytes = TypeBytes(order.Get(entry + 2, 2)) * order.Get(entry + 4, 4);
+        const uint64_t from = bytes > 4 ? order.Get(entry + 8, 4) : 0;
+        if (bytes == 0 || order.Get(entry, 2) == kInteroperabilityTag ||
+            (bytes > 4 && (from > source.size() || bytes > source.size() - from))) {
+            continue;
+        }
+        kept.push_back({entry, bytes, from});
+    }
+    if (kept.empty()) {
+        return false;
+    }
+    const uint64_t start = out.size();
+    out.resize(start + 2 + kept.size() * kEntryBytes + 4, 0);
+    order.Put(out.data() + start, uint32_t(kept.size()), 2);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        uint8_t* entry = out.data() + start + 2 + i * kEntryBytes;
+        std::memcpy(entry, kept[i].entry, kEntryBytes);
+        if (kept[i].bytes > 4) {
+            out.resize(out.size() + (out.size() & 1));  // values start on a word boundary
+            order.Put(out.data() + start + 2 + i * kEntryBytes + 8, uint32_t(base + out.size()), 4);
+            const uint8_t* value = source.data() + kept[i].from;
+            out.insert(out.end(), value, value + kept[i].bytes);
+        }
+    }
+    out.resize(out.size() + (out.size() & 1));
+    return base + out.size() <= UINT32_MAX;
+}
+
+// The offsets of the EXIF and GPS directories a classic TIFF's first
+// directory points at (0 where there is none), or false without a header.
+bool FindExifDirectories(ByteView block, Order* order, uint64_t offsets[2]) {
+    offsets[0] = offsets[1] = 0;
+    if (block.size() < kHeaderBytes || !LooksLikeTiff(block) || block[2] == 43 || block[3] == 43) {
+        return false;
+    }
+    order->big = block[0] == 'M';
+    const uint64_t first = order->Get(block.data() + 4, 4);
+    if (first + 2 > block.size()) {
+        return false;
+    }
+    const uint32_t count = order->Get(block.data() + first, 2);
+    for (uint32_t i = 0; i < count && first + 2 + (i + 1) * kEntryBytes <= block.size(); ++i) {
+        const uint8_t* entry = block.data() + first + 2 + i * kEntryBytes;
+        for (int d = 0; d < 2; ++d) {
+            if (order->Get(entry, 2) == kExifDirectories[d] && order->Get(entry + 4, 4) == 1) {
+                offsets[d] = order->Get(entry + 8, 4);
+            }
+        }
+    }
+    return true;
+}
+
+// The EXIF block of a TIFF file: its EXIF and GPS directories under a header
+// and first directory of their own. Empty when it has none, or they are broken.
+Bytes ExifBlockOf(ByteView file) {
+    Order order;
+    uint64_t offsets[2];
+    if (!FindExifDirectories(file, &order, offsets) || (offsets[0] == 0 && offsets[1] == 0)) {
+        return {};
+    }
+    const uint16_t count = uint16_t((offsets[0] != 0) + (offsets[1] != 0));
+    Bytes block(kHeaderBytes + 2 + count * kEntryBytes + 4, 0);
+    block[0] = block[1] = order.big ? 'M' : 'I';
+    order.Put(block.data() + 2, 42, 2);
+    order.Put(block.data() + 4, uint32_t(kHeaderBytes), 4);
+    order.Put(block.data() + kHeaderBytes, count, 2);
+    uint64_t entry = kHeaderBytes + 2;  // an index: the copies move the block
+    for (int d = 0; d < 2; ++d) {
+        if (offsets[d] == 0) {
+            continue;
+        }
+        const uint64_t at = block.size();
+        if (!CopyDirectory(file, order, offsets[d], 0, block)) {
+            return {};
+        }
+        order.Put(&block[entry], kExifDirectories[d], 2);
+        order.Put(&block[entry + 2], TIFF_LONG, 2);
+        order.Put(&block[entry + 4], 1, 4);
+        order.Put(&block[entry + 8], uint32_t(at), 4);
+        entry += kEntryBytes;
+    }
+    return block;
+}
+
 }  // namespace
 
 bool LooksLikeTiff(ByteView bytes) {
@@ -755,6 +911,7 @@ Status DecodeTiffImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out) {
     if (status.IsOk()) {
         out.metadata = ImageMetadata();
         ReadMetadata(tiff.get(), out.metadata);
+        out.metadata.exif = ExifBlockOf(bytes);
         out.warning = Warnings(tiff.get(), messages);
     }
     return status;
@@ -890,6 +1047,79 @@ bool WriteRows(TIFF* tiff, RowFeed& feed, uint32_t height, uint64_t rowBytes) {
     return TIFFWriteDirectory(tiff) == 1;
 }
 
+// The EXIF block's directories that can be carried, and the byte order the
+// file must then be written in for their values to be copied unchanged.
+struct ExifPlan {
+    Order order;
+    uint64_t offsets[2] = {0, 0};
+    ByteView block;
+    bool Any() const { return offsets[0] != 0 || offsets[1] != 0; }
+};
+
+ExifPlan PlanExif(const ImageMetadata* metadata) {
+    ExifPlan plan;
+    if (metadata == nullptr || !FindExifDirectories(metadata->exif, &plan.order, plan.offsets)) {
+        return ExifPlan();
+    }
+    plan.block = metadata->exif;
+    for (uint64_t& offset : plan.offsets) {
+        Bytes trial;
+        if (offset != 0 && !CopyDirectory(plan.block, plan.order, offset, 0, trial)) {
+            offset = 0;  // a broken directory is left out, not the picture
+        }
+    }
+    return plan;
+}
+
+bool ReadAt(FileHandle& file, uint64_t at, void* bytes, uint64_t size) {
+    return file.Seek(int64_t(at), SeekFrom::Begin) == int64_t(at) &&
+           file.Read(bytes, size) == int64_t(size);
+}
+
+bool WriteAt(FileHandle& file, uint64_t at, const void* bytes, uint64_t size) {
+    return file.Seek(int64_t(at), SeekFrom::Begin) == int64_t(at) &&
+           file.Write(bytes, size) == int64_t(size);
+}
+
+// Appends the planned directories to the finished file and points the
+// entries reserved in its first directory at them.
+bool AppendExif(FileHandle& file, const ExifPlan& plan) {
+    const int64_t end = file.Seek(0, SeekFrom::End);
+    if (end < 0) {
+        return false;
+    }
+    Bytes tail(uint64_t(end) & 1, 0);
+    uint32_t placed[2] = {0, 0};
+    for (int d = 0; d < 2; ++d) {
+        if (plan.offsets[d] != 0) {
+            placed[d] = uint32_t(uint64_t(end) + tail.size());
+            if (!CopyDirectory(plan.block, plan.order, plan.offsets[d], uint64_t(end), tail)) {
+                return false;
+            }
+        }
+    }
+    uint8_t header[kHeaderBytes];
+    uint8_t countBytes[2];
+    if (!WriteAt(file, uint64_t(end), tail.data(), tail.size()) ||
+        !ReadAt(file, 0, header, sizeof header) ||
+        !ReadAt(file, plan.order.Get(header + 4, 4), countBytes, 2)) {
+        return false;
+    }
+    const uint64_t first = plan.order.Get(header + 4, 4);
+    Bytes entries(plan.order.Get(countBytes, 2) * kEntryBytes);
+    if (!ReadAt(file, first + 2, entries.data(), entries.size())) {
+        return false;
+    }
+    for (uint64_t at = 0; at < entries.size(); at += kEntryBytes) {
+        for (int d = 0; d < 2; ++d) {
+            if (plan.order.Get(&entries[at], 2) == kExifDirectories[d]) {
+                plan.order.Put(&entries[at + 8], placed[d], 4);
+            }
+        }
+    }
+    return WriteAt(file, first + 2, entries.data(), entries.size());
+}
+
 Status Encode(const char* path, RowFeed& feed, uint32_t width, uint32_t height, uint16_t bits,
               const ImageMetadata* metadata) {
     if (width == 0 || height == 0 || width > kMaxWriteSide || height > kMaxWriteSide) {
@@ -902,17 +1132,27 @@ Status Encode(const char* path, RowFeed& feed, uint32_t width, uint32_t height, 
     Messages messages;
     auto options = NewOptions(&messages);
     FileStream stream{&writer.File(), 0};
+    const ExifPlan exif = PlanExif(metadata);
+    const char* mode = !exif.Any() ? "w" : exif.order.big ? "wb" : "wl";
     TiffHandle tiff;
     if (options) {
-        tiff.reset(TIFFClientOpenExt(path, "w", &stream, ReadFromFile, WriteToFile, SeekFile,
+        tiff.reset(TIFFClientOpenExt(path, mode, &stream, ReadFromFile, WriteToFile, SeekFile,
                                      CloseMemory, SizeOfFile, NoMap, NoUnmap, options.get()));
     }
     bool done = tiff && SetFields(tiff.get(), width, height, bits);
     if (done && metadata != nullptr) {
         SetMetadata(tiff.get(), *metadata);
+        for (int d = 0; d < 2; ++d) {
+            if (exif.offsets[d] != 0) {
+                TIFFSetField(tiff.get(), kExifDirectories[d], uint64_t{0});  // set once placed
+            }
+        }
     }
     done = done && WriteRows(tiff.get(), feed, height, uint64_t{width} * 3 * (bits / 8));
     tiff.reset();
+    if (done && stream.error == 0 && exif.Any() && !AppendExif(writer.File(), exif)) {
+        Remember(&stream);
+    }
     if (!done || stream.error != 0) {
         writer.Abandon();
         const int error = stream.error != 0 ? stream.error : (tiff || options ? EIO : ENOMEM);

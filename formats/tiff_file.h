@@ -25,7 +25,8 @@ bool LooksLikeTiff(ByteView firstBytes);
 // the orientation tag applied. The DIB is made in `spare` when that has the
 // right size. A 16-bit grey or RGB picture also fills `out.deep`, the DIB then
 // holding it rounded to 8 bits. `out.metadata` receives the ICC profile, the
-// XMP packet and the image description (as a comment); `out.warning` says when
+// XMP packet, the image description (as a comment) and the EXIF and GPS
+// directories as an EXIF block; `out.warning` says when
 // pages were left out or libtiff worked around damage.
 //
 // NotThisFormat without a TIFF header; TooLarge over kMaxPixelBytes and Damaged
@@ -37,7 +38,9 @@ Status DecodeTiffImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
 
 // Writes an 8-bit RGB TIFF of width x height pixels taken row by row from
 // `rows`, compressed with Deflate and the horizontal predictor, carrying the
-// metadata's ICC profile, XMP and first comment when given. The target is
+// metadata's ICC profile, XMP, first comment (as the image description) and
+// the EXIF block's EXIF and GPS directories when given, the file then written
+// in the EXIF block's byte order. The target is
 // replaced only by a completely written file; on failure it is untouched and
 // the status is an IoError with the errno (EINVAL for an empty picture).
 Status WriteTiffFile(const char* path, RgbRowSource& rows, uint32_t width, uint32_t height,

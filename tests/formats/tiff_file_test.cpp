@@ -194,6 +194,29 @@ bool DibIsRounded(const DecodedImage& image) {
     return true;
 }
 
+// A big-endian EXIF block laid out as the reader lays out the EXIF it finds:
+// header, a first directory pointing at the EXIF directory, that directory
+// (exposure time, ISO speed, date taken), then its values.
+Bytes ExifBlock() {
+    Bytes block(96, 0);
+    auto put = [&](uint32_t at, uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            block[at + i] = uint8_t(value >> (8 * (size - 1 - i)));
+        }
+    };
+    block[0] = block[1] = 'M';
+    put(2, 42, 2), put(4, 8, 4);
+    put(8, 1, 2), put(10, 34665, 2), put(12, kLong, 2), put(14, 1, 4), put(18, 26, 4);
+    put(26, 3, 2);
+    put(28, 33434, 2), put(30, 5, 2), put(32, 1, 4), put(36, 68, 4);
+    put(40, 34855, 2), put(42, kShort, 2), put(44, 1, 4), put(48, 200, 2);
+    put(52, 36867, 2), put(54, 2, 2), put(56, 20, 4), put(60, 76, 4);
+    put(68, 1, 4), put(72, 250, 4);
+    const char date[] = "2026:12:10 15:30:00";
+    std::copy(date, date + 20, block.begin() + 76);
+    return block;
+}
+
 using Writer16 = Status (*)(const char*, const DeepPixels&, const ImageMetadata*);
 using Reader = Status (*)(ByteView, MemoryBlock&, DecodedImage&);
 
@@ -214,6 +237,7 @@ TEST(TiffFileTest, SixteenBitPicturesRoundTripSampleForSample) {
     metadata.icc = {1, 2, 3, 4, 5};
     metadata.xmp = "<x:xmpmeta/>";
     metadata.comments = {"kept"};
+    metadata.exif = ExifBlock();
     for (const auto& c : cases) {
         test::TempDir dir;
         ASSERT_TRUE(c.first(dir.File("a").c_str(), original, &metadata).IsOk()) << c.name;
@@ -228,6 +252,7 @@ TEST(TiffFileTest, SixteenBitPicturesRoundTripSampleForSample) {
         EXPECT_EQ(twice.metadata.icc, metadata.icc) << c.name;
         EXPECT_EQ(twice.metadata.xmp, metadata.xmp) << c.name;
         EXPECT_EQ(twice.metadata.comments, metadata.comments) << c.name;
+        EXPECT_EQ(twice.metadata.exif, metadata.exif) << c.name;
     }
 }
 
