@@ -280,6 +280,30 @@ uint64_t MaxRatio(uint16_t compression) {
     }
 }
 
+// The bytes of the file the strips or tiles cover, each counted once: many
+// strips pointing at one small run of data must not pass for much data.
+uint64_t StoredBytes(TIFF* tiff, bool tiled, uint64_t fileSize) {
+    const uint32_t count = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tiff, i);
+        const uint64_t bytes = TIFFGetStrileByteCount(tiff, i);
+        if (offset < fileSize && bytes > 0) {
+            ranges.emplace_back(offset, offset + std::min(bytes, fileSize - offset));
+        }
+    }
+    std::sort(ranges.begin(), ranges.end());
+    uint64_t stored = 0;
+    uint64_t covered = 0;  // the end of what is counted so far
+    for (const auto& [start, end] : ranges) {
+        if (end > covered) {
+            stored += end - std::max(start, covered);
+            covered = end;
+        }
+    }
+    return stored;
+}
+
 // The picture within the size limit at every depth it is held at, and enough
 // stored data to fill it, before anything is allocated for it.
 Status CheckSizes(TIFF* tiff, const Layout& layout, uint64_t fileSize) {
@@ -293,15 +317,7 @@ Status CheckSizes(TIFF* tiff, const Layout& layout, uint64_t fileSize) {
     if (block == 0 || block > kMaxPixelBytes) {
         return Status::Damaged(kTiffFormat, "unusable strip or tile size");
     }
-    const uint32_t count = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
-    uint64_t stored = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t offset = TIFFGetStrileOffset(tiff, i);
-        const uint64_t bytes = TIFFGetStrileByteCount(tiff, i);
-        if (offset < fileSize) {
-            stored += std::min(bytes, fileSize - offset);
-        }
-    }
+    const uint64_t stored = StoredBytes(tiff, tiled, fileSize);
     uint64_t needed = 0;
     if (tiled) {
         if (__builtin_mul_overflow(block, uint64_t{TIFFNumberOfTiles(tiff)}, &needed)) {
