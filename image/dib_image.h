@@ -93,8 +93,8 @@ class CDibImage {
     // An 8-bit RGB PNG file, with the profile, EXIF, XMP and comments of
     // `metadata` when given (GetMetadata() carries the loaded file's on).
     void SavePng(const char* path, const ImageMetadata* metadata = nullptr);
-    // An 8-bit RGB TIFF file (Deflate), with the profile, XMP and first comment
-    // of `metadata` when given.
+    // An 8-bit RGB TIFF file (Deflate), with the profile, EXIF, XMP and first
+    // comment of `metadata` when given.
     void SaveTiff(const char* path, const ImageMetadata* metadata = nullptr);
 
     // Replaces a picture of another depth by the same picture at 24 bits per
