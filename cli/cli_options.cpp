@@ -16,12 +16,12 @@ constexpr int kUsageError = 2;
 
 constexpr const char* kDescription =
     "Repairs still images captured from interlaced video and writes each one to\n"
-    "DIR/NAME: as BMP when NAME ends in \"bmp\", as PNG when it ends in \"png\" (any\n"
-    "case), else as JPEG at quality 100; with -f, in that format, NAME's extension\n"
-    "made the format's own.\n"
+    "DIR/NAME: as BMP when NAME ends in \"bmp\", as PNG when it ends in \"png\", as\n"
+    "TIFF when it ends in \"tif\" or \"tiff\" (any case), else as JPEG at quality\n"
+    "100; with -f, in that format, NAME's extension made the format's own.\n"
     "Repairs run in the order deinterlace, clip, soften. A folder given as FILE adds\n"
-    "its .jpg, .jpeg, .gif, .bmp and .png images (any case), by name in byte order,\n"
-    "and its structure is kept under DIR.\n";
+    "its .jpg, .jpeg, .gif, .bmp, .png, .tif and .tiff images (any case), by name in\n"
+    "byte order, and its structure is kept under DIR.\n";
 
 constexpr const char* kFooter =
     "When two FILEs share a NAME, they are done in list order and the later one's\n"
