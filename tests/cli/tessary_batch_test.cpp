@@ -638,9 +638,9 @@ TEST(TessaryBatchReport, RecordsMatchTheRunInBothFormats) {
                       0),
         0u)
         << json[1];
-    EXPECT_NE(
-        json[2].find("\"status\":\"failed\",\"reason\":\"not a JPEG, GIF, BMP, PNG or TIFF image\""),
-        std::string::npos)
+    EXPECT_NE(json[2].find(
+                  "\"status\":\"failed\",\"reason\":\"not a JPEG, GIF, BMP, PNG or TIFF image\""),
+              std::string::npos)
         << json[2];
     EXPECT_NE(json[0].find("\"status\":\"failed\",\"reason\":\"No such file or directory\""),
               std::string::npos)
