@@ -183,6 +183,38 @@ def check(tool, work, name, src, options, extra_sources=(), warning=""):
     return None
 
 
+def decode(tool, path):
+    ppm = path + ".ppm"
+    run = subprocess.run([tool, path, ppm], capture_output=True)
+    if run.returncode != 0:
+        return None
+    with open(ppm, "rb") as f:
+        return read_pnm(f.read())
+
+
+def jpeg_orientations(tool, work):
+    """ImageMagick turns JPEG-compressed pages twice, so for those the reference
+    is the same smooth picture stored losslessly with the same orientation,
+    itself checked against ImageMagick above: within JPEG's error of it."""
+    smooth = os.path.join(work, "smooth.ppm")
+    subprocess.run([CONVERT, "-size", "%dx%d" % (WIDTH, HEIGHT), "gradient:red-blue", "-fill",
+                    "white", "-draw", "rectangle 0,0 8,6", "-depth", "8", smooth], check=True)
+    failures = 0
+    for orientation in ("TopRight", "BottomRight", "LeftTop", "RightTop", "LeftBottom"):
+        pictures = []
+        for compression in ("JPEG", "Zip"):
+            tiff = os.path.join(work, "smooth-%s-%s.tif" % (orientation, compression))
+            subprocess.run([CONVERT, smooth, "-orient", orientation, "-compress", compression,
+                            "-quality", "95", tiff], check=True)
+            pictures.append(decode(tool, tiff))
+        jpeg, lossless = pictures
+        if jpeg is None or lossless is None or jpeg[:3] != lossless[:3] or \
+                max(abs(a - b) for a, b in zip(jpeg[3], lossless[3])) > 12:
+            print("FAIL jpeg-%s: not the lossless file's picture" % orientation)
+            failures += 1
+    return failures
+
+
 def main():
     tool, work = sys.argv[1], sys.argv[2]
     os.makedirs(work, exist_ok=True)
@@ -197,6 +229,7 @@ def main():
     if problem:
         print("FAIL two-pages: %s" % problem)
         failures += 1
+    failures += jpeg_orientations(tool, work)
     for name, src, options, reason in REFUSALS:
         tiff = make(work, name, src, options)
         run = subprocess.run([tool, tiff, os.path.join(work, name + ".ppm")], capture_output=True)
@@ -204,7 +237,7 @@ def main():
         if run.returncode != 1 or said != reason:
             print("FAIL %s: exit %d, %r (wanted %r)" % (name, run.returncode, said, reason))
             failures += 1
-    print("%d cases, %d failures" % (len(CASES) + 1 + len(REFUSALS), failures))
+    print("%d cases, %d failures" % (len(CASES) + 6 + len(REFUSALS), failures))
     return 1 if failures else 0
 
 
