@@ -159,6 +159,8 @@ struct Layout {
     Model model = Model::Grey;
 
     bool Deep() const { return bits == 16 && (model == Model::Grey || model == Model::Rgb); }
+    // Bytes a pixel takes in the buffer the page is first read into.
+    uint64_t RasterPixelBytes() const { return Deep() ? 6 : model == Model::Converted ? 4 : 3; }
     // Planes or channels a pixel needs; the rest (alpha) are skipped.
     uint16_t Needed() const { return model == Model::Rgb ? 3 : 1; }
 };
@@ -309,7 +311,7 @@ uint64_t StoredBytes(TIFF* tiff, bool tiled, uint64_t fileSize) {
 Status CheckSizes(TIFF* tiff, const Layout& layout, uint64_t fileSize) {
     const uint64_t pixels = uint64_t{layout.width} * layout.height;
     if (DibStride(layout.width, 24) * layout.height > kMaxPixelBytes ||
-        pixels * (layout.Deep() ? 6 : 4) > kMaxPixelBytes) {
+        pixels * layout.RasterPixelBytes() > kMaxPixelBytes) {
         return Status::TooLarge(kTiffFormat);
     }
     const bool tiled = TIFFIsTiled(tiff);
@@ -1171,7 +1173,7 @@ Status Encode(const char* path, RowFeed& feed, uint32_t width, uint32_t height, 
     }
     if (!done || stream.error != 0) {
         writer.Abandon();
-        const int error = stream.error != 0 ? stream.error : (tiff || options ? EIO : ENOMEM);
+        const int error = stream.error != 0 ? stream.error : (options ? EIO : ENOMEM);
         return Status::IoError(error, messages.error);
     }
     if (!writer.Commit()) {
