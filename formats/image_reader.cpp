@@ -7,6 +7,7 @@
 #include "formats/jpeg_file.h"
 #include "formats/png_file.h"
 #include "formats/size_limit.h"
+#include "formats/tiff_file.h"
 #include "platform/file_handle.h"
 
 namespace tessary {
@@ -50,6 +51,15 @@ constexpr FormatRow kFormats[] = {
      LooksLikePng,
      DecodePngImage,
      EncodePngImage,
+     true},
+    {ImageFormat::Tiff,
+     "TIFF",
+     "tiff",
+     "TIFF Images",
+     {".tif", ".tiff"},
+     LooksLikeTiff,
+     DecodeTiffImage,
+     EncodeTiffImage,
      true},
 };
 

@@ -19,7 +19,7 @@ namespace tessary {
 using ByteView = std::span<const uint8_t>;
 
 // Every format the program knows, one value per row of the table below.
-enum class ImageFormat { Jpeg, Gif, Bmp, Png };
+enum class ImageFormat { Jpeg, Gif, Bmp, Png, Tiff };
 
 // What a reader makes of a file it took.
 struct DecodedImage {
@@ -43,6 +43,9 @@ struct PictureToWrite {
     RgbRowSource* rows = nullptr;
     uint32_t width = 0;
     uint32_t height = 0;
+    // The same picture at 16 bits a sample, for formats that hold them; null
+    // or empty when the picture has only 8.
+    const DeepPixels* deep = nullptr;
 };
 
 // How a writer encodes, beside the pixels.

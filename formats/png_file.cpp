@@ -223,9 +223,10 @@ uint8_t RoundTo8(uint16_t sample) {
 
 // Copies the pixels one pass has decoded into `decoded` (a full-width row of
 // red-green-blue bytes, or of host-endian 16-bit red-green-blue-alpha) into
-// the DIB row as blue, green, red.
+// the DIB row as blue, green, red, and 16-bit ones whole into `deep` (a row of
+// red, green, blue) when given.
 void StorePassPixels(const uint8_t* decoded, bool sixteen, uint32_t start, uint32_t step,
-                     uint32_t width, uint8_t* target) {
+                     uint32_t width, uint8_t* target, uint16_t* deep) {
     if (sixteen) {
         for (uint32_t x = start; x < width; x += step) {
             uint16_t sample[4];
@@ -234,6 +235,9 @@ void StorePassPixels(const uint8_t* decoded, bool sixteen, uint32_t start, uint3
             pixel[0] = RoundTo8(sample[2]);
             pixel[1] = RoundTo8(sample[1]);
             pixel[2] = RoundTo8(sample[0]);
+            if (deep != nullptr) {
+                std::memcpy(deep + uint64_t{x} * 3, sample, 3 * sizeof(uint16_t));
+            }
         }
         return;
     }
@@ -246,12 +250,13 @@ void StorePassPixels(const uint8_t* decoded, bool sixteen, uint32_t start, uint3
     }
 }
 
-// Decodes every row into the DIB. 8-bit output of a picture that is not
-// interlaced is decoded straight into its DIB row and turned round there;
-// everything else goes through one row of scratch memory, from which each pass
-// takes its own pixels.
+// Decodes every row into the DIB, and a 16-bit picture into `deep` too when
+// that has room for it. 8-bit output of a picture that is not interlaced is
+// decoded straight into its DIB row and turned round there; everything else
+// goes through one row of scratch memory, from which each pass takes its own
+// pixels.
 Status DecodeRows(spng_ctx* context, std::span<const uint8_t> bytes, const spng_ihdr& header,
-                  uint8_t* pixels) {
+                  uint8_t* pixels, DeepPixels* deep) {
     const bool sixteen = header.bit_depth == 16;
     const int format = sixteen ? SPNG_FMT_RGBA16 : SPNG_FMT_RGB8;
     int error = spng_decode_image(context, nullptr, 0, format, SPNG_DECODE_PROGRESSIVE);
@@ -289,8 +294,10 @@ Status DecodeRows(spng_ctx* context, std::span<const uint8_t> bytes, const spng_
         } else {
             const bool interlaced = header.interlace_method != SPNG_INTERLACE_NONE;
             const int pass = interlaced ? std::clamp(row.pass, 0, 6) : 6;
+            uint16_t* deepRow =
+                deep != nullptr && !deep->IsEmpty() ? deep->Row(row.row_num) : nullptr;
             StorePassPixels(scratch.get(), sixteen, kPassStart[pass], kPassStep[pass], width,
-                            target);
+                            target, deepRow);
         }
     } while (error == SPNG_OK);
     return error == SPNG_EOI ? Status::Ok() : StatusOfError(error, bytes);
@@ -366,8 +373,12 @@ bool LooksLikePng(std::span<const uint8_t> firstBytes) {
            std::memcmp(firstBytes.data(), kSignature, kPngSignatureSize) == 0;
 }
 
-Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* metadata,
-               MemoryBlock spare) {
+namespace {
+
+// A 16-bit picture is kept whole in `deep` when that is given; the DIB gets it
+// rounded to 8 bits either way.
+Status ReadPngKeepingDepth(std::span<const uint8_t> bytes, MemoryBlock* dib,
+                           ImageMetadata* metadata, MemoryBlock spare, DeepPixels* deep) {
     *dib = MemoryBlock();
     if (!LooksLikePng(bytes)) {
         return Status::NotThisFormat(kPngFormat);
@@ -385,16 +396,24 @@ Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* 
     if (!status.IsOk()) {
         return status;
     }
+    const bool keepDeep = deep != nullptr && header.bit_depth == 16;
+    if (keepDeep &&
+        uint64_t{header.width} * header.height * 3 * sizeof(uint16_t) > kMaxPixelBytes) {
+        return Status::TooLarge(kPngFormat);
+    }
     MemoryBlock block = CreateDib(header.width, header.height, 24, std::move(spare));
-    if (block.IsNone()) {
+    if (block.IsNone() || (keepDeep && !deep->Allocate(header.width, header.height))) {
         return Status::OutOfMemory(kPngFormat);
     }
     uint8_t* pixels = block.Data() + DibPixelOffset(ParseInfoHeader(block.Data()));
-    status = DecodeRows(context.get(), bytes, header, pixels);
+    status = DecodeRows(context.get(), bytes, header, pixels, keepDeep ? deep : nullptr);
     if (status.IsOk()) {
         status = CheckImageDataEnd(context.get(), bytes);
     }
     if (!status.IsOk()) {
+        if (keepDeep) {
+            *deep = DeepPixels();
+        }
         return status;
     }
     if (metadata != nullptr) {
@@ -405,8 +424,15 @@ Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* 
     return Status::Ok();
 }
 
+}  // namespace
+
+Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* metadata,
+               MemoryBlock spare) {
+    return ReadPngKeepingDepth(bytes, dib, metadata, std::move(spare), nullptr);
+}
+
 Status DecodePngImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out) {
-    return ReadPng(bytes, &out.dib, &out.metadata, std::move(spare));
+    return ReadPngKeepingDepth(bytes, &out.dib, &out.metadata, std::move(spare), &out.deep);
 }
 
 namespace {
@@ -476,11 +502,11 @@ void AddMetadata(spng_ctx* context, const ImageMetadata& metadata) {
 }
 
 int Encode(spng_ctx* context, PngRowSource& source, uint32_t width, uint32_t height,
-           const ImageMetadata* metadata) {
+           uint8_t bitDepth, const ImageMetadata* metadata) {
     spng_ihdr header{};
     header.width = width;
     header.height = height;
-    header.bit_depth = 8;
+    header.bit_depth = bitDepth;
     header.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
     int error = spng_set_ihdr(context, &header);
     if (error != SPNG_OK) {
@@ -493,17 +519,28 @@ int Encode(spng_ctx* context, PngRowSource& source, uint32_t width, uint32_t hei
     }
     error = spng_encode_image(context, nullptr, 0, SPNG_FMT_PNG,
                               SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
-    const size_t rowBytes = size_t{width} * 3;
+    const size_t rowBytes = size_t{width} * 3 * (bitDepth / 8);
     for (uint32_t r = 0; r < height && error == SPNG_OK; ++r) {
         error = spng_encode_row(context, source.Row(r), rowBytes);
     }
     return error == SPNG_EOI ? SPNG_OK : (error == SPNG_OK ? SPNG_EINTERNAL : error);
 }
 
-}  // namespace
+// The rows of a 16-bit picture as the encoder takes them: six bytes a pixel,
+// host-endian (the library stores them big-endian itself).
+class DeepRows final : public PngRowSource {
+  public:
+    explicit DeepRows(const DeepPixels& pixels) : m_pixels(pixels) {}
+    const uint8_t* Row(uint32_t r) override {
+        return reinterpret_cast<const uint8_t*>(m_pixels.Row(r));
+    }
 
-Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uint32_t height,
-                     const ImageMetadata* metadata) {
+  private:
+    const DeepPixels& m_pixels;
+};
+
+Status EncodeFile(const char* path, PngRowSource& source, uint32_t width, uint32_t height,
+                  uint8_t bitDepth, const ImageMetadata* metadata) {
     if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
         return Status::IoError(EINVAL, "no picture to write");
     }
@@ -517,7 +554,7 @@ Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uin
     }
     Output output{&writer.File(), 0};
     spng_set_png_stream(context.get(), WriteToFile, &output);
-    const int error = Encode(context.get(), source, width, height, metadata);
+    const int error = Encode(context.get(), source, width, height, bitDepth, metadata);
     context.reset();
     if (error != SPNG_OK) {
         writer.Abandon();
@@ -532,8 +569,26 @@ Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uin
     return Status::Ok();
 }
 
+}  // namespace
+
+Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uint32_t height,
+                     const ImageMetadata* metadata) {
+    return EncodeFile(path, source, width, height, 8, metadata);
+}
+
+Status WritePng16File(const char* path, const DeepPixels& pixels, const ImageMetadata* metadata) {
+    if (pixels.IsEmpty()) {
+        return Status::IoError(EINVAL, "no picture to write");
+    }
+    DeepRows rows(pixels);
+    return EncodeFile(path, rows, pixels.width, pixels.height, 16, metadata);
+}
+
 Status EncodePngImage(const char* path, const PictureToWrite& picture,
                       const WriteOptions& options) {
+    if (picture.deep != nullptr && !picture.deep->IsEmpty()) {
+        return WritePng16File(path, *picture.deep, options.metadata);
+    }
     if (picture.rows == nullptr) {
         return Status::IoError(EINVAL, "no picture to write");
     }

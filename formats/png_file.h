@@ -40,7 +40,8 @@ Status ReadPng(std::span<const uint8_t> bytes, MemoryBlock* dib, ImageMetadata* 
                MemoryBlock spare = {});
 
 // The reader table's entry: ReadPng into `out`, its DIB made in `spare` when
-// that has the right size.
+// that has the right size. A 16-bit grey or RGB picture (with or without
+// alpha) is also kept whole in `out.deep`.
 Status DecodePngImage(ByteView bytes, MemoryBlock& spare, DecodedImage& out);
 
 // The reader table's write entry: EncodePngFile of the picture's rows.
@@ -57,6 +58,11 @@ using PngRowSource = RgbRowSource;
 // empty picture).
 Status EncodePngFile(const char* path, PngRowSource& source, uint32_t width, uint32_t height,
                      const ImageMetadata* metadata = nullptr);
+
+// A 16-bit RGB PNG of the picture, with the same metadata and the same
+// failures as EncodePngFile.
+Status WritePng16File(const char* path, const DeepPixels& pixels,
+                      const ImageMetadata* metadata = nullptr);
 
 // The same from a tight RGB buffer (rows top-down, no padding).
 Status WritePngFile(const char* path, const uint8_t* rgb, uint32_t width, uint32_t height,

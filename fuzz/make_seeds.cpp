@@ -1,6 +1,8 @@
 // Writes the seed corpora: small valid files of every kind the readers take,
 // one folder per fuzz target (the whole-path target gets all of them).
 //   tessary-fuzz-seeds OUTPUT_FOLDER
+#include <tiffio.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
@@ -314,6 +316,128 @@ Seeds RepairsSeeds() {
         {"narrow.px", RepairsPicture(2, 33, 3, noise)},
         {"odd.px", RepairsPicture(67, 5, 1, noise)},
     };
+// One TIFF layout: written by libtiff to `scratch` and read back.
+struct TiffLayout {
+    const char* name;
+    uint16_t bits;
+    uint16_t samples;
+    uint16_t photometric;
+    uint16_t compression;
+    bool planar = false;
+    uint32_t tile = 0;  // tile side, 0 for strips
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    bool bigEndian = false;
+    int pages = 1;
+};
+
+void SetTiffFields(TIFF* tiff, const TiffLayout& layout, uint32_t width, uint32_t height) {
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.compression);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG,
+                 layout.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    if (layout.samples == 4 || layout.samples == 2) {
+        const uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
+    }
+    if (layout.photometric == PHOTOMETRIC_PALETTE) {
+        static uint16_t red[256], green[256], blue[256];
+        for (int i = 0; i < 256; ++i) {
+            red[i] = uint16_t(i * 257), green[i] = uint16_t((255 - i) * 257);
+            blue[i] = uint16_t((i * 37 % 256) * 257);
+        }
+        TIFFSetField(tiff, TIFFTAG_COLORMAP, red, green, blue);
+    }
+    if (layout.photometric == PHOTOMETRIC_YCBCR) {
+        TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, 1, 1);
+    }
+    if (layout.compression == COMPRESSION_JPEG) {
+        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    if (layout.compression == COMPRESSION_ADOBE_DEFLATE || layout.compression == COMPRESSION_LZW) {
+        TIFFSetField(tiff, TIFFTAG_PREDICTOR,
+                     layout.bits >= 8 ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE);
+    }
+    if (layout.tile != 0) {
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, layout.tile);
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, layout.tile);
+    } else {
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+    }
+}
+
+bool WriteTiffPage(TIFF* tiff, const TiffLayout& layout, uint32_t height) {
+    const uint16_t planes = layout.planar ? layout.samples : 1;
+    const uint64_t size = layout.tile != 0 ? TIFFTileSize64(tiff) : TIFFScanlineSize64(tiff);
+    std::vector<uint8_t> block(size);
+    for (size_t i = 0; i < block.size(); ++i) {
+        block[i] = uint8_t(i * 13 + i / 7);
+    }
+    if (layout.tile != 0) {
+        for (uint32_t t = 0; t < TIFFNumberOfTiles(tiff); ++t) {
+            if (TIFFWriteEncodedTile(tiff, t, block.data(), tmsize_t(size)) < 0) {
+                return false;
+            }
+        }
+    } else {
+        for (uint16_t plane = 0; plane < planes; ++plane) {
+            for (uint32_t row = 0; row < height; ++row) {
+                std::vector<uint8_t> copy = block;  // the predictor changes it
+                if (TIFFWriteScanline(tiff, copy.data(), row, plane) != 1) {
+                    return false;
+                }
+            }
+        }
+    }
+    return TIFFWriteDirectory(tiff) == 1;
+}
+
+Bytes MakeTiff(const TiffLayout& layout, const fs::path& scratch) {
+    constexpr uint32_t kWidth = 24;
+    constexpr uint32_t kHeight = 17;
+    TIFF* tiff = TIFFOpen(scratch.c_str(), layout.bigEndian ? "wb" : "wl");
+    if (tiff == nullptr) {
+        return {};
+    }
+    bool ok = true;
+    for (int page = 0; page < layout.pages && ok; ++page) {
+        SetTiffFields(tiff, layout, kWidth, kHeight);
+        ok = WriteTiffPage(tiff, layout, kHeight);
+    }
+    TIFFClose(tiff);
+    Bytes bytes = ok ? tessary::test::ReadBytes(scratch.string()) : Bytes();
+    fs::remove(scratch);
+    return bytes;
+}
+
+Seeds TiffSeeds(const fs::path& scratch) {
+    const TiffLayout layouts[] = {
+        {"rgb8.tif", 8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE},
+        {"rgb16-deflate-be.tif", 16, 3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE, false, 0,
+         ORIENTATION_TOPLEFT, true},
+        {"grey1-packbits.tif", 1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_PACKBITS},
+        {"grey4-lzw-tiled.tif", 4, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW, false, 16},
+        {"grey16-tiled-be.tif", 16, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, false, 16,
+         ORIENTATION_TOPLEFT, true},
+        {"palette8-lzw.tif", 8, 1, PHOTOMETRIC_PALETTE, COMPRESSION_LZW},
+        {"rgb8-planar-lzw.tif", 8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW, true},
+        {"rgba8-packbits.tif", 8, 4, PHOTOMETRIC_RGB, COMPRESSION_PACKBITS},
+        {"ycbcr-jpeg.tif", 8, 3, PHOTOMETRIC_YCBCR, COMPRESSION_JPEG},
+        {"ycbcr.tif", 8, 3, PHOTOMETRIC_YCBCR, COMPRESSION_NONE},
+        {"rgb16-deflate-tiled-turned.tif", 16, 3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE, false,
+         16, ORIENTATION_RIGHTTOP},
+        {"two-pages.tif", 8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE, false, 0,
+         ORIENTATION_BOTRIGHT, false, 2},
+    };
+    Seeds seeds;
+    for (const TiffLayout& layout : layouts) {
+        seeds.emplace_back(layout.name, MakeTiff(layout, scratch));
+    }
+    return seeds;
 }
 
 bool WriteSeeds(const fs::path& folder, const Seeds& seeds) {
@@ -339,13 +463,16 @@ int main(int argc, char** argv) {
     const Seeds gif = GifSeeds();
     const Seeds jpeg = JpegSeeds();
     const Seeds png = PngSeeds();
+    fs::create_directories(root);
+    const Seeds tiff = TiffSeeds(root / "scratch.tif");
     Seeds all = bmp;
     all.insert(all.end(), gif.begin(), gif.end());
     all.insert(all.end(), jpeg.begin(), jpeg.end());
     all.insert(all.end(), png.begin(), png.end());
+    all.insert(all.end(), tiff.begin(), tiff.end());
     const bool ok = WriteSeeds(root / "fuzz_bmp", bmp) && WriteSeeds(root / "fuzz_gif", gif) &&
                     WriteSeeds(root / "fuzz_jpeg", jpeg) && WriteSeeds(root / "fuzz_png", png) &&
-                    WriteSeeds(root / "fuzz_load", all) &&
+                    WriteSeeds(root / "fuzz_tiff", tiff) && WriteSeeds(root / "fuzz_load", all) &&
                     WriteSeeds(root / "fuzz_repairs", RepairsSeeds());
     return ok ? 0 : 1;
 }

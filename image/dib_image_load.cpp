@@ -11,6 +11,7 @@
 #include "formats/png_file.h"
 #include "formats/rgb_buffer.h"
 #include "formats/size_limit.h"
+#include "formats/tiff_file.h"
 #include "image/dib_image.h"
 
 namespace tessary {

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
-targets=(fuzz_bmp fuzz_gif fuzz_jpeg fuzz_png fuzz_load fuzz_repairs)
+targets=(fuzz_bmp fuzz_gif fuzz_jpeg fuzz_png fuzz_tiff fuzz_load fuzz_repairs)
 build=build/fuzz
 out="$build/fuzz-smoke"
 

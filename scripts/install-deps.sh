@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
-    libjpeg62-turbo-dev libspng-dev zlib1g-dev
-    python3 python3-pil
+    libjpeg62-turbo-dev libspng-dev zlib1g-dev libtiff-dev
+    python3 python3-pil imagemagick
     libgtest-dev libgmock-dev
     libcli11-dev
     qt6-base-dev fonts-dejavu-core

@@ -134,6 +134,12 @@ TEST(OutputFormatFor, LooksOnlyAtTheLastThreeCharactersInAnyCase) {
         {"apng", OutputFormat::Png},
         {"a.png.jpg", OutputFormat::Jpeg},
         {"a.pngx", OutputFormat::Jpeg},
+        {"a.tif", OutputFormat::Tiff},
+        {"a.TIFF", OutputFormat::Tiff},
+        {"tiff", OutputFormat::Tiff},
+        {"a.ff", OutputFormat::Jpeg},
+        {"a.xiff", OutputFormat::Jpeg},
+        {"a.tiffs", OutputFormat::Jpeg},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(OutputFormatFor(c.name), c.format) << c.name;
@@ -302,7 +308,7 @@ TEST(RunBatch, MissingAndUnreadableInputsWriteNothingAndAreSummedUp) {
     EXPECT_EQ(FailureSummary(outcome),
               "1 of 3 files were written.\n"
               "gone.bmp: No such file or directory\n"
-              "notes.bmp: not a JPEG, GIF, BMP or PNG image");
+              "notes.bmp: not a JPEG, GIF, BMP, PNG or TIFF image");
 }
 
 TEST(FailureSummary, ListsTenFailuresThenHowManyMore) {

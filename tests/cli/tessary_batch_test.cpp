@@ -250,7 +250,7 @@ TEST(TessaryBatchRun, EachFailingFileGetsOneLineAndTheRunGoesOn) {
     std::vector<std::string> lines = o.errLines();
     std::vector<std::string> expected = {
         Line(dir.File("missing.gif"), "No such file or directory"),
-        Line(dir.File("notes.jpg"), "not a JPEG, GIF, BMP or PNG image"),
+        Line(dir.File("notes.jpg"), "not a JPEG, GIF, BMP, PNG or TIFF image"),
         Line(dir.File("huge.bmp"), "the image exceeds the size limit of 1 GiB of pixel data"),
         Line(dir.File("blocked.bmp"), "cannot write " + out + "/blocked.bmp: Is a directory"),
     };
@@ -500,7 +500,7 @@ TEST(TessaryBatchFolders, MirrorTheTreeReportTheLoopOnceAndFailTheBadFile) {
               (std::vector<std::string>{
                   Line(dir.File("in/b/c/up"),
                        "a symbolic-link loop: the folder contains itself; not followed"),
-                  Line(dir.File("in/b/bad.gif"), "not a JPEG, GIF, BMP or PNG image")}));
+                  Line(dir.File("in/b/bad.gif"), "not a JPEG, GIF, BMP, PNG or TIFF image")}));
     for (const char* file : {"out/x.jpg", "out/a/x.jpg", "out/b/x.jpg", "out/b/c/y.BMP"}) {
         EXPECT_TRUE(test::FileExists(dir.File(file))) << file;
     }
@@ -662,9 +662,9 @@ TEST(TessaryBatchReport, RecordsMatchTheRunInBothFormats) {
                       0),
         0u)
         << json[1];
-    EXPECT_NE(
-        json[2].find("\"status\":\"failed\",\"reason\":\"not a JPEG, GIF, BMP or PNG image\""),
-        std::string::npos)
+    EXPECT_NE(json[2].find(
+                  "\"status\":\"failed\",\"reason\":\"not a JPEG, GIF, BMP, PNG or TIFF image\""),
+              std::string::npos)
         << json[2];
     EXPECT_NE(json[0].find("\"status\":\"failed\",\"reason\":\"No such file or directory\""),
               std::string::npos)

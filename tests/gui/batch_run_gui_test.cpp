@@ -245,9 +245,10 @@ TEST(ProcessMends, FailuresAreSummedUpOnceAndMissingFilesWriteNothing) {
     test::FakeUi fake;
     RunProcess(fake, {PathIn(in, "missing.bmp"), PathIn(in, "good.bmp"), PathIn(in, "text.jpg")},
                QString::fromStdString(out.Path()) + "/");
-    EXPECT_EQ(fake.MessageTexts(), QStringList({"1 of 3 files were written.\n"
-                                                "missing.bmp: No such file or directory\n"
-                                                "text.jpg: not a JPEG, GIF, BMP or PNG image"}));
+    EXPECT_EQ(fake.MessageTexts(),
+              QStringList({"1 of 3 files were written.\n"
+                           "missing.bmp: No such file or directory\n"
+                           "text.jpg: not a JPEG, GIF, BMP, PNG or TIFF image"}));
     EXPECT_EQ(out.List(), std::vector<std::string>{"good.bmp"});
 }
 

@@ -275,10 +275,11 @@ TEST_F(MainDialogTest, AddAppendsInTheDialogsOrderWithoutDuplicateCheck) {
 
     ASSERT_EQ(fake.openRequests.size(), 3u);
     const FileDialogRequest& request = fake.openRequests.front();
-    EXPECT_EQ(request.nameFilters,
-              QStringList({"All supported files (*.jpg *.jpeg *.gif *.bmp *.png)",
-                           "Windows BMP (*.bmp)", "JPEG Images (*.jpg *.jpeg)",
-                           "GIF Images (*.gif)", "PNG Images (*.png)", "All Files (*)"}));
+    EXPECT_EQ(
+        request.nameFilters,
+        QStringList({"All supported files (*.jpg *.jpeg *.gif *.bmp *.png *.tif *.tiff)",
+                     "Windows BMP (*.bmp)", "JPEG Images (*.jpg *.jpeg)", "GIF Images (*.gif)",
+                     "PNG Images (*.png)", "TIFF Images (*.tif *.tiff)", "All Files (*)"}));
     EXPECT_EQ(request.defaultSuffix, "jpg");
 }
 

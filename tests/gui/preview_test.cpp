@@ -85,7 +85,7 @@ TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
          qRgb(100, 100, 100),
          {}},
         {"missing.jpg", {}, {}, 0, 0, 0, "No such file or directory"},
-        {"text.jpg", {}, {}, 0, 0, 0, "not a JPEG, GIF, BMP or PNG image"},
+        {"text.jpg", {}, {}, 0, 0, 0, "not a JPEG, GIF, BMP, PNG or TIFF image"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -419,7 +419,7 @@ TEST_F(LoadReportTest, TheReasonNamesWhatTheFileWas) {
         {"CMYK JPEG", cmyk, "CMYK JPEG, not supported"},
         {"BMP with PNG inside", test::BmpBuilder(4, 4, 24).Compression(5).Build(),
          "BMP with compression 5 (PNG inside), not supported"},
-        {"text", Bytes(100, 'x'), "not a JPEG, GIF, BMP or PNG image"},
+        {"text", Bytes(100, 'x'), "not a JPEG, GIF, BMP, PNG or TIFF image"},
         // Refused before the picture's memory is taken.
         {"GIF claiming far more than its bytes hold", tinyGif,
          "damaged GIF (" + std::to_string(tinyGif.size()) +
