@@ -122,9 +122,12 @@ class BandBlack {
     }
     double BrightAbove() const { return m_level + kBrightSpreads * m_spread + kBrightMargin; }
     bool Holds(const RowShape& row) const {
-        return std::abs(row.mean - m_level) <= LevelSlack() &&
-               row.spread <= kNoiseGrowth * m_spread + kNoiseSlack &&
-               row.coarse <=
+        // Spreads are measured from the band's level: a row a little off it
+        // strays by that much more without being any less flat.
+        const double offset = std::abs(row.mean - m_level);
+        return offset <= LevelSlack() &&
+               row.spread - offset <= kNoiseGrowth * m_spread + kNoiseSlack &&
+               row.coarse - offset <=
                    std::max(kNoiseGrowth * m_coarse, kSeedCoarseShare * m_spread) + kCoarseSlack &&
                std::abs(row.steps - m_steps) <= (kNoiseGrowth - 1) * m_steps + kNoiseSlack &&
                row.brightShare * 1000 <= kBrightPerMille;

@@ -142,6 +142,11 @@ TEST(DetectionLine, KeepsEveryPictureOnOneLineOfSixFields) {
     }
     EXPECT_EQ(JsonRecord(Sample("a.gif"), &found).substr(JsonRecord(Sample("a.gif")).size() - 2),
               ",\"combed\":true,\"score\":2.50,\"field\":\"bottom\",\"top\":4,\"bottom\":17}\n");
+    // A blank picture: a word after the six fields, which readers of six fields pass over.
+    found.bands = {0, 0, true};
+    EXPECT_EQ(DetectionLine("b.bmp", found), "b.bmp\tyes\t2.50\tbottom\t0\t0\tblank\n");
+    EXPECT_NE(JsonRecord(Sample("a.gif"), &found).find("\"bottom\":0,\"blank\":true}"),
+              std::string::npos);
 }
 
 TEST(SummaryLine, CountsWithThousandsAndATimeToRead) {
