@@ -199,6 +199,13 @@ bool WriteDibPicture(const char* path, const uint8_t* dib, const DibPicture& pic
                          output.metadata, error) == 1;
 }
 
+// The one place a 16-bit picture goes to a PNG writer.
+Status WriteDeepPng(const char* path, const DeepPixels& deep, const ImageMetadata* metadata) {
+    (void)path, (void)deep, (void)metadata;
+    // Refused rather than cut to 8 bits until the 16-bit PNG writer is in.
+    return Status::IoError(ENOTSUP, "16-bit PNG output");
+}
+
 }  // namespace
 
 void CDibImage::BeginLoadStep() {
@@ -206,11 +213,17 @@ void CDibImage::BeginLoadStep() {
     m_bLoadFailed = 0;
     DeletePaletteAndBitmap();
     m_metadata = ImageMetadata();
+    m_deep = DeepPixels();
 }
 
 void CDibImage::TakeImage(ImageFormat format, DecodedImage& image) {
     m_hDib = std::move(image.dib);
     m_metadata = std::move(image.metadata);
+    if (!image.deep.IsEmpty()) {
+        // The reader's DIB already holds the picture rounded; rounding it again
+        // here keeps every 8-bit value made from these samples alike.
+        SetDeep(std::move(image.deep));
+    }
     m_loadReport = LoadReport{SourceOf(format), Status::Ok(), std::move(image.warning)};
     CreatePaletteAndBitmap();
 }
@@ -324,6 +337,14 @@ void CDibImage::SaveJpeg(const char* path, const JpegSaveOptions& options) {
 }
 
 void CDibImage::SavePng(const char* path, const ImageMetadata* metadata) {
+    if (!m_deep.IsEmpty()) {
+        // PNG holds 16 bits a sample, so the deep picture is written, not its rounding.
+        m_saveReport = SaveReport();
+        const Status status = WriteDeepPng(path, m_deep, metadata);
+        m_saveReport.written = status.IsOk();
+        m_saveReport.errorNumber = status.errorNumber;
+        return;
+    }
     SavePicture(path, PictureOutput{true, {}, metadata});
 }
 
