@@ -107,6 +107,10 @@ void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileRep
     report.save = image.GetSaveReport();
     if (report.save.written) {
         report.status = FileStatus::Written;
+        // PNG holds 16-bit samples (SavePng writes them); the others get the DIB's bytes.
+        if (image.HasDeep() && job.format != OutputFormat::Png) {
+            report.roundedTo = OutputFormatName(job.format);
+        }
         return;
     }
     report.reason = "cannot write " + job.output;
