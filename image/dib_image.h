@@ -231,6 +231,7 @@ class CDibImage {
     // The start of every load step: the previous image goes.
     void BeginLoadStep();
     void TakeImage(ImageFormat format, DecodedImage& image);
+    void TakeDeep(DeepPixels deep);
     void LeaveNoImage(Status reason);
     void MakeMissingFilePlaceholder();
     void LoadWithPlaceholder(ImageFormat format, const char* path);

@@ -219,13 +219,25 @@ void CDibImage::BeginLoadStep() {
 void CDibImage::TakeImage(ImageFormat format, DecodedImage& image) {
     m_hDib = std::move(image.dib);
     m_metadata = std::move(image.metadata);
-    if (!image.deep.IsEmpty()) {
-        // The reader's DIB already holds the picture rounded; rounding it again
-        // here keeps every 8-bit value made from these samples alike.
-        SetDeep(std::move(image.deep));
-    }
     m_loadReport = LoadReport{SourceOf(format), Status::Ok(), std::move(image.warning)};
+    if (!image.deep.IsEmpty()) {
+        TakeDeep(std::move(image.deep));
+    }
     CreatePaletteAndBitmap();
+}
+
+void CDibImage::TakeDeep(DeepPixels deep) {
+    // The samples ride on a 24-bit DIB (a grey picture's too), and the reader's
+    // DIB is rounded again so that every 8-bit value made from them is alike.
+    if (GetBitCount() != 24) {
+        WidenTo24Bits();
+    }
+    if (!SetDeep(std::move(deep))) {
+        // Never cut to 8 bits without a word.
+        std::string& warning = m_loadReport.warning;
+        warning += std::string(warning.empty() ? "" : "; ") +
+                   "its 16-bit samples could not be kept, so it is read at 8 bits";
+    }
 }
 
 void CDibImage::LeaveNoImage(Status reason) {
