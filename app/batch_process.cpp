@@ -85,6 +85,12 @@ std::string ClipWarning(const BatchSettings& settings, int32_t height) {
            std::to_string(height) + " rows";
 }
 
+// Formats whose writers take a picture's 16-bit samples (SavePng does); the
+// others are given the DIB, which holds them rounded.
+bool HoldsSixteenBits(OutputFormat format) {
+    return format == OutputFormat::Png;
+}
+
 void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileReport& report) {
     const ImageMetadata* metadata = write.writeMetadata ? &image.GetMetadata() : nullptr;
     switch (job.format) {
@@ -107,8 +113,7 @@ void Write(CDibImage& image, const Job& job, const WriteSettings& write, FileRep
     report.save = image.GetSaveReport();
     if (report.save.written) {
         report.status = FileStatus::Written;
-        // PNG holds 16-bit samples (SavePng writes them); the others get the DIB's bytes.
-        if (image.HasDeep() && job.format != OutputFormat::Png) {
+        if (image.HasDeep() && !HoldsSixteenBits(job.format)) {
             report.roundedTo = OutputFormatName(job.format);
         }
         return;
