@@ -98,11 +98,16 @@ PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings)
         picture.failure = QString::fromStdString(LoadFailureReason(load));
         return picture;
     }
-    picture.description = QStringLiteral("%1 × %2, %3, %4 bits per pixel")
+    // A picture with 16-bit samples is drawn from its 8-bit rounding, which is
+    // all a screen shows; the description says what the file holds.
+    const QString depth = image.HasDeep()
+                              ? QStringLiteral("16 bits per sample")
+                              : QStringLiteral("%1 bits per pixel").arg(image.GetBitCount());
+    picture.description = QStringLiteral("%1 × %2, %3, %4")
                               .arg(image.GetWidth())
                               .arg(image.GetHeight())
                               .arg(QLatin1String(load.FormatName()))
-                              .arg(image.GetBitCount());
+                              .arg(depth);
     picture.original = ImageFromDib(image.GetDib());
     // The detectors and the repairs need 24 bits; widening changes no colour, so the
     // picture without repairs still looks as the run writes it.

@@ -57,6 +57,9 @@ struct FileReport {
     // `save` then says whether it landed.
     bool saveAttempted = false;
     SaveReport save;
+    // The output format's name when a picture with 16-bit samples was written
+    // to a format of 8 bits a sample, rounded; "" otherwise.
+    const char* roundedTo = "";
 };
 
 // What a run tells its caller about each file, from either driver. The parallel

@@ -79,6 +79,9 @@ void Write(CDibImage& image, const Job& job, const BatchSettings& settings, File
     report.save = image.GetSaveReport();
     if (report.save.written) {
         report.status = FileStatus::Written;
+        if (image.HasDeep() && !RowOf(job.format).holdsSixteenBits) {
+            report.roundedTo = OutputFormatName(job.format);
+        }
         return;
     }
     report.reason = "cannot write " + job.output;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,10 @@ class Outcome final : public RunListener {
         }
         {
             std::lock_guard lock(m_mutex);
+            if (*report.roundedTo != '\0' && m_rounded.insert(report.roundedTo).second) {
+                m_reporter.Line(
+                    "note", std::string("16-bit pictures written as 8-bit ") + report.roundedTo);
+            }
             ++(report.status == FileStatus::Written   ? written
                : report.status == FileStatus::Skipped ? skipped
                                                       : failed);
@@ -120,6 +125,8 @@ class Outcome final : public RunListener {
     ReportWriter* m_report;
     std::mutex m_mutex;
     bool m_bReportFailed = false;
+    // The formats whose rounding of 16-bit pictures has been told, once a run.
+    std::set<std::string> m_rounded;
 };
 
 constexpr const char* kOverwriteHint = " (--overwrite-inputs allows it)";

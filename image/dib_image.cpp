@@ -7,6 +7,7 @@
 
 #include "formats/bmp_file.h"
 #include "formats/dib.h"
+#include "image/deep_rows.h"
 
 namespace tessary {
 
@@ -197,11 +198,29 @@ int CDibImage::SetBits(const uint8_t* source, uint32_t length) {
             std::memcpy(layout.pixels, source, length);
         }
         copied = 1;
+        // The samples no longer match the pixels.
+        DropDeep();
     }
     if (!m_bLocked) {
         m_hDib.Unlock();
     }
     return copied;
+}
+
+bool CDibImage::SetDeep(DeepPixels deep) {
+    m_deep = DeepPixels();
+    const PixelLayout layout = ReadLayout(m_hDib.Data(), m_hDib.Size());
+    if (!layout.trueColor || deep.IsEmpty() || deep.width != uint32_t(layout.width) ||
+        deep.height != uint32_t(layout.height)) {
+        return false;
+    }
+    m_deep = std::move(deep);
+    const DeepRows rows = DeepRowsOf(&m_deep);
+    for (int32_t y = 0; y < rows.height; ++y) {
+        RoundDeepRow(rows.Row(y), rows.width,
+                     layout.pixels + int64_t{layout.height - 1 - y} * layout.stride);
+    }
+    return true;
 }
 
 void CDibImage::DeletePaletteAndBitmap() {

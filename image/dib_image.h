@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "formats/deep_pixels.h"
 #include "formats/image_reader.h"
 #include "formats/jpeg_options.h"
 #include "formats/metadata.h"
@@ -89,7 +90,8 @@ class CDibImage {
     void SaveJpeg(const char* path, int quality);
     // With the metadata of the loaded file when the options ask for it.
     void SaveJpeg(const char* path, const JpegSaveOptions& options);
-    // An 8-bit RGB PNG file, with the profile, EXIF, XMP and comments of
+    // An RGB PNG file, at 16 bits a sample when the picture has them (see
+    // GetDeep) and 8 otherwise, with the profile, EXIF, XMP and comments of
     // `metadata` when given (GetMetadata() carries the loaded file's on).
     void SavePng(const char* path, const ImageMetadata* metadata = nullptr);
     // Through the format's writer (none is tried for a format only read);
@@ -160,6 +162,20 @@ class CDibImage {
     const ImageMetadata& GetMetadata() const { return m_metadata; }
     const SaveReport& GetSaveReport() const { return m_saveReport; }
 
+    // The picture at 16 bits a sample when the file held more than 8; null
+    // otherwise. The DIB then holds it rounded to 8 bits, and repairs that
+    // change the DIB change these samples alike and round them back into it.
+    // Pixel writes through SetPixel reach only the DIB: callers that draw on
+    // such a picture drop the deep one first.
+    const DeepPixels* GetDeep() const { return m_deep.IsEmpty() ? nullptr : &m_deep; }
+    DeepPixels* GetDeep() { return m_deep.IsEmpty() ? nullptr : &m_deep; }
+    bool HasDeep() const { return !m_deep.IsEmpty(); }
+    // Takes `deep` as the picture's 16-bit samples and rounds them into the
+    // DIB. False, with `deep` dropped, unless the image is 24 bits per pixel
+    // and of the same size.
+    bool SetDeep(DeepPixels deep);
+    void DropDeep() { m_deep = DeepPixels(); }
+
   private:
     // How pixels are addressed in a DIB, read from its header.
     struct PixelLayout {
@@ -216,6 +232,7 @@ class CDibImage {
     // The start of every load step: the previous image goes.
     void BeginLoadStep();
     void TakeImage(ImageFormat format, DecodedImage& image);
+    void TakeDeep(DeepPixels deep);
     void LeaveNoImage(Status reason);
     void MakeMissingFilePlaceholder();
     void LoadWithPlaceholder(ImageFormat format, const char* path);
@@ -239,6 +256,7 @@ class CDibImage {
     LoadReport m_loadReport;
     SaveReport m_saveReport;
     ImageMetadata m_metadata;
+    DeepPixels m_deep;
 };
 
 }  // namespace tessary

@@ -165,8 +165,8 @@ Status EncodeWithMetadata(const char* path, const FormatRow& row, const PictureT
 // without a tight copy of the whole picture. A DIB with no picture FindDibPicture
 // accepts still reaches writers that store the DIB itself.
 Status WriteDib(const char* path, const MemoryBlock& block, const FormatRow& row,
-                const WriteOptions& options) {
-    PictureToWrite input{&block, nullptr, 0, 0};
+                const WriteOptions& options, const DeepPixels* deep) {
+    PictureToWrite input{&block, nullptr, 0, 0, deep};
     int error = 0;
     DibPicture picture;
     if (!FindDibPicture(block.Data(), block.Size(), &picture, &error)) {
@@ -199,13 +199,31 @@ void CDibImage::BeginLoadStep() {
     m_bLoadFailed = 0;
     DeletePaletteAndBitmap();
     m_metadata = ImageMetadata();
+    m_deep = DeepPixels();
 }
 
 void CDibImage::TakeImage(ImageFormat format, DecodedImage& image) {
     m_hDib = std::move(image.dib);
     m_metadata = std::move(image.metadata);
     m_loadReport = LoadReport{LoadSource::File, format, Status::Ok(), std::move(image.warning)};
+    if (!image.deep.IsEmpty()) {
+        TakeDeep(std::move(image.deep));
+    }
     CreatePaletteAndBitmap();
+}
+
+void CDibImage::TakeDeep(DeepPixels deep) {
+    // The samples ride on a 24-bit DIB (a grey picture's too), and the reader's
+    // DIB is rounded again so that every 8-bit value made from them is alike.
+    if (GetBitCount() != 24) {
+        WidenTo24Bits();
+    }
+    if (!SetDeep(std::move(deep))) {
+        // Never cut to 8 bits without a word.
+        std::string& warning = m_loadReport.warning;
+        warning += std::string(warning.empty() ? "" : "; ") +
+                   "its 16-bit samples could not be kept, so it is read at 8 bits";
+    }
 }
 
 void CDibImage::LeaveNoImage(Status reason) {
@@ -336,7 +354,9 @@ void CDibImage::Save(const char* path, ImageFormat format, const WriteOptions& o
     if (lockedHere) {
         m_pDib = m_hDib.Lock();
     }
-    const Status status = WriteDib(path, m_hDib, row, options);
+    // A format that holds 16 bits a sample is given the samples, not their rounding.
+    const DeepPixels* deep = row.holdsSixteenBits && !m_deep.IsEmpty() ? &m_deep : nullptr;
+    const Status status = WriteDib(path, m_hDib, row, options, deep);
     m_saveReport = SaveReport{status.IsOk(), status.errorNumber, status};
     if (lockedHere) {
         m_hDib.Unlock();

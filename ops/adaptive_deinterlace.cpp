@@ -169,9 +169,27 @@ std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, int32_t 
     return areas;
 }
 
+// Rebuilds the pixels of `span` in row y and fades them in by `weights`, at 8
+// bits, or at 16 with the result rounded into the 8-bit row.
+void RepairSpan(FieldInterpolator& interpolator, const PixelRows& rows, const DeepRows& deep,
+                int32_t y, Span span, const uint8_t* weights, std::vector<uint8_t>& rebuilt,
+                std::vector<uint16_t>& rebuiltDeep) {
+    const int64_t first = 3 * int64_t{span.from};
+    const int64_t count = 3 * int64_t{span.to - span.from};
+    if (deep.IsEmpty()) {
+        if (interpolator.Interpolate(y, rebuilt.data(), span.from, span.to)) {
+            Blend(rows.Row(y) + first, rebuilt.data() + first, weights + first, count);
+        }
+    } else if (interpolator.Interpolate(y, deep, rebuiltDeep.data(), span.from, span.to)) {
+        Blend(deep.Row(y) + first, rebuiltDeep.data() + first, weights + first, count);
+        RoundDeepRow(deep.Row(y) + first, span.to - span.from, rows.Row(y) + first);
+    }
+}
+
 }  // namespace
 
-CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep) {
+CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep,
+                                  const DeepRows& deepRows) {
     // The detector's verdict and field, so that the repair does what --detect
     // and the preview report; the teeth of every row then say where.
     CombTeeth teeth;
@@ -182,6 +200,9 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     if (rows.IsEmpty() || !report.combed) {
         return report;
     }
+    const bool atDepth =
+        !deepRows.IsEmpty() && deepRows.width == rows.width && deepRows.height == rows.height;
+    const DeepRows deep = atDepth ? deepRows : DeepRows();
     const int32_t width = rows.width;
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
     const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, firstRebuilt);
@@ -190,23 +211,23 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     if (!areas) {
         // The interpolator reads only kept rows, so rebuilt ones are written in place.
         for (int32_t y = firstRebuilt; y < rows.height; y += 2) {
-            interpolator.Interpolate(y, rows.Row(y));
+            if (!atDepth) {
+                interpolator.Interpolate(y, rows.Row(y));
+            } else if (interpolator.Interpolate(y, deep, deep.Row(y), 0, width)) {
+                RoundDeepRow(deep.Row(y), width, rows.Row(y));
+            }
         }
         return report;
     }
     std::vector<uint8_t> column(size_t(width) + 2 * kFade, 0);
     std::vector<uint8_t> weights(size_t(rows.RowBytes()));
-    std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));
+    std::vector<uint8_t> rebuilt(atDepth ? 0 : size_t(rows.RowBytes()));
+    std::vector<uint16_t> rebuiltDeep(atDepth ? size_t(rows.RowBytes()) : 0);
     for (int32_t k = 0; k < count; ++k) {
         const Span span = FadeWeights(*areas, width, count, k, column, weights.data());
-        if (span.from == span.to) {
-            continue;
-        }
-        const int32_t y = firstRebuilt + 2 * k;
-        if (interpolator.Interpolate(y, rebuilt.data(), span.from, span.to)) {
-            const int64_t first = 3 * int64_t{span.from};
-            Blend(rows.Row(y) + first, rebuilt.data() + first, weights.data() + first,
-                  3 * int64_t{span.to - span.from});
+        if (span.from != span.to) {
+            RepairSpan(interpolator, rows, deep, firstRebuilt + 2 * k, span, weights.data(),
+                       rebuilt, rebuiltDeep);
         }
     }
     return report;

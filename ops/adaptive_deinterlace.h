@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "image/deep_rows.h"
 #include "ops/combing.h"
 #include "ops/pixel_rows.h"
 
@@ -15,6 +16,9 @@ namespace tessary {
 // shows. Every other pixel, and every row of the kept field, stays exactly as
 // captured. `keep` names the field to keep; without it the field DetectCombing
 // names is kept. Returns DetectCombing's report, with the field kept in `keep`.
-CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep = std::nullopt);
+// With `deep` (the same picture at 16 bits, which `rows` holds rounded) the
+// same pixels are rebuilt and faded at 16 bits and rounded into `rows`.
+CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> keep = std::nullopt,
+                                  const DeepRows& deep = {});
 
 }  // namespace tessary

@@ -54,18 +54,19 @@ const char* NameOf(Field field) {
 }
 
 void DeinterlaceBy(CImageSurface& surface, DeinterlaceMethod method, std::optional<Field> keep) {
+    const DeepRows deep = DeepRowsOf(surface.GetImage()->GetDeep());
     switch (method) {
         case DeinterlaceMethod::Average:
             Deinterlace(surface);
             return;
         case DeinterlaceMethod::Top:
-            KeepField(RowsOf(*surface.GetImage()), Field::Top);
+            KeepField(RowsOf(*surface.GetImage()), Field::Top, deep);
             return;
         case DeinterlaceMethod::Bottom:
-            KeepField(RowsOf(*surface.GetImage()), Field::Bottom);
+            KeepField(RowsOf(*surface.GetImage()), Field::Bottom, deep);
             return;
         case DeinterlaceMethod::Adaptive:
-            DeinterlaceAdaptive(RowsOf(*surface.GetImage()), keep);
+            DeinterlaceAdaptive(RowsOf(*surface.GetImage()), keep, deep);
             return;
     }
 }

@@ -94,4 +94,12 @@ TESSARY_ROW_KERNEL void Blend(uint8_t* __restrict captured, const uint8_t* __res
     }
 }
 
+TESSARY_ROW_KERNEL void Blend(uint16_t* __restrict captured, const uint16_t* __restrict rebuilt,
+                              const uint8_t* __restrict weights, int64_t samples) {
+    for (int64_t i = 0; i < samples; ++i) {
+        const int32_t move = (rebuilt[i] - captured[i]) * weights[i] + 8;
+        captured[i] = static_cast<uint16_t>(captured[i] + (move >> 4));
+    }
+}
+
 }  // namespace tessary

@@ -38,5 +38,8 @@ Span FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count
 // out of 16, rounding halves up.
 void Blend(uint8_t* __restrict captured, const uint8_t* __restrict rebuilt,
            const uint8_t* __restrict weights, int64_t bytes);
+// The same for 16-bit samples.
+void Blend(uint16_t* __restrict captured, const uint16_t* __restrict rebuilt,
+           const uint8_t* __restrict weights, int64_t samples);
 
 }  // namespace tessary

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace tessary {
 
@@ -20,18 +21,36 @@ constexpr int32_t kClearDivisor = 3;
 constexpr int32_t kStepPenalty = 48;
 
 // The four-tap cubic (-1, 9, 9, -1) / 16 through near samples a and b and far
-// samples a3 and b3, held to the range of a and b. Worked in 16 bits (-32 ..
-// 287 before the hold), which lets the row loop run 16 bytes per instruction.
-inline uint8_t Cubic(uint8_t a, uint8_t b, uint8_t a3, uint8_t b3) {
-    const int16_t value = static_cast<int16_t>((9 * (a + b) - a3 - b3 + 8) >> 4);
-    return static_cast<uint8_t>(std::clamp<int16_t>(value, std::min(a, b), std::max(a, b)));
+// samples a3 and b3, held to the range of a and b. Bytes are worked in 16 bits
+// (-32 .. 287 before the hold), which lets the row loop run 16 bytes per
+// instruction; 16-bit samples need 32.
+template <typename Sample>
+using CubicMath = std::conditional_t<sizeof(Sample) == 1, int16_t, int32_t>;
+
+template <typename Sample>
+[[gnu::always_inline]] inline Sample Cubic(Sample a, Sample b, Sample a3, Sample b3) {
+    using Math = CubicMath<Sample>;
+    const Math value = static_cast<Math>((9 * (a + b) - a3 - b3 + 8) >> 4);
+    return static_cast<Sample>(std::clamp<Math>(value, std::min<Math>(a, b), std::max<Math>(a, b)));
+}
+
+template <typename Sample>
+[[gnu::always_inline]] inline void CubicSamples(const Sample* a, const Sample* b, const Sample* a3,
+                                                const Sample* b3, int32_t count,
+                                                Sample* __restrict out) {
+    for (int32_t i = 0; i < count; ++i) {
+        out[i] = Cubic(a[i], b[i], a3[i], b3[i]);
+    }
 }
 
 TESSARY_ROW_KERNEL void CubicRow(const uint8_t* a, const uint8_t* b, const uint8_t* a3,
-                                 const uint8_t* b3, int32_t bytes, uint8_t* __restrict out) {
-    for (int32_t i = 0; i < bytes; ++i) {
-        out[i] = Cubic(a[i], b[i], a3[i], b3[i]);
-    }
+                                 const uint8_t* b3, int32_t count, uint8_t* __restrict out) {
+    CubicSamples(a, b, a3, b3, count, out);
+}
+
+TESSARY_ROW_KERNEL void CubicRow(const uint16_t* a, const uint16_t* b, const uint16_t* a3,
+                                 const uint16_t* b3, int32_t count, uint16_t* __restrict out) {
+    CubicSamples(a, b, a3, b3, count, out);
 }
 
 // Pixels whose steps are looked at together when filling turns.
@@ -175,6 +194,23 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out) {
 }
 
 bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32_t to) {
+    return Rebuild(
+        y, from, to, [this](int32_t row) { return m_rows.Row(row); }, out);
+}
+
+bool FieldInterpolator::Interpolate(int32_t y, const DeepRows& deep, uint16_t* out, int32_t from,
+                                    int32_t to) {
+    if (deep.width != m_rows.width || deep.height != m_rows.height) {
+        return false;
+    }
+    return Rebuild(
+        y, from, to, [&deep](int32_t row) { return deep.Row(row); }, out);
+}
+
+// The directions come from the kept rows' brightness whatever the depth;
+// `rowOf` gives the samples of a kept row that are interpolated along them.
+template <typename Sample, typename RowOf>
+bool FieldInterpolator::Rebuild(int32_t y, int32_t from, int32_t to, RowOf rowOf, Sample* out) {
     if (m_lastKept < m_firstKept) {
         return false;
     }
@@ -187,10 +223,10 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
     const PaddedRow& below = Kept(y + 1);
     const PaddedRow& above3 = Kept(y - 3);
     const PaddedRow& below3 = Kept(y + 3);
-    const uint8_t* a = above.bgr;
-    const uint8_t* b = below.bgr;
-    const uint8_t* a3 = above3.bgr;
-    const uint8_t* b3 = below3.bgr;
+    const Sample* a = rowOf(above.row);
+    const Sample* b = rowOf(below.row);
+    const Sample* a3 = rowOf(above3.row);
+    const Sample* b3 = rowOf(below3.row);
     CubicRow(a + 3 * from, b + 3 * from, a3 + 3 * from, b3 + 3 * from, 3 * (to - from),
              out + 3 * from);
     if (!ChooseDirections(above3, above, below, below3, from, to)) {
@@ -226,13 +262,18 @@ bool FieldInterpolator::Interpolate(int32_t y, uint8_t* out, int32_t from, int32
     return true;
 }
 
-void KeepField(const PixelRows& rows, Field keep) {
+void KeepField(const PixelRows& rows, Field keep, const DeepRows& deep) {
     if (rows.IsEmpty()) {
         return;
     }
     FieldInterpolator interpolator(rows, keep);
+    const bool atDepth = !deep.IsEmpty() && deep.width == rows.width && deep.height == rows.height;
     for (int32_t y = FirstRowOf(OtherField(keep)); y < rows.height; y += 2) {
-        interpolator.Interpolate(y, rows.Row(y));
+        if (!atDepth) {
+            interpolator.Interpolate(y, rows.Row(y));
+        } else if (interpolator.Interpolate(y, deep, deep.Row(y), 0, rows.width)) {
+            RoundDeepRow(deep.Row(y), rows.width, rows.Row(y));
+        }
     }
 }
 

@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/deep_rows.h"
 #include "ops/pixel_rows.h"
 
 namespace tessary {
 
 // Keeps the rows of `keep` bit for bit and rebuilds every row of the other
-// field from them by edge-directed interpolation.
-void KeepField(const PixelRows& rows, Field keep);
+// field from them by edge-directed interpolation. With `deep` (the same
+// picture at 16 bits, which `rows` holds rounded) the samples are rebuilt at
+// 16 bits along the directions chosen from `rows`, and rounded into them.
+void KeepField(const PixelRows& rows, Field keep, const DeepRows& deep = {});
 
 // Rebuilds single rows of the field that is not kept from the kept rows around
 // them. For each pixel it searches a few directions through the rows above and
@@ -32,6 +35,11 @@ class FieldInterpolator {
     // The same for the pixels from .. to - 1 alone (their bytes of `out`), which
     // come out as in the whole row.
     bool Interpolate(int32_t y, uint8_t* out, int32_t from, int32_t to);
+    // The same pixels at 16 bits from the rows of `deep`, the picture that the
+    // rows given to the constructor hold rounded: the directions are chosen
+    // from those rows alike, so both depths rebuild the same way. `out` holds
+    // RowSamples() samples.
+    bool Interpolate(int32_t y, const DeepRows& deep, uint16_t* out, int32_t from, int32_t to);
 
     // Directions searched on either side of straight up and down: a step of s
     // pixels to each side per row.
@@ -44,6 +52,8 @@ class FieldInterpolator {
         std::vector<int16_t> luma;     // blue + 2 green + red, edge pixels repeated on both sides
     };
     const PaddedRow& Kept(int32_t row);
+    template <typename Sample, typename RowOf>
+    bool Rebuild(int32_t y, int32_t from, int32_t to, RowOf rowOf, Sample* out);
     bool ChooseDirections(const PaddedRow& above3, const PaddedRow& above, const PaddedRow& below,
                           const PaddedRow& below3, int32_t from, int32_t to);
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "image/deep_rows.h"
+#include "ops/pixel_rows.h"
+
 namespace tessary {
 
 namespace {
@@ -27,9 +30,64 @@ void DarkenRow(CImageSurface& surface, int64_t y, int32_t width, float t) {
     }
 }
 
+// The 16-bit picture of the surface's image with the 8-bit rows that hold it
+// rounded, when it has one.
+struct DeepPicture {
+    DeepRows deep;
+    PixelRows rows;
+    bool IsEmpty() const { return deep.IsEmpty(); }
+};
+
+DeepPicture DeepPictureOf(CImageSurface& surface) {
+    CDibImage& image = *surface.GetImage();
+    const DeepPicture picture{DeepRowsOf(image.GetDeep()), RowsOf(image)};
+    if (picture.rows.IsEmpty() || picture.deep.width != picture.rows.width ||
+        picture.deep.height != picture.rows.height) {
+        return {};
+    }
+    return picture;
+}
+
+TESSARY_ROW_KERNEL void AverageDeepRows(uint16_t* __restrict upper, uint16_t* __restrict lower,
+                                        int64_t samples) {
+    for (int64_t i = 0; i < samples; ++i) {
+        const auto mean = static_cast<uint16_t>((uint32_t{upper[i]} + lower[i]) >> 1);
+        upper[i] = mean;
+        lower[i] = mean;
+    }
+}
+
+// The pair average at 16 bits; the halves are dropped, as at 8 bits.
+void AverageDeep(const DeepPicture& picture) {
+    const DeepRows& deep = picture.deep;
+    const PixelRows& rows = picture.rows;
+    for (int32_t lower = 1; lower < deep.height; lower += 2) {
+        AverageDeepRows(deep.Row(lower - 1), deep.Row(lower), deep.RowSamples());
+        RoundDeepRow(deep.Row(lower), deep.width, rows.Row(lower));
+        std::copy_n(rows.Row(lower), rows.RowBytes(), rows.Row(lower - 1));
+    }
+}
+
+// Each sample times t, cut down as the 8-bit blend does.
+void DarkenDeepRow(const DeepPicture& picture, int64_t y, float t) {
+    if (y < 0 || y >= picture.deep.height) {
+        return;
+    }
+    uint16_t* row = picture.deep.Row(static_cast<int32_t>(y));
+    const double td = t;
+    for (int64_t i = 0; i < picture.deep.RowSamples(); ++i) {
+        row[i] = static_cast<uint16_t>(row[i] * td);
+    }
+    RoundDeepRow(row, picture.deep.width, picture.rows.Row(static_cast<int32_t>(y)));
+}
+
 }  // namespace
 
 bool Deinterlace(CImageSurface& surface) {
+    if (const DeepPicture picture = DeepPictureOf(surface); !picture.IsEmpty()) {
+        AverageDeep(picture);
+        return true;
+    }
     CDibImage* image = surface.GetImage();
     const int32_t width = image->GetWidth();
     const int32_t height = image->GetHeight();
@@ -67,6 +125,13 @@ bool ClipRows(CImageSurface& surface, int32_t top, int32_t bottom) {
     for (int64_t y = int64_t{height} - 1; y >= bottomEnd; --y) {
         PaintRowBlack(surface, static_cast<int32_t>(y), width);
     }
+    if (const DeepPicture picture = DeepPictureOf(surface); !picture.IsEmpty()) {
+        for (int32_t y = 0; y < height; ++y) {
+            if (y < topEnd || y >= bottomEnd) {
+                std::fill_n(picture.deep.Row(y), picture.deep.RowSamples(), uint16_t{0});
+            }
+        }
+    }
     return true;
 }
 
@@ -79,12 +144,19 @@ bool SoftenBorders(CImageSurface& surface, int32_t top, int32_t bottom) {
         // through billions of writes that all fall outside it.
         return true;
     }
+    const DeepPicture picture = DeepPictureOf(surface);
+    const auto darken = [&](int64_t y, float t) {
+        if (picture.IsEmpty()) {
+            DarkenRow(surface, y, width, t);
+        } else {
+            DarkenDeepRow(picture, y, t);
+        }
+    };
     for (int i = 0; i < 3; ++i) {
-        DarkenRow(surface, int64_t{top} + i, width, static_cast<float>((i + 1) * 0.25));
+        darken(int64_t{top} + i, static_cast<float>((i + 1) * 0.25));
     }
     for (int i = 0; i < 3; ++i) {
-        DarkenRow(surface, int64_t{height} - i - bottom - 1, width,
-                  static_cast<float>((i + 1) * 0.25));
+        darken(int64_t{height} - i - bottom - 1, static_cast<float>((i + 1) * 0.25));
     }
     return true;
 }

@@ -8,7 +8,9 @@ namespace tessary {
 
 // The three repairs of an interlaced frame, in place, every pixel through the
 // surface's virtual operations. Each returns true. Callers that care for speed
-// hold the surface locked around them.
+// hold the surface locked around them. A picture with 16-bit samples (see
+// CDibImage::GetDeep) is repaired at 16 bits instead, row by row, and rounded
+// into its 8-bit pixels.
 
 // Replaces rows (0, 1), (2, 3), ... by their average; a last row without a
 // partner stays as it is.
