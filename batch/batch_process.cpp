@@ -118,9 +118,9 @@ namespace {
 
 std::atomic<RepairProbe> g_repairProbe{nullptr};
 
-// Repairs the loaded picture and writes it; `report` has the load's part.
-void RepairAndWrite(CImageSurface& surface, const Job& job, const BatchSettings& chosen,
-                    FileReport& report) {
+}  // namespace
+
+void RepairLoaded(CImageSurface& surface, const BatchSettings& chosen, FileReport& report) {
     CDibImage& image = *surface.GetImage();
     report.format = report.load.FormatName();
     report.width = image.GetWidth();
@@ -129,7 +129,7 @@ void RepairAndWrite(CImageSurface& surface, const Job& job, const BatchSettings&
                          image.GetBitCount() == 24 || image.WidenTo24Bits() != 0;
     surface.Lock();
     if (const RepairProbe probe = g_repairProbe.load(); probe != nullptr) {
-        probe(job);
+        probe(report.input);
     }
     if (widened) {
         // Bands are found before any repair has blurred their edges.
@@ -150,10 +150,7 @@ void RepairAndWrite(CImageSurface& surface, const Job& job, const BatchSettings&
             report.warning += "; " + repairs.substr(std::string("warning: ").size());
         }
     }
-    Write(image, job, chosen, report);
 }
-
-}  // namespace
 
 void SetRepairProbeForTesting(RepairProbe probe) {
     g_repairProbe.store(probe);
@@ -177,7 +174,8 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
         image.Load(job.input.c_str());
         report.load = image.GetLoadReport();
         if (image.HasImage() && report.load.source != LoadSource::MissingFile) {
-            RepairAndWrite(surface, job, chosen, report);
+            RepairLoaded(surface, chosen, report);
+            Write(image, job, chosen, report);
         } else {
             report.reason = LoadFailureReason(report.load);
         }

@@ -22,15 +22,21 @@ FileReport ProcessFile(CImageSurface& surface, const Job& job, const BatchSettin
 FileReport ProcessFile(CImageSurface& surface, const std::string& inputPath,
                        const std::string& outputPath, const BatchSettings& settings);
 
+// The repairs of ProcessFile on a picture already in the surface's store, whose
+// load report is in `report.load`, for a caller that shows the result rather than
+// writing it (the preview): widening, the bands found when asked, the repairs.
+// Fills the report's format, size, repairs and warning.
+void RepairLoaded(CImageSurface& surface, const BatchSettings& settings, FileReport& report);
+
 inline constexpr const char* kOutOfMemoryReason = "out of memory";
 
 // The failed report of a file whose memory ran out.
 FileReport OutOfMemoryReport(const Job& job);
 
-// For tests: called in ProcessFile with each loaded picture, before its
-// repairs, from the thread that runs the file. It may throw std::bad_alloc as
-// an allocation deep in a repair would. None by default.
-using RepairProbe = void (*)(const Job& job);
+// For tests: called with the input of each loaded picture, before its repairs,
+// from the thread that runs the file. It may throw std::bad_alloc as an
+// allocation deep in a repair would. None by default.
+using RepairProbe = void (*)(const std::string& input);
 void SetRepairProbeForTesting(RepairProbe probe);
 
 // What the detectors find in one picture.

@@ -494,8 +494,8 @@ RunOutcome RunBy(unsigned workers, const SequentialPlan& plan, RunListener& list
 class FailingRepairOfB {
   public:
     FailingRepairOfB() {
-        SetRepairProbeForTesting([](const Job& job) {
-            if (FileNameFromPath(job.input) == "b.bmp") {
+        SetRepairProbeForTesting([](const std::string& input) {
+            if (FileNameFromPath(input) == "b.bmp") {
                 throw std::bad_alloc();
             }
         });
