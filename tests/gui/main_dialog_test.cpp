@@ -340,10 +340,12 @@ TEST_F(MainDialogTest, CloseReadsFirstAndEscapeDoesNot) {
     EXPECT_EQ(fake.MessageTexts(), QStringList({"Please enter an integer."}));
 
     TypeInto(Edit(1006), "3");
-    QTest::keyClick(Edit(1006), Qt::Key_Return);  // Enter in a field is the Close command
+    QTest::keyClick(Edit(1006), Qt::Key_Return);  // Enter in a field takes the value only
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.m_nClipBottom, 3);
+    Click(Button(1));
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.m_nClipBottom, 3);
 
     dialog.show();
     TypeInto(Edit(1006), "9");

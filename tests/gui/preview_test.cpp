@@ -33,6 +33,12 @@ bool WriteCombedBmp(const std::string& path, int width, int height) {
                   .Build());
 }
 
+DialogOptions OptionsWith(const BatchSettings& five) {
+    DialogOptions options;
+    options.five = five;
+    return options;
+}
+
 TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
     test::TempDir dir;
     ASSERT_TRUE(WriteCombedBmp(dir.File("c.bmp"), 4, 6));
@@ -58,28 +64,28 @@ TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
     const Case cases[] = {
         {"c.bmp",
          {},
-         "4 × 6, BMP, 24 bits per pixel",
+         "4 × 6, BMP, 24 bits per pixel, written as BMP",
          qRgb(255, 0, 0),
          qRgb(255, 0, 0),
          qRgb(0, 0, 255),
          {}},
         {"c.bmp",
          deinterlace,
-         "4 × 6, BMP, 24 bits per pixel",
+         "4 × 6, BMP, 24 bits per pixel, written as BMP",
          qRgb(255, 0, 0),
          qRgb(127, 0, 127),
          qRgb(127, 0, 127),
          {}},
         {"c.bmp",
          clip,
-         "4 × 6, BMP, 24 bits per pixel",
+         "4 × 6, BMP, 24 bits per pixel, written as BMP",
          qRgb(255, 0, 0),
          qRgb(0, 0, 0),
          qRgb(0, 0, 255),
          {}},
         {"grey8.bmp",
          deinterlace,
-         "3 × 2, BMP, 8 bits per pixel",
+         "3 × 2, BMP, 8 bits per pixel, written as BMP",
          qRgb(100, 100, 100),
          qRgb(100, 100, 100),
          qRgb(100, 100, 100),
@@ -90,7 +96,7 @@ TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const PreviewPicture picture =
-            RenderPreview(QString::fromStdString(dir.File(c.name)), c.settings);
+            RenderPreview(QString::fromStdString(dir.File(c.name)), OptionsWith(c.settings));
         EXPECT_EQ(picture.failure, c.failure);
         if (!c.failure.isEmpty()) {
             EXPECT_TRUE(picture.original.isNull());
@@ -190,7 +196,7 @@ TEST_F(PreviewTest, OpensFromDoubleClickEnterAndContextMenu) {
         EXPECT_TRUE(dialog.isVisible()) << "Enter on an entry does not close the dialog";
         EXPECT_EQ(preview->Path(), Path("b.bmp"));
         EXPECT_EQ(preview->View()->Original().size(), QSize(8, 8));
-        EXPECT_EQ(preview->InfoText(), "b.bmp — 8 × 8, BMP, 24 bits per pixel");
+        EXPECT_EQ(preview->InfoText(), "b.bmp — 8 × 8, BMP, 24 bits per pixel, written as BMP");
     }
     EXPECT_TRUE(fake.messages.empty());
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp"}))
