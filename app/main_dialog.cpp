@@ -263,6 +263,11 @@ void CMainDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
+void CMainDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    UpdateWritesLine();  // its path is fitted to the line's new width
+}
+
 void CMainDialog::OnInitDialog() {
     UpdateData(false);
     setWindowIcon(m_hIcon);

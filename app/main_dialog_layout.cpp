@@ -138,10 +138,16 @@ void CMainDialog::LayOutControls() {
 
     auto* bands = findChild<QGroupBox*>(QString(), Qt::FindDirectChildrenOnly);
     auto* bandGrid = new QGridLayout(bands);
-    bandGrid->addWidget(FindLabel(this, "Top:"), 0, 0);
-    bandGrid->addWidget(FindControl(this, kTopId), 0, 1);
-    bandGrid->addWidget(FindLabel(this, "Bottom:"), 1, 0);
-    bandGrid->addWidget(FindControl(this, kBottomId), 1, 1);
+    int row = 0;
+    for (const auto& [label, id] : {std::pair{"Top:", kTopId}, std::pair{"Bottom:", kBottomId}}) {
+        QLabel* text = FindLabel(this, label);
+        text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        QWidget* field = FindControl(this, id);
+        field->setFixedWidth(field->width());  // as wide as the template made it
+        bandGrid->addWidget(text, row, 0);
+        bandGrid->addWidget(field, row, 1);
+        ++row;
+    }
     bandGrid->setColumnStretch(2, 1);
 
     auto* formats = new QGridLayout;
@@ -155,6 +161,7 @@ void CMainDialog::LayOutControls() {
     formats->addWidget(FindControl(this, kQualityId), 1, 1);
     formats->addWidget(FindControl(this, kMetadataId), 2, 0, 1, 2);
     formats->setColumnStretch(2, 1);
+    FindControl(this, kQualityId)->setFixedWidth(FindControl(this, kTopId)->width() * 3 / 2);
 
     auto* onlyCombed = new QHBoxLayout;
     onlyCombed->addSpacing(kPrefixedLabelIndent);
