@@ -139,6 +139,8 @@ TEST_F(ProcessTest, CancelDuringTheSecondFileFinishesItAndStops) {
     EXPECT_TRUE(ownedByProgress) << "the disabled main dialog could not take the box's input";
     EXPECT_EQ(outDir.List(), (std::vector<std::string>{"a.bmp", "b.bmp"}));
     EXPECT_TRUE(dialog.isEnabled());
+    EXPECT_EQ(Control<QLabel>(&dialog, CMainDialog::kRunLineId)->text(),
+              "2 of 3 files written to " + QString::fromStdString(outDir.Path()) + "/");
 }
 
 TEST_F(ProcessTest, TheRunUsesTheFieldsAsThisClickReadsThem) {
