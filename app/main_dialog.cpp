@@ -577,6 +577,8 @@ void CMainDialog::OnPreview(int row) {
 
 void CMainDialog::OnUseBands(int32_t top, int32_t bottom) {
     FindControlAs<QCheckBox>(this, kClipId)->setChecked(true);
+    // The bands are taken as typed ones: Auto would set them aside.
+    FindControlAs<QCheckBox>(this, kAutoClipId)->setChecked(false);
     FindControlAs<QLineEdit>(this, kTopId)->setText(QString::number(top));
     FindControlAs<QLineEdit>(this, kBottomId)->setText(QString::number(bottom));
     // As a click on Clip: the read takes the new values, the preview follows.
