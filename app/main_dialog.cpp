@@ -605,7 +605,8 @@ void CMainDialog::keyPressEvent(QKeyEvent* event) {
         const int row = SelectedRow();
         if (focusWidget() == FindControl(this, kListId) && row >= 0) {
             OnPreview(row);
-        } else if (qobject_cast<QLineEdit*>(focusWidget()) || listed) {
+        } else if (qobject_cast<QLineEdit*>(focusWidget()) ||
+                   qobject_cast<QAbstractSpinBox*>(focusWidget()) || listed) {
             RefreshControls();
         } else {
             OnOK();

@@ -71,6 +71,7 @@ TEST_F(NeverSurpriseTest, EnterAndEscapeEndTheProgramOnlyWithNothingToLose) {
         {"Enter on a box, files listed", true, CMainDialog::kSoftenId, Qt::Key_Return, false},
         {"Enter in the location, empty list", false, CMainDialog::kOutputId, Qt::Key_Return, false},
         {"Enter in Top, empty list", false, CMainDialog::kTopId, Qt::Key_Enter, false},
+        {"Enter in quality, empty list", false, CMainDialog::kQualityId, Qt::Key_Return, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
