@@ -9,7 +9,8 @@
 #include <QTest>
 
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include <algorithm>
 
 #include "app/main_dialog.h"
 #include "tests/gui/gui_test_support.h"
@@ -200,6 +201,21 @@ TEST_F(NeverSurpriseTest, TheWindowGrowsAndTheKeyboardReachesTheCommands) {
     EXPECT_TRUE(test::WaitFor([&] { return fake.openRequests.size() == 1; }, 1000)) << "Alt+A";
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
     EXPECT_TRUE(test::WaitFor([&] { return dialog.Preview() != nullptr; }, 1000)) << "Alt+V";
+}
+
+TEST_F(NeverSurpriseTest, TheTemplatesControlsKeepTheirTabOrderAmongTheNewOnes) {
+    const int specified[] = {1, 1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1010, 1011};
+    QList<int> order;
+    QWidget* w = FindControl(&dialog, CMainDialog::kCloseId);
+    do {
+        const QVariant id = w->property(kControlIdProperty);
+        if (id.isValid() && std::find(std::begin(specified), std::end(specified), id.toInt()) !=
+                                std::end(specified)) {
+            order << id.toInt();
+        }
+        w = w->nextInFocusChain();
+    } while (w != FindControl(&dialog, CMainDialog::kCloseId) && order.size() < 50);
+    EXPECT_EQ(order, QList<int>(std::begin(specified), std::end(specified)));
 }
 
 TEST_F(NeverSurpriseTest, CommandLinePathsAreAddedAsADropAddsThem) {
