@@ -24,6 +24,8 @@ bool CBatchApp::InitInstance() {
     qApp->installEventFilter(this);
     {
         CMainDialog dialog;
+        // Files and folders named on the command line, as from a file manager's "Open With".
+        dialog.AddPaths(QCoreApplication::arguments().mid(1));
         dialog.DoModal();
     }
     qApp->removeEventFilter(this);

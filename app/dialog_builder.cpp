@@ -146,11 +146,19 @@ void BuildDialog(QDialog& dialog, const DialogTemplate& layout) {
 }
 
 QWidget* FindControl(const QWidget* dialog, int id) {
+    // Controls may sit inside frames of a layout, but never in another window.
     const QList<QWidget*> children = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (QWidget* child : children) {
         const QVariant value = child->property(kControlIdProperty);
         if (value.isValid() && value.toInt() == id) {
             return child;
+        }
+    }
+    for (QWidget* child : children) {
+        if (!child->isWindow()) {
+            if (QWidget* found = FindControl(child, id)) {
+                return found;
+            }
         }
     }
     return nullptr;

@@ -32,7 +32,7 @@ QRect DialogUnitsToPixels(const DialogBaseUnits& units, int x, int y, int width,
 // the template as a child widget at its converted place.
 void BuildDialog(QDialog& dialog, const DialogTemplate& layout);
 
-// The child carrying that control id, or nullptr.
+// The widget inside the dialog's window carrying that control id, or nullptr.
 QWidget* FindControl(const QWidget* dialog, int id);
 template <typename T>
 T* FindControlAs(const QWidget* dialog, int id) {

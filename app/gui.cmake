@@ -7,9 +7,12 @@ add_library(tessary_gui STATIC
     about_dialog.cpp
     app_icon.cpp
     batch_app.cpp
+    dialog_engine.cpp
     dialog_builder.cpp
     main_dialog.cpp
     main_dialog_drop.cpp
+    main_dialog_layout.cpp
+    main_dialog_run.cpp
     preview_render.cpp
     preview_view.cpp
     preview_window.cpp

@@ -1,14 +1,20 @@
 #include "app/main_dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTimer>
 #include <algorithm>
 
 #include "app/about_dialog.h"
@@ -28,6 +34,12 @@ constexpr int kMinRows = 0;
 constexpr int kMaxRows = kMaxClipRows;
 constexpr int kFieldCharacters = 31;
 constexpr int kMaxInitialPath = 259;
+// How long the preview waits after a change before it renders again, so typing "120" renders once.
+constexpr int kPreviewDelayMs = 250;
+
+bool InRowRange(int32_t value) {
+    return value >= kMinRows && value <= kMaxRows;
+}
 
 bool IsBlank(QChar ch) {
     return ch == u' ' || ch == u'\t';
@@ -76,10 +88,42 @@ CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()) 
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     BuildDialog(*this, *FindDialogTemplate(kMainDialogId));
+    AddNewerControls();
     ConnectCommands();
-    // A path wider than the list scrolls sideways instead of being cut off.
-    FindControlAs<QListWidget>(this, kListId)->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    LayOutControls();
+    SetNewerTabOrder();
+    // Mnemonics keep the buttons' texts as they read; Delete is the list's own Remove key.
+    FindControlAs<QPushButton>(this, kAddId)->setText(QStringLiteral("&Add"));
+    FindControlAs<QPushButton>(this, kRemoveId)->setText(QStringLiteral("&Remove"));
+    FindControlAs<QPushButton>(this, kProcessId)->setText(QStringLiteral("&Process"));
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    connect(new QShortcut(QKeySequence::Delete, list, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, &CMainDialog::OnRemoveInputs);
     AcceptDropsOnListAndOutput();
+    m_pPreviewDelay = new QTimer(this);
+    m_pPreviewDelay->setSingleShot(true);
+    m_pPreviewDelay->setInterval(kPreviewDelayMs);
+    connect(m_pPreviewDelay, &QTimer::timeout, this, &CMainDialog::FollowInPreview);
+    ConnectLiveUpdates();
+}
+
+void CMainDialog::ConnectLiveUpdates() {
+    const auto later = [this] { m_pPreviewDelay->start(); };
+    for (int id : {kTopId, kBottomId}) {
+        connect(FindControlAs<QLineEdit>(this, id), &QLineEdit::textChanged, this, later);
+    }
+    for (int id : {kDeinterlaceId, kClipId, kSoftenId, kAutoClipId, kOnlyCombedId, kMetadataId}) {
+        connect(FindControlAs<QCheckBox>(this, id), &QCheckBox::toggled, this, later);
+    }
+    auto* format = FindControlAs<QComboBox>(this, kFormatId);
+    for (auto* combo : {FindControlAs<QComboBox>(this, kMethodId), format}) {
+        connect(combo, &QComboBox::currentIndexChanged, this, later);
+    }
+    connect(FindControlAs<QSpinBox>(this, kQualityId), &QSpinBox::valueChanged, this, later);
+    // The "Writes" line follows the location as it is typed and the format as it is chosen.
+    connect(format, &QComboBox::currentIndexChanged, this, &CMainDialog::UpdateWritesLine);
+    connect(FindControlAs<QLineEdit>(this, kOutputId), &QLineEdit::textChanged, this,
+            &CMainDialog::UpdateWritesLine);
 }
 
 void CMainDialog::ConnectCommands() {
@@ -97,8 +141,14 @@ void CMainDialog::ConnectCommands() {
     // Soften and the edit fields have no handler: their values wait for the next read.
     onClick(kClipId, &CMainDialog::RefreshControls);
     onClick(kDeinterlaceId, &CMainDialog::RefreshControls);
+    onClick(kAutoClipId, &CMainDialog::RefreshControls);
+    if (auto* preview = FindControlAs<QAbstractButton>(this, kPreviewId)) {
+        connect(preview, &QAbstractButton::clicked, this,
+                [this] { OnPreview(std::max(SelectedRow(), 0)); });
+    }
     if (auto* list = FindControlAs<QListWidget>(this, kListId)) {
         connect(list, &QListWidget::itemSelectionChanged, this, &CMainDialog::RefreshControls);
+        connect(list, &QListWidget::itemSelectionChanged, this, &CMainDialog::UpdateWritesLine);
         connect(list, &QListWidget::itemDoubleClicked, this,
                 [this, list](QListWidgetItem* item) { OnPreview(list->row(item)); });
     }
@@ -112,13 +162,80 @@ int CMainDialog::DoModal() {
 }
 
 void CMainDialog::LoadSettings() {
-    SetSettings(ReadBatchSettings());
+    DialogOptions options;
+    options = ReadBatchSettings();
+    ReadNewerOptions(options);
+    SetOptions(options);
+    m_nValidTop = InRowRange(m_nClipTop) ? m_nClipTop : 0;
+    m_nValidBottom = InRowRange(m_nClipBottom) ? m_nClipBottom : 0;
     m_strOutputFolder = ReadOutputLocation();
 }
 
 void CMainDialog::SaveSettings() {
-    WriteBatchSettings(Settings());
+    DialogOptions options = Options();
+    // A row count out of range never reaches the store, however the dialog was closed.
+    if (!InRowRange(options.m_nClipTop)) {
+        options.m_nClipTop = m_nValidTop;
+    }
+    if (!InRowRange(options.m_nClipBottom)) {
+        options.m_nClipBottom = m_nValidBottom;
+    }
+    WriteBatchSettings(options);
+    WriteNewerOptions(options);
     WriteOutputLocation(m_strOutputFolder);
+}
+
+DialogOptions CMainDialog::Options() const {
+    DialogOptions options;
+    options = Settings();
+    options.method = m_method;
+    options.autoClip = m_bAutoClip;
+    options.onlyCombed = m_bOnlyCombed;
+    options.format = m_format;
+    options.jpegQuality = m_nJpegQuality;
+    options.keepMetadata = m_bKeepMetadata;
+    return options;
+}
+
+void CMainDialog::SetOptions(const DialogOptions& options) {
+    SetSettings(options);
+    m_method = options.method;
+    m_bAutoClip = options.autoClip;
+    m_bOnlyCombed = options.onlyCombed;
+    m_format = options.format;
+    m_nJpegQuality = options.jpegQuality;
+    m_bKeepMetadata = options.keepMetadata;
+}
+
+std::optional<OutputFormat> CMainDialog::ShownFormat() const {
+    const QString name = FindControlAs<QComboBox>(this, kFormatId)->currentData().toString();
+    return OutputFormatNamed(name.toStdString());
+}
+
+bool CMainDialog::PeekOptions(DialogOptions* options) const {
+    DialogOptions shown = Options();
+    const auto checked = [this](int id) { return FindControlAs<QCheckBox>(this, id)->isChecked(); };
+    shown.m_bClip = checked(kClipId) ? 1 : 0;
+    shown.m_bInterlace = checked(kDeinterlaceId) ? 1 : 0;
+    shown.m_bSoftenBorders = checked(kSoftenId) ? 1 : 0;
+    for (const auto& [id, member] : {std::pair{kTopId, &shown.m_nClipTop},
+                                     std::pair{kBottomId, &shown.m_nClipBottom}}) {
+        int32_t value = 0;
+        if (!ParseFieldInteger(FindControlAs<QLineEdit>(this, id)->text(), &value) ||
+            !InRowRange(value)) {
+            return false;
+        }
+        *member = value;
+    }
+    shown.method =
+        DeinterlaceMethod(FindControlAs<QComboBox>(this, kMethodId)->currentData().toInt());
+    shown.autoClip = checked(kAutoClipId);
+    shown.onlyCombed = checked(kOnlyCombedId);
+    shown.format = ShownFormat();
+    shown.jpegQuality = FindControlAs<QSpinBox>(this, kQualityId)->value();
+    shown.keepMetadata = checked(kMetadataId);
+    *options = shown;
+    return true;
 }
 
 BatchSettings CMainDialog::Settings() const {
@@ -147,6 +264,11 @@ void CMainDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
+void CMainDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    UpdateWritesLine();  // its path is fitted to the line's new width
+}
+
 void CMainDialog::OnInitDialog() {
     UpdateData(false);
     setWindowIcon(m_hIcon);
@@ -156,6 +278,7 @@ bool CMainDialog::UpdateData(bool saving) {
     ExchangeCheck(kClipId, m_bClip, saving);
     ExchangeCheck(kDeinterlaceId, m_bInterlace, saving);
     ExchangeCheck(kSoftenId, m_bSoftenBorders, saving);
+    ExchangeNewer(saving);
     if (!ExchangeRowCount(kBottomId, m_nClipBottom, saving) ||
         !ExchangeRowCount(kTopId, m_nClipTop, saving)) {
         m_bLastReadValid = false;
@@ -168,11 +291,86 @@ bool CMainDialog::UpdateData(bool saving) {
     } else {
         output->setText(m_strOutputFolder);
         SetEnabledStates();
+        UpdateWritesLine();
         if (m_pPreview && m_bLastReadValid) {
-            m_pPreview->SetSettings(Settings());
+            m_pPreview->SetOptions(Options());
         }
     }
     return true;
+}
+
+void CMainDialog::ExchangeNewer(bool saving) {
+    auto* method = FindControlAs<QComboBox>(this, kMethodId);
+    auto* format = FindControlAs<QComboBox>(this, kFormatId);
+    auto* quality = FindControlAs<QSpinBox>(this, kQualityId);
+    auto* autoClip = FindControlAs<QCheckBox>(this, kAutoClipId);
+    auto* onlyCombed = FindControlAs<QCheckBox>(this, kOnlyCombedId);
+    auto* metadata = FindControlAs<QCheckBox>(this, kMetadataId);
+    if (saving) {
+        m_method = DeinterlaceMethod(method->currentData().toInt());
+        m_format = ShownFormat();
+        m_nJpegQuality = quality->value();
+        m_bAutoClip = autoClip->isChecked();
+        m_bOnlyCombed = onlyCombed->isChecked();
+        m_bKeepMetadata = metadata->isChecked();
+        return;
+    }
+    method->setCurrentIndex(std::max(0, method->findData(int(m_method))));
+    QString formatName;
+    for (const OutputFormatEntry& entry : NamedOutputFormats()) {
+        if (m_format == entry.format) {
+            formatName = QString::fromLatin1(entry.name);
+        }
+    }
+    format->setCurrentIndex(std::max(0, format->findData(formatName)));
+    quality->setValue(m_nJpegQuality);
+    autoClip->setChecked(m_bAutoClip);
+    onlyCombed->setChecked(m_bOnlyCombed);
+    metadata->setChecked(m_bKeepMetadata);
+}
+
+void CMainDialog::FollowInPreview() {
+    DialogOptions options;
+    if (m_pPreview && PeekOptions(&options)) {
+        m_pPreview->SetOptions(options);
+    }
+}
+
+void CMainDialog::UpdateWritesLine() {
+    auto* line = FindControlAs<QLabel>(this, kWritesId);
+    const int row = SelectedRow();
+    auto* list = FindControlAs<QListWidget>(this, kListId);
+    if (list->count() == 0) {
+        line->clear();
+        line->setToolTip({});
+        return;
+    }
+    const QString input = list->item(row >= 0 ? row : 0)->text();
+    const QString location = ExpandHome(FindControlAs<QLineEdit>(this, kOutputId)->text());
+    if (!QDir::isAbsolutePath(location)) {
+        line->setText(tr("Give the output location as a full path, such as ~/repaired/"));
+        line->setToolTip({});
+        return;
+    }
+    DialogOptions options = Options();
+    options.format = ShownFormat();
+    const QString output = QFile::decodeName(QByteArray::fromStdString(
+        OutputPathFor(QFile::encodeName(input).toStdString(),
+                      QFile::encodeName(location).toStdString(), options)));
+    const QString prefix = tr("Writes ");
+    const int room = line->width() - line->fontMetrics().horizontalAdvance(prefix);
+    line->setText(prefix + ElidedPath(line->fontMetrics(), output, std::max(room, 0)));
+    line->setToolTip(output);
+}
+
+QString ExpandHome(const QString& location) {
+    if (location == u'~') {
+        return QDir::homePath();
+    }
+    if (location.startsWith(QStringLiteral("~/"))) {
+        return QDir::homePath() + location.mid(1);
+    }
+    return location;
 }
 
 bool CMainDialog::ExchangeCheck(int id, int32_t& member, bool saving) {
@@ -201,7 +399,9 @@ bool CMainDialog::ExchangeRowCount(int id, int32_t& member, bool saving) {
         return false;
     }
     member = value;
-    if (value < kMinRows || value > kMaxRows) {
+    if (InRowRange(value)) {
+        (id == kTopId ? m_nValidTop : m_nValidBottom) = value;
+    } else {
         FailField(id, QStringLiteral("Please enter an integer between %1 and %2.")
                           .arg(kMinRows)
                           .arg(kMaxRows));
@@ -221,8 +421,14 @@ void CMainDialog::SetEnabledStates() {
     auto* list = FindControlAs<QListWidget>(this, kListId);
     FindControl(this, kProcessId)->setEnabled(list->count() > 0 && !m_strOutputFolder.isEmpty());
     FindControl(this, kRemoveId)->setEnabled(!list->selectedItems().isEmpty());
-    FindControl(this, kTopId)->setEnabled(m_bClip != 0);
-    FindControl(this, kBottomId)->setEnabled(m_bClip != 0);
+    // With automatic bands the typed rows are not used, though they are still read.
+    const bool typedBands = m_bClip != 0 && !m_bAutoClip;
+    FindControl(this, kTopId)->setEnabled(typedBands);
+    FindControl(this, kBottomId)->setEnabled(typedBands);
+    FindControl(this, kAutoClipId)->setEnabled(m_bClip != 0);
+    FindControl(this, kMethodId)->setEnabled(m_bInterlace != 0);
+    FindControl(this, kOnlyCombedId)->setEnabled(m_bInterlace != 0);
+    FindControl(this, kPreviewId)->setEnabled(list->count() > 0);
 }
 
 void CMainDialog::RefreshControls() {
@@ -341,35 +547,6 @@ void CMainDialog::SetOutputLocation(const QString& folder) {
     UpdateData(false);
 }
 
-void CMainDialog::OnProcess() {
-    // A bad Top or Bottom has been reported with the focus on it; running with the
-    // members as the failed read left them would write pictures nobody asked for.
-    if (!UpdateData(true)) {
-        return;
-    }
-    std::vector<std::string> inputs;
-    inputs.reserve(static_cast<size_t>(m_inputPaths.size()));
-    for (const QString& path : m_inputPaths) {
-        inputs.push_back(QFile::encodeName(path).toStdString());
-    }
-    const SequentialPlan plan =
-        PlanSequentialRun(inputs, QFile::encodeName(m_strOutputFolder).toStdString(), Settings());
-    if (plan.batch.replaced.count > 0 &&
-        !Ui().AskYesNo(this, ReplaceQuestion(plan.batch.replaced))) {
-        return;
-    }
-    RunOutcome outcome;
-    {
-        CProgressDialog progress(this);
-        outcome = RunSequential(plan, progress);
-    }
-    // Once, at the end, after "Rendering canceled" if the run was cancelled.
-    const std::string summary = FailureSummary(outcome);
-    if (!summary.empty()) {
-        Ui().ShowMessage(this, QFile::decodeName(QByteArray::fromStdString(summary)));
-    }
-}
-
 QString ReplaceQuestion(const ReplacedOriginals& replaced) {
     const QString first = QFile::decodeName(QByteArray::fromStdString(replaced.first));
     if (replaced.count == 1) {
@@ -413,7 +590,7 @@ void CMainDialog::OnPreview(int row) {
         m_pPreview = new PreviewWindow(this);
         connect(m_pPreview, &PreviewWindow::UseBands, this, &CMainDialog::OnUseBands);
     }
-    m_pPreview->ShowPicture(list->item(row)->text(), Settings());
+    m_pPreview->ShowPicture(list->item(row)->text(), Options());
     m_pPreview->show();
     m_pPreview->raise();
     m_pPreview->activateWindow();
@@ -421,6 +598,8 @@ void CMainDialog::OnPreview(int row) {
 
 void CMainDialog::OnUseBands(int32_t top, int32_t bottom) {
     FindControlAs<QCheckBox>(this, kClipId)->setChecked(true);
+    // The bands are taken as typed ones: Auto would set them aside.
+    FindControlAs<QCheckBox>(this, kAutoClipId)->setChecked(false);
     FindControlAs<QLineEdit>(this, kTopId)->setText(QString::number(top));
     FindControlAs<QLineEdit>(this, kBottomId)->setText(QString::number(bottom));
     // As a click on Clip: the read takes the new values, the preview follows.
@@ -438,17 +617,26 @@ void CMainDialog::OnCancel() {
 }
 
 void CMainDialog::keyPressEvent(QKeyEvent* event) {
-    // Enter outside a push button is the dialog's OK command, as with any dialog here,
-    // except on a selected list entry, which it previews.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const bool listed = !m_inputPaths.isEmpty();
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain) {
+        // Enter previews a selected entry, takes a typed value, and closes the program only
+        // when there is no list to lose.
         event->accept();
         const int row = SelectedRow();
         if (focusWidget() == FindControl(this, kListId) && row >= 0) {
             OnPreview(row);
+        } else if (qobject_cast<QLineEdit*>(focusWidget()) ||
+                   qobject_cast<QAbstractSpinBox*>(focusWidget()) || listed) {
+            RefreshControls();
         } else {
             OnOK();
         }
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && plain && listed) {
+        // The Close button and the close box still end the program.
+        event->accept();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -4,11 +4,15 @@
 #include <QIcon>
 #include <QPointer>
 #include <QStringList>
+#include <optional>
 
+#include "app/dialog_engine.h"
 #include "app/preview_window.h"
 #include "batch/batch_run.h"
 
+class QFontMetrics;
 class QMenu;
+class QTimer;
 class QUrl;
 
 namespace tessary {
@@ -38,6 +42,16 @@ class CMainDialog : public QDialog {
         kProcessId = 1008,
         kOutputId = 1010,
         kBrowseId = 1011,
+        // Beside the controls of the template.
+        kMethodId = 1012,
+        kAutoClipId = 1013,
+        kOnlyCombedId = 1014,
+        kFormatId = 1015,
+        kQualityId = 1016,
+        kMetadataId = 1017,
+        kPreviewId = 1018,
+        kWritesId = 1019,   // where the selected (or first) file will be written
+        kRunLineId = 1020,  // what the last run wrote
     };
 
     explicit CMainDialog(QWidget* parent = nullptr);
@@ -85,6 +99,14 @@ class CMainDialog : public QDialog {
 
     BatchSettings Settings() const;
     void SetSettings(const BatchSettings& settings);
+    // Every option as the members hold them, and back.
+    DialogOptions Options() const;
+    void SetOptions(const DialogOptions& options);
+    // The options as the controls show them now, without reading them into the members or
+    // showing any message; false while Top or Bottom holds no valid row count.
+    bool PeekOptions(DialogOptions* options) const;
+    // Adds files and folders as a drop adds them (a folder: its pictures and its subfolders').
+    void AddPaths(const QStringList& paths);
 
     // The persisted options, as the dialog holds them.
     int32_t m_bClip = 0;
@@ -95,9 +117,19 @@ class CMainDialog : public QDialog {
     QString m_strOutputFolder;
     QIcon m_hIcon;
     QStringList m_inputPaths;
+    // The options beside the five.
+    DeinterlaceMethod m_method = DeinterlaceMethod::Average;
+    bool m_bAutoClip = false;
+    bool m_bOnlyCombed = false;
+    std::optional<OutputFormat> m_format;  // unset: as the input's name
+    int m_nJpegQuality = kJpegBestQuality;
+    bool m_bKeepMetadata = true;
+    // Threads a run uses.
+    unsigned m_nRunWorkers = AllProcessors();
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void accept() override { OnOK(); }
@@ -107,6 +139,17 @@ class CMainDialog : public QDialog {
   private:
     void OnInitDialog();
     void ConnectCommands();
+    void AddNewerControls();
+    void LayOutControls();
+    void SetNewerTabOrder();
+    void ConnectLiveUpdates();
+    void ExchangeNewer(bool saving);
+    void UpdateWritesLine();
+    void FollowInPreview();
+    bool RefuseRelativeLocation(const QString& location);
+    bool ConfirmPlan(const DialogPlan& plan);
+    void ShowRunLine(const RunTally& tally, const DialogPlan& plan);
+    std::optional<OutputFormat> ShownFormat() const;
     bool ExchangeCheck(int id, int32_t& member, bool saving);
     bool ExchangeRowCount(int id, int32_t& member, bool saving);
     void FailField(int id, const QString& message);
@@ -122,7 +165,11 @@ class CMainDialog : public QDialog {
     bool m_bInitialised = false;
     // The options reach an open preview only after a read that succeeded.
     bool m_bLastReadValid = true;
+    // The last Top and Bottom that were in range: what is stored when the fields are not.
+    int32_t m_nValidTop = 0;
+    int32_t m_nValidBottom = 0;
     QPointer<PreviewWindow> m_pPreview;
+    QTimer* m_pPreviewDelay = nullptr;
 };
 
 // An integer field's text as the exchange reads it: blanks and tabs around an optional
@@ -130,13 +177,23 @@ class CMainDialog : public QDialog {
 // "0". Saturates at the 32-bit limits. False for anything else.
 bool ParseFieldInteger(const QString& text, int32_t* value);
 
-// Local paths of dropped URLs, in their order: a file as it is, a folder as the images
-// in it (by the supported patterns, sorted by name). Anything not local is left out.
+// Paths in their order: a file as it is, a folder as the pictures in it and in its
+// subfolders, sorted by path.
+QStringList ExpandedInputPaths(const QStringList& paths);
+// Local paths of dropped URLs, expanded as above. Anything not local is left out.
 QStringList InputPathsFromUrls(const QList<QUrl>& urls);
 // The first dropped URL when it names a local folder, else empty.
 QString FolderFromUrls(const QList<QUrl>& urls);
 // The question before a run that would replace originals: how many, and the first.
 QString ReplaceQuestion(const ReplacedOriginals& replaced);
+// The question before a run in which two inputs would write the same output.
+QString SharedOutputQuestion(const SharedOutputs& shared);
+
+// "~" and "~/..." as the home folder; anything else as it is.
+QString ExpandHome(const QString& location);
+// path fitted into width: whole when it fits, else its folder elided in the middle so that the
+// file name stays whole, else the name itself elided.
+QString ElidedPath(const QFontMetrics& metrics, const QString& path, int width);
 
 // folder with one trailing "/", as the output location takes it.
 QString WithTrailingSeparator(const QString& folder);

@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,17 +15,6 @@
 
 namespace tessary {
 namespace {
-
-QStringList ImagesInFolder(const QString& folder) {
-    const QDir dir(folder);
-    const QStringList names = dir.entryList(CMainDialog::SupportedImagePatterns(), QDir::Files,
-                                            QDir::Name | QDir::IgnoreCase);
-    QStringList paths;
-    for (const QString& name : names) {
-        paths << dir.filePath(name);
-    }
-    return paths;
-}
 
 QList<QUrl> DraggedUrls(QEvent* event) {
     const QMimeData* data = static_cast<QDropEvent*>(event)->mimeData();
@@ -42,21 +32,36 @@ bool IsDragEvent(QEvent* event) {
 
 }  // namespace
 
+QStringList ExpandedInputPaths(const QStringList& paths) {
+    std::vector<PlanInput> files;
+    std::vector<InputProblem> problems;  // an unreadable folder simply adds nothing
+    for (const QString& path : paths) {
+        ExpandInput(QFile::encodeName(path).toStdString(), true, files, problems);
+    }
+    QStringList expanded;
+    for (const PlanInput& file : files) {
+        expanded << QFile::decodeName(QByteArray::fromStdString(file.path));
+    }
+    return expanded;
+}
+
 QStringList InputPathsFromUrls(const QList<QUrl>& urls) {
     QStringList paths;
     for (const QUrl& url : urls) {
-        if (!url.isLocalFile()) {
-            continue;
-        }
-        // A plain path: "file:///a%20b.jpg" becomes "/a b.jpg".
-        const QString path = QDir::cleanPath(url.toLocalFile());
-        if (QFileInfo(path).isDir()) {
-            paths << ImagesInFolder(path);
-        } else {
-            paths << path;
+        if (url.isLocalFile()) {
+            // A plain path: "file:///a%20b.jpg" becomes "/a b.jpg".
+            paths << QDir::cleanPath(url.toLocalFile());
         }
     }
-    return paths;
+    return ExpandedInputPaths(paths);
+}
+
+void CMainDialog::AddPaths(const QStringList& paths) {
+    QStringList absolute;
+    for (const QString& path : paths) {
+        absolute << QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    }
+    AppendInputs(ExpandedInputPaths(absolute));
 }
 
 QString FolderFromUrls(const QList<QUrl>& urls) {

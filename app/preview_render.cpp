@@ -1,6 +1,7 @@
 #include "app/preview_render.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 
 #include "formats/dib.h"
 #include "image/image_surface.h"
@@ -24,17 +25,6 @@ void Detect(CDibImage& image, PreviewPicture& picture) {
     picture.bandTop = bands.top;
     picture.bandBottom = bands.bottom;
     picture.blank = bands.blank;
-}
-
-// The repairs as a run applies them; a picture that could not be widened to 24 bits is
-// written unchanged.
-void Repair(CImageSurface& surface, const BatchSettings& settings) {
-    if (AnyRepairSelected(settings) && surface.GetImage()->GetBitCount() != 24) {
-        return;
-    }
-    surface.Lock();
-    ApplyRepairs(surface, settings);
-    surface.Unlock();
 }
 
 // The common case straight from the rows: bottom-up blue, green, red into top-down RGB32.
@@ -88,11 +78,12 @@ QImage ImageFromDib(const MemoryBlock& dib) {
     return ImageFromBmpBytes(dib, header);
 }
 
-PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings) {
+PreviewPicture RenderPreview(const QString& path, const DialogOptions& options) {
     PreviewPicture picture;
     CImageSurface surface;
     CDibImage& image = *surface.GetImage();
-    image.Load(QFile::encodeName(path).constData());
+    const std::string input = QFile::encodeName(path).toStdString();
+    image.Load(input.c_str());
     const LoadReport load = image.GetLoadReport();
     if (!image.HasImage() || load.source == LoadSource::MissingFile) {
         picture.failure = QString::fromStdString(LoadFailureReason(load));
@@ -103,20 +94,37 @@ PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings)
     const QString depth = image.HasDeep()
                               ? QStringLiteral("16 bits per sample")
                               : QStringLiteral("%1 bits per pixel").arg(image.GetBitCount());
-    picture.description = QStringLiteral("%1 × %2, %3, %4")
+    const OutputFormat format = OutputFormatOf(input, options);
+    picture.description = QStringLiteral("%1 × %2, %3, %4, written as %5")
                               .arg(image.GetWidth())
                               .arg(image.GetHeight())
                               .arg(QLatin1String(load.FormatName()))
-                              .arg(depth);
+                              .arg(depth)
+                              .arg(QLatin1String(OutputFormatName(format)));
     picture.original = ImageFromDib(image.GetDib());
-    // The detectors and the repairs need 24 bits; widening changes no colour, so the
-    // picture without repairs still looks as the run writes it.
+    // The detectors need 24 bits; widening changes no colour.
     if (image.GetBitCount() != 24) {
         image.WidenTo24Bits();
     }
     Detect(image, picture);
-    Repair(surface, settings);
-    picture.repaired = ImageFromDib(image.GetDib());
+
+    const QTemporaryDir folder;
+    if (!folder.isValid()) {
+        picture.failure =
+            QStringLiteral("No temporary folder for the preview: %1").arg(folder.errorString());
+        return picture;
+    }
+    const std::string output = WithFormatExtension(
+        QFile::encodeName(folder.filePath(QStringLiteral("preview"))).toStdString(), format);
+    const FileReport report = RepairForPreview(surface, input, output, options);
+    if (report.status != FileStatus::Written) {
+        picture.failure = QString::fromStdString(report.reason);
+        return picture;
+    }
+    picture.warning = QString::fromStdString(report.warning);
+    CImageSurface written;
+    written.GetImage()->Load(output.c_str());
+    picture.repaired = ImageFromDib(written.GetImage()->GetDib());
     if (picture.original.isNull() || picture.repaired.isNull()) {
         picture.failure = QStringLiteral("The image cannot be shown.");
     }

@@ -3,7 +3,7 @@
 #include <QImage>
 #include <QString>
 
-#include "batch/batch_run.h"
+#include "app/dialog_engine.h"
 #include "platform/memory_block.h"
 
 namespace tessary {
@@ -14,6 +14,7 @@ struct PreviewPicture {
     QImage repaired;
     QString description;  // size and format as read, e.g. "720 × 576, JPEG, 24 bits per pixel"
     QString failure;      // why there is nothing to show; empty when there is
+    QString warning;      // what the run would warn of when writing it
     // What the detectors found in the picture as loaded; false when they could not look.
     bool detected = false;
     double combScore = 0;  // percent
@@ -23,10 +24,10 @@ struct PreviewPicture {
     bool blank = false;  // one colour throughout: nothing to clip
 };
 
-// Loads path into a store of its own, looks for combing and black bands, and repairs
-// it with settings as a run would, writing nothing. Safe to call on any thread: it
-// shares nothing.
-PreviewPicture RenderPreview(const QString& path, const BatchSettings& settings);
+// Loads path into a store of its own and looks for combing and black bands; then writes it
+// through the run's own per-file step into a temporary file and reads that back, so the
+// repaired side is exactly what Process writes. Safe to call on any thread: it shares nothing.
+PreviewPicture RenderPreview(const QString& path, const DialogOptions& options);
 
 // A packed DIB as a picture to draw; null when it can't be read as one.
 QImage ImageFromDib(const MemoryBlock& dib);

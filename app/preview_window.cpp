@@ -22,12 +22,6 @@ constexpr int32_t kMaxBandRows = kMaxClipRows;
 // The fixed zooms of the tool bar; 0 stands for "fit".
 constexpr double kZoomSteps[] = {0, 1, 2, 4};
 
-bool SameSettings(const BatchSettings& a, const BatchSettings& b) {
-    return a.m_bClip == b.m_bClip && a.m_bInterlace == b.m_bInterlace &&
-           a.m_bSoftenBorders == b.m_bSoftenBorders && a.m_nClipTop == b.m_nClipTop &&
-           a.m_nClipBottom == b.m_nClipBottom;
-}
-
 QString FileName(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }
@@ -47,6 +41,8 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_pView = new PreviewView(this);
     m_pInfo = new QLabel(this);
     m_pInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // However long the file's name, the window keeps its width; the tooltip has it whole.
+    m_pInfo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeToolBar());
@@ -111,6 +107,7 @@ QWidget* PreviewWindow::MakeDetectionRow() {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     m_pDetection = new QLabel(row);
+    m_pDetection->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto* useBands = new QPushButton(tr("&Use these bands"), row);
     useBands->setObjectName(QStringLiteral("useBands"));
     useBands->setEnabled(false);
@@ -150,22 +147,26 @@ QString PreviewWindow::DetectionText() const {
     return m_pDetection->text();
 }
 
-void PreviewWindow::ShowPicture(const QString& path, const BatchSettings& settings) {
+void PreviewWindow::ShowPicture(const QString& path, const DialogOptions& options) {
     m_strPath = path;
-    m_settings = settings;
+    m_options = options;
     setWindowTitle(tr("Preview - %1").arg(FileName(path)));
     StartRender(false);
 }
 
-void PreviewWindow::SetSettings(const BatchSettings& settings) {
-    if (m_strPath.isEmpty() || SameSettings(settings, m_settings)) {
+void PreviewWindow::SetOptions(const DialogOptions& options) {
+    if (m_strPath.isEmpty() || options == m_options) {
         return;
     }
-    m_settings = settings;
+    m_options = options;
     StartRender(true);
 }
 
 void PreviewWindow::StartRender(bool keepView) {
+    if (m_strPath != m_strShownPath) {
+        // The bands on offer are the shown picture's; none while another one loads.
+        m_pUseBands->setEnabled(false);
+    }
     if (m_bBusy) {
         // One job at a time; the newest request runs when this one is done.
         m_bPending = true;
@@ -176,9 +177,9 @@ void PreviewWindow::StartRender(bool keepView) {
     m_bKeepView = keepView;
     m_pInfo->setText(tr("Loading %1 ...").arg(FileName(m_strPath)));
     const QString path = m_strPath;
-    const BatchSettings settings = m_settings;
+    const DialogOptions options = m_options;
     m_watcher.setFuture(
-        QtConcurrent::run([path, settings] { return RenderPreview(path, settings); }));
+        QtConcurrent::run([path, options] { return RenderPreview(path, options); }));
 }
 
 void PreviewWindow::OnRendered() {
@@ -189,16 +190,21 @@ void PreviewWindow::OnRendered() {
         return;
     }
     const PreviewPicture picture = m_watcher.result();
+    m_strShownPath = m_strPath;
     const QString name = FileName(m_strPath);
     if (!picture.failure.isEmpty()) {
         m_pView->Clear(picture.failure);
         m_pInfo->setText(name + QStringLiteral(": ") + picture.failure);
     } else {
         m_pView->SetPictures(picture.original, picture.repaired, m_bKeepView);
-        m_pInfo->setText(name + QStringLiteral(" — ") + picture.description);
+        QString info = name + QStringLiteral(" — ") + picture.description;
+        if (!picture.warning.isEmpty()) {
+            info += QStringLiteral(" — ") + picture.warning;
+        }
+        m_pInfo->setText(info);
     }
     ShowDetection(picture);
-    m_pInfo->setToolTip(m_strPath);
+    m_pInfo->setToolTip(m_strPath + u'\n' + m_pInfo->text());
     emit Shown();
 }
 

@@ -3,6 +3,7 @@
 #include <QFutureWatcher>
 #include <QWidget>
 
+#include "app/dialog_engine.h"
 #include "app/preview_render.h"
 #include "batch/batch_run.h"
 
@@ -23,11 +24,11 @@ class PreviewWindow : public QWidget {
     explicit PreviewWindow(QWidget* parent);
     ~PreviewWindow() override;
 
-    // Shows path repaired with settings, fitted to the window.
-    void ShowPicture(const QString& path, const BatchSettings& settings);
+    // Shows path as a run with these options would write it, fitted to the window.
+    void ShowPicture(const QString& path, const DialogOptions& options);
     // The options changed: the same picture is repaired again when they differ, at the
     // same zoom and place.
-    void SetSettings(const BatchSettings& settings);
+    void SetOptions(const DialogOptions& options);
 
     const QString& Path() const { return m_strPath; }
     bool IsBusy() const { return m_bBusy; }
@@ -50,7 +51,8 @@ class PreviewWindow : public QWidget {
     void ShowZoom();
 
     QString m_strPath;
-    BatchSettings m_settings;
+    QString m_strShownPath;  // the picture on show, whose bands "Use these bands" gives
+    DialogOptions m_options;
     bool m_bBusy = false;
     bool m_bPending = false;  // a request came in while a job ran
     bool m_bKeepView = false;

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "batch/batch_run.h"
+#include "app/dialog_engine.h"
 
 namespace tessary {
 
@@ -14,6 +14,11 @@ inline constexpr const char* kOrganizationName = "Zedra";
 BatchSettings ReadBatchSettings();
 // Writes the five options; a failed write is not reported.
 void WriteBatchSettings(const BatchSettings& settings);
+
+// The options beside the five into `options` (its five are left alone), each under a key of its
+// own in the same section; a missing or unusable value gives that option's default.
+void ReadNewerOptions(DialogOptions& options);
+void WriteNewerOptions(const DialogOptions& options);
 
 // The output location of the last session, beside the five options; empty when none.
 QString ReadOutputLocation();

@@ -386,17 +386,28 @@ PlannedJob PlanJob(PlanInput& input, JobFacts& facts, const PlanOptions& options
     return planned;
 }
 
-// Records that `index` writes the output an earlier job (`earlier`) writes.
-void NoteRepeatedOutput(BatchPlan& plan, JobSets& sets, uint32_t earlier, uint32_t index) {
+// The jobs so far that write one output.
+struct OutputWriters {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    bool shared = false;  // by two different inputs
+};
+
+// Records that `index` writes the output earlier jobs (`writers`) write.
+void NoteRepeatedOutput(BatchPlan& plan, JobSets& sets, OutputWriters& writers, uint32_t index) {
     const Job& job = plan.jobs[index].job;
-    // The output's first repeat: the earlier job is still in a set of its own.
-    if (sets.Root(earlier) == earlier) {
+    // The same file listed twice writes the same picture twice: nothing is lost,
+    // so only another input counts as sharing the output.
+    const std::string& firstInput = plan.jobs[writers.first].job.input;
+    if (!writers.shared && job.input != firstInput) {
+        writers.shared = true;
         if (plan.shared.count == 0) {
-            plan.shared = {0, job.output, plan.jobs[earlier].job.input, job.input};
+            plan.shared = {0, job.output, firstInput, job.input};
         }
         ++plan.shared.count;
     }
-    sets.Join(earlier, index);
+    sets.Join(writers.last, index);
+    writers.last = index;
     plan.duplicates.push_back({job.input, "writes " + job.output +
                                               " as an earlier input does; the later "
                                               "one's output is the one left"});
@@ -435,7 +446,7 @@ BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options,
     }
     JobSets sets(inputs.size());
     // Views into the jobs' own output strings: the vector never grows past its reserve.
-    std::unordered_map<std::string_view, uint32_t> lastOfOutput;
+    std::unordered_map<std::string_view, OutputWriters> writersOf;
     std::unordered_set<FileId, FileIdHash> replaced;
     for (uint32_t i = 0; i < inputs.size(); ++i) {
         plan.jobs.push_back(PlanJob(inputs[i], facts[i], options, format, firstReader));
@@ -451,10 +462,9 @@ BatchPlan MakePlan(std::vector<PlanInput> inputs, const PlanOptions& options,
                     reader <= i ? plan.jobs[reader].job.input : inputs[reader].path;
             }
         }
-        const auto [last, added] = lastOfOutput.try_emplace(output, i);
+        const auto [writers, added] = writersOf.try_emplace(output, OutputWriters{i, i});
         if (!added) {
-            NoteRepeatedOutput(plan, sets, last->second, i);
-            last->second = i;
+            NoteRepeatedOutput(plan, sets, writers->second, i);
         } else if (inputs[i].relative.find('/') != std::string::npos) {
             folders.insert(output.substr(0, output.rfind('/')));
         }

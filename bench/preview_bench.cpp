@@ -64,7 +64,9 @@ BENCHMARK(BM_ScaleToFit)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RenderPreview(benchmark::State& state) {
     for (auto _ : state) {
-        benchmark::DoNotOptimize(tessary::RenderPreview(g_picture, AllRepairs()));
+        tessary::DialogOptions options;
+        options = AllRepairs();
+        benchmark::DoNotOptimize(tessary::RenderPreview(g_picture, options));
     }
 }
 BENCHMARK(BM_RenderPreview)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -9,7 +9,8 @@ constexpr ControlTemplate kAboutControls[] = {
     {kNoControlId, K::StaticIcon, "", 5, 5, 21, 20, kStyleNone},
     {kNoControlId, K::StaticText, "Tessary Version 1.0", 35, 5, 119, 8, kNoPrefix},
     {kNoControlId, K::StaticText,
-     "Copyright (C) Zedra\n\nThis software is based in part on the work of the Independent "
+     "Copyright (c) 2026 The Tessary developers\n\nThis software is based in part on the work of "
+     "the Independent "
      "JPEG Group.",
      35, 15, 140, 35, kWordWrap},
     {1, K::DefaultPushButton, "OK", 180, 5, 50, 14, kStyleNone},

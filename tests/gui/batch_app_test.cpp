@@ -5,6 +5,7 @@
 
 #include "app/batch_app.h"
 #include "app/main_dialog.h"
+#include "app/settings.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace tessary {
@@ -163,8 +164,78 @@ TEST_F(BatchAppTest, StoredValuesOutsideTheirRanges) {
     EXPECT_EQ(topShown, "1000");
     EXPECT_EQ(fake.MessageTexts(), QStringList({"Please enter an integer between 0 and 480."}));
     EXPECT_EQ(StoredSetting("bclip").toInt(), 0);
-    EXPECT_EQ(StoredSetting("nClipTop").toInt(), 1000);
+    EXPECT_EQ(StoredSetting("nClipTop").toInt(), 0) << "a count out of range is never stored";
     EXPECT_EQ(StoredSetting("nClipBottom").toInt(), 0);
+}
+
+TEST_F(BatchAppTest, ACountOutOfRangeIsNeverStoredHoweverTheDialogCloses) {
+    const std::function<void(CMainDialog&)> closes[] = {
+        [](CMainDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+        [](CMainDialog& d) { d.close(); },
+        [](CMainDialog& d) { d.OnSysCommand(CMainDialog::kCloseCommand); },
+    };
+    for (const auto& close : closes) {
+        test::ResetSettingsStore();
+        StoreSetting("nClipTop", 30);
+        StoreSetting("nClipBottom", 20);
+        RunApp([&](CMainDialog& d) {
+            Control<QLineEdit>(&d, 1006)->setText("12");
+            Control<QLineEdit>(&d, 1005)->setText("999");
+            Click(Control<QCheckBox>(&d, 1003));  // the read takes Bottom, then stops at Top
+            close(d);
+        });
+        EXPECT_EQ(StoredSetting("nClipTop").toInt(), 30);
+        EXPECT_EQ(StoredSetting("nClipBottom").toInt(), 12);
+    }
+}
+
+TEST_F(BatchAppTest, TheNewerOptionsKeepKeysOfTheirOwn) {
+    struct Case {
+        std::map<QString, QVariant> stored;
+        DialogOptions shown;  // only the newer options are compared
+    };
+    DialogOptions chosen;
+    chosen.method = DeinterlaceMethod::Adaptive;
+    chosen.autoClip = true;
+    chosen.onlyCombed = true;
+    chosen.format = OutputFormat::Png;
+    chosen.jpegQuality = 80;
+    chosen.keepMetadata = false;
+    const Case cases[] = {
+        {{}, DialogOptions{}},
+        {{{"strMethod", "adaptive"},
+          {"bAutoClip", 1},
+          {"bOnlyCombed", 1},
+          {"strFormat", "png"},
+          {"nJpegQuality", 80},
+          {"bKeepMetadata", 0}},
+         chosen},
+        {{{"strMethod", "zigzag"},
+          {"strFormat", "tga"},
+          {"nJpegQuality", 0},
+          {"bKeepMetadata", "x"}},
+         DialogOptions{}},
+    };
+    for (const Case& c : cases) {
+        test::ResetSettingsStore();
+        for (const auto& [name, value] : c.stored) {
+            StoreSetting(name, value);
+        }
+        DialogOptions shown;
+        RunApp([&](CMainDialog& d) {
+            EXPECT_TRUE(d.PeekOptions(&shown));
+            Click(Control<QAbstractButton>(&d, 1));
+        });
+        // Only the options beside the five are compared here.
+        shown.m_bClip = shown.m_bInterlace = shown.m_bSoftenBorders = 0;
+        shown.m_nClipTop = shown.m_nClipBottom = 0;
+        EXPECT_TRUE(shown == c.shown) << c.stored.size();
+        // Read back as written: the same options, and the five under their own names.
+        DialogOptions again;
+        ReadNewerOptions(again);
+        EXPECT_TRUE(again == c.shown);
+        EXPECT_EQ(StoredSetting("bInterlace").toInt(), 0);
+    }
 }
 
 TEST_F(BatchAppTest, F1WithoutModifiersAnswersInTheMainDialogAndTheAboutBox) {

@@ -4,7 +4,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "app/main_dialog.h"
 #include "app/progress_dialog.h"
@@ -47,10 +50,20 @@ class ProcessTest : public testing::Test {
         fake.folderAnswers.push_back(QString::fromStdString(outDir.Path()));
         Click(Control<QPushButton>(&dialog, 1011));
         ASSERT_TRUE(Control<QPushButton>(&dialog, 1008)->isEnabled());
+        // One worker, and each file held until the window has shown it: every step is seen.
+        dialog.m_nRunWorkers = 1;
+        SetFileStartedHook([this](const Job& job, const std::atomic<bool>& stop) {
+            const int index = int(inputs.indexOf(QString::fromStdString(job.input)));
+            for (int waited = 0; waited < 5000 && shownFiles.load() <= index && !stop.load();
+                 ++waited) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
     }
+    void TearDown() override { SetFileStartedHook(nullptr); }
 
     // Watches the window from a timer, which fires only while the run pumps events;
-    // presses Cancel once the bar stands at cancelAt.
+    // presses Cancel once the window shows the file at cancelAt.
     void Watch(int cancelAt) {
         auto* timer = new QTimer(&dialog);
         timer->setInterval(0);
@@ -59,6 +72,10 @@ class ProcessTest : public testing::Test {
             if (!p) {
                 return;
             }
+            const int shown = shownFiles.load();
+            const bool showsNext =
+                shown < inputs.size() &&
+                Control<QLabel>(p, 1005)->text().startsWith(inputs[shown] + " --> ");
             seen.mainEnabledDuringRun = seen.mainEnabledDuringRun && dialog.isEnabled();
             seen.captions << p->windowTitle();
             const QString status = Control<QLabel>(p, 1005)->text();
@@ -69,9 +86,11 @@ class ProcessTest : public testing::Test {
             if (seen.percents.isEmpty() || seen.percents.back() != percent) {
                 seen.percents << percent;
             }
-            if (Control<QProgressBar>(p, 1003)->value() == cancelAt && !cancelled) {
+            if (showsNext && shown == cancelAt && !cancelled) {
                 cancelled = true;
                 Click(Control<QPushButton>(p, 2));
+            } else if (showsNext && shown != cancelAt) {
+                shownFiles.store(shown + 1);
             }
         });
         timer->start();
@@ -83,6 +102,7 @@ class ProcessTest : public testing::Test {
     CMainDialog dialog;
     Observed seen;
     bool cancelled = false;
+    std::atomic<int> shownFiles{0};
 };
 
 TEST_F(ProcessTest, WholeRunWritesEveryFileIntoTheChosenFolder) {
@@ -96,8 +116,8 @@ TEST_F(ProcessTest, WholeRunWritesEveryFileIntoTheChosenFolder) {
     ASSERT_FALSE(seen.captions.isEmpty());
     EXPECT_EQ(seen.captions.front(), "Rendering");
     EXPECT_EQ(seen.percents, QStringList({" 0 %", "0%", "33%", "66%"}));
-    ASSERT_EQ(seen.statuses.size(), 3);
-    EXPECT_EQ(seen.statuses[1], inputs[1] + " --> " + QString::fromStdString(outDir.File("b.bmp")));
+    ASSERT_EQ(seen.statuses.size(), 4);  // empty before the first file
+    EXPECT_EQ(seen.statuses[2], inputs[1] + " --> " + QString::fromStdString(outDir.File("b.bmp")));
 }
 
 TEST_F(ProcessTest, CancelDuringTheSecondFileFinishesItAndStops) {
@@ -119,6 +139,8 @@ TEST_F(ProcessTest, CancelDuringTheSecondFileFinishesItAndStops) {
     EXPECT_TRUE(ownedByProgress) << "the disabled main dialog could not take the box's input";
     EXPECT_EQ(outDir.List(), (std::vector<std::string>{"a.bmp", "b.bmp"}));
     EXPECT_TRUE(dialog.isEnabled());
+    EXPECT_EQ(Control<QLabel>(&dialog, CMainDialog::kRunLineId)->text(),
+              "2 of 3 files written to " + QString::fromStdString(outDir.Path()) + "/");
 }
 
 TEST_F(ProcessTest, TheRunUsesTheFieldsAsThisClickReadsThem) {
@@ -156,7 +178,7 @@ TEST_F(ProcessTest, ABadRowCountStopsTheRunBeforeAnythingIsWritten) {
 
 TEST_F(ProcessTest, AfterACancelTheSummaryFollows) {
     ASSERT_EQ(std::remove(inputs[1].toLocal8Bit().constData()), 0);
-    Watch(1);
+    Watch(0);
     Click(Control<QPushButton>(&dialog, 1008));
     EXPECT_EQ(fake.MessageTexts(),
               QStringList({"Rendering canceled",

@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -341,10 +342,12 @@ TEST_F(MainDialogTest, CloseReadsFirstAndEscapeDoesNot) {
     EXPECT_EQ(fake.MessageTexts(), QStringList({"Please enter an integer."}));
 
     TypeInto(Edit(1006), "3");
-    QTest::keyClick(Edit(1006), Qt::Key_Return);  // Enter in a field is the Close command
+    QTest::keyClick(Edit(1006), Qt::Key_Return);  // Enter in a field takes the value only
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.m_nClipBottom, 3);
+    Click(Button(1));
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.m_nClipBottom, 3);
 
     dialog.show();
     TypeInto(Edit(1006), "9");
@@ -387,6 +390,14 @@ TEST_F(MainDialogTest, WindowMenuOpensTheAboutBox) {
     QApplication::sendEvent(&dialog, &event);
     EXPECT_EQ(aboutTitle, "About Tessary");
     EXPECT_TRUE(aboutTexts.contains("Tessary Version 1.0"));
+    // The notice names whom the licence names.
+    QFile license(TESSARY_SAMPLES_DIR "/../LICENSE");
+    ASSERT_TRUE(license.open(QIODevice::ReadOnly));
+    const QString holder =
+        QString::fromUtf8(license.readAll()).split('\n').filter("Copyright").value(0);
+    ASSERT_FALSE(holder.isEmpty());
+    EXPECT_TRUE(aboutTexts.join('\n').contains(holder, Qt::CaseInsensitive))
+        << holder.toStdString();
     EXPECT_TRUE(dialog.isVisible());
 
     dialog.OnSysCommand(CMainDialog::kCloseCommand | 0x3);  // low bits are ignored

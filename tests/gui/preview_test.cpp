@@ -1,5 +1,6 @@
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -33,6 +34,12 @@ bool WriteCombedBmp(const std::string& path, int width, int height) {
                   .Build());
 }
 
+DialogOptions OptionsWith(const BatchSettings& five) {
+    DialogOptions options;
+    options = five;
+    return options;
+}
+
 TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
     test::TempDir dir;
     ASSERT_TRUE(WriteCombedBmp(dir.File("c.bmp"), 4, 6));
@@ -58,28 +65,28 @@ TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
     const Case cases[] = {
         {"c.bmp",
          {},
-         "4 × 6, BMP, 24 bits per pixel",
+         "4 × 6, BMP, 24 bits per pixel, written as BMP",
          qRgb(255, 0, 0),
          qRgb(255, 0, 0),
          qRgb(0, 0, 255),
          {}},
         {"c.bmp",
          deinterlace,
-         "4 × 6, BMP, 24 bits per pixel",
+         "4 × 6, BMP, 24 bits per pixel, written as BMP",
          qRgb(255, 0, 0),
          qRgb(127, 0, 127),
          qRgb(127, 0, 127),
          {}},
         {"c.bmp",
          clip,
-         "4 × 6, BMP, 24 bits per pixel",
+         "4 × 6, BMP, 24 bits per pixel, written as BMP",
          qRgb(255, 0, 0),
          qRgb(0, 0, 0),
          qRgb(0, 0, 255),
          {}},
         {"grey8.bmp",
          deinterlace,
-         "3 × 2, BMP, 8 bits per pixel",
+         "3 × 2, BMP, 8 bits per pixel, written as BMP",
          qRgb(100, 100, 100),
          qRgb(100, 100, 100),
          qRgb(100, 100, 100),
@@ -90,7 +97,7 @@ TEST(RenderPreview, ShowsThePictureAsLoadedAndAsTheRunWouldWriteIt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const PreviewPicture picture =
-            RenderPreview(QString::fromStdString(dir.File(c.name)), c.settings);
+            RenderPreview(QString::fromStdString(dir.File(c.name)), OptionsWith(c.settings));
         EXPECT_EQ(picture.failure, c.failure);
         if (!c.failure.isEmpty()) {
             EXPECT_TRUE(picture.original.isNull());
@@ -190,7 +197,7 @@ TEST_F(PreviewTest, OpensFromDoubleClickEnterAndContextMenu) {
         EXPECT_TRUE(dialog.isVisible()) << "Enter on an entry does not close the dialog";
         EXPECT_EQ(preview->Path(), Path("b.bmp"));
         EXPECT_EQ(preview->View()->Original().size(), QSize(8, 8));
-        EXPECT_EQ(preview->InfoText(), "b.bmp — 8 × 8, BMP, 24 bits per pixel");
+        EXPECT_EQ(preview->InfoText(), "b.bmp — 8 × 8, BMP, 24 bits per pixel, written as BMP");
     }
     EXPECT_TRUE(fake.messages.empty());
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp"}))
@@ -214,8 +221,10 @@ TEST_F(PreviewTest, DetectedBandsGoIntoTheDialog) {
     EXPECT_EQ(dialog.m_strOutputFolder, "/typed/") << "other typing is kept";
     EXPECT_TRUE(preview->IsBusy()) << "the preview follows";
 
-    // A picture without bands offers nothing to use.
+    // The bands belong to the picture shown: none while another loads, and a picture
+    // without bands offers nothing to use.
     dialog.OnPreview(0);
+    EXPECT_FALSE(useBands->isEnabled());
     preview = ShownPreview();
     EXPECT_FALSE(preview->findChild<QAbstractButton*>("useBands")->isEnabled());
     EXPECT_TRUE(fake.messages.empty());
@@ -230,30 +239,67 @@ TEST_F(PreviewTest, ABadRowCountOpensNoPreview) {
     EXPECT_EQ(dialog.Preview(), nullptr);
 }
 
-TEST_F(PreviewTest, FollowsTheOptionsAtTheNextRefreshKeepingTheView) {
+TEST_F(PreviewTest, FollowsEveryOptionWithinAMomentKeepingTheView) {
     dialog.OnPreview(0);
     PreviewWindow* preview = ShownPreview();
     ASSERT_NE(preview, nullptr);
     EXPECT_EQ(preview->View()->Repaired().pixel(0, 1), qRgb(0, 0, 255));
     preview->View()->SetZoom(4);
 
-    // Typing alone changes nothing; the click on Deinterlace reads and refreshes.
-    Click(Control<QCheckBox>(&dialog, 1004));
-    preview = ShownPreview();
-    Control<QLineEdit>(&dialog, 1005)->setText("2");
-    EXPECT_FALSE(preview->IsBusy());
-    Click(Control<QCheckBox>(&dialog, 1003));
-    preview = ShownPreview();
-    EXPECT_EQ(preview->View()->Repaired().pixel(0, 1), qRgb(0, 0, 0));
-    EXPECT_EQ(preview->View()->Repaired().pixel(0, 2), qRgb(127, 0, 127));
-    EXPECT_EQ(preview->View()->Zoom(), 4);
+    // None of these reads the controls into the dialog; the preview follows them anyway.
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        QPoint at;
+        std::function<bool(QRgb)> shows;
+    };
+    const Step steps[] = {
+        {"Deinterlace",
+         [&] { Control<QCheckBox>(&dialog, 1003)->setChecked(true); },
+         {0, 1},
+         [](QRgb p) { return p == qRgb(127, 0, 127); }},
+        {"method",
+         [&] { Control<QComboBox>(&dialog, CMainDialog::kMethodId)->setCurrentIndex(1); },
+         {0, 1},
+         [](QRgb p) { return p == qRgb(255, 0, 0); }},
+        {"typed Top",
+         [&] {
+             Control<QCheckBox>(&dialog, 1004)->setChecked(true);
+             Control<QLineEdit>(&dialog, 1005)->setText("2");
+         },
+         {0, 1},
+         [](QRgb p) { return p == qRgb(0, 0, 0); }},
+        {"Soften",
+         [&] { Control<QCheckBox>(&dialog, 1007)->setChecked(true); },
+         {0, 2},
+         [](QRgb p) { return qRed(p) > 0 && qRed(p) < 128; }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change();
+        EXPECT_TRUE(test::WaitFor([&] {
+            return !preview->IsBusy() && step.shows(preview->View()->Repaired().pixel(step.at));
+        }));
+        EXPECT_EQ(preview->View()->Zoom(), 4);
+    }
+    EXPECT_EQ(dialog.m_bInterlace, 0) << "the members wait for the next read";
 
-    // A failed read is not passed on.
+    // A row count out of range is not passed on.
     Control<QLineEdit>(&dialog, 1005)->setText("999");
-    Click(Control<QCheckBox>(&dialog, 1003));
-    EXPECT_EQ(fake.messages.size(), 1u);
+    QTest::qWait(400);
     EXPECT_FALSE(preview->IsBusy());
-    EXPECT_EQ(preview->View()->Repaired().pixel(0, 2), qRgb(127, 0, 127));
+    EXPECT_EQ(preview->View()->Repaired().pixel(0, 1), qRgb(0, 0, 0));
+    EXPECT_TRUE(fake.messages.empty());
+}
+
+TEST_F(PreviewTest, ALongNameDoesNotWidenTheWindow) {
+    const std::string longName = std::string(240, 'n') + ".bmp";
+    ASSERT_TRUE(WriteCombedBmp(dir.File(longName), 8, 8));
+    dialog.AppendInputs({Path(longName)});
+    dialog.OnPreview(1);
+    const int shortWidth = ShownPreview()->minimumSizeHint().width();
+    dialog.OnPreview(3);
+    EXPECT_EQ(ShownPreview()->minimumSizeHint().width(), shortWidth);
 }
 
 TEST_F(PreviewTest, ZoomButtonsSetTheirScale) {

@@ -25,13 +25,14 @@ bool Save(QWidget& window, const QString& folder, const QString& name) {
     return window.grab().save(folder + QLatin1Char('/') + name);
 }
 
-// The preview of the first sample with deinterlacing and clipping, once split at fit and
+// The preview of the first sample with adaptive deinterlacing and clipping, once split at fit and
 // once side by side at 4:1, where the combing shows row by row.
 bool SavePreviews(const QString& folder) {
     tessary::CMainDialog dialog;
     dialog.m_bInterlace = 1;
     dialog.m_bClip = 1;
     dialog.m_bSoftenBorders = 1;
+    dialog.m_method = tessary::DeinterlaceMethod::Adaptive;
     dialog.m_nClipTop = 6;
     dialog.m_nClipBottom = 4;
     dialog.AppendInputs({QStringLiteral(TESSARY_SAMPLES_DIR "/interlaced-1.jpg")});
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
 
     tessary::CMainDialog dialog;
     dialog.m_bInterlace = 1;
+    dialog.m_method = tessary::DeinterlaceMethod::Adaptive;
     dialog.m_bClip = 1;
     dialog.m_nClipTop = 8;
     dialog.m_nClipBottom = 4;
@@ -71,11 +73,15 @@ int main(int argc, char** argv) {
     for (const char* name : {"capture-0001.jpg", "capture-0002.jpg", "capture-0003.bmp"}) {
         dialog.AppendInputs({QStringLiteral("/home/user/Pictures/") + QLatin1String(name)});
     }
+    dialog.AppendInputs({QStringLiteral("/home/user/Videos/Holiday 1998/Tape 3 - the lake/"
+                                        "frames exported from the capture card/frame-0412.bmp")});
     const QFont font = dialog.font();
     const tessary::DialogBaseUnits units = tessary::BaseUnitsFor(font);
     qInfo("dialog font %s %d pt: %d x %d pixels per character", qPrintable(font.family()),
           font.pointSize(), units.avgCharWidth, units.charHeight);
     bool ok = Save(dialog, folder, QStringLiteral("main-dialog.png"));
+    dialog.resize(dialog.width() + 260, dialog.height() + 120);
+    ok = Save(dialog, folder, QStringLiteral("main-dialog-enlarged.png")) && ok;
 
     tessary::CProgressDialog progress(nullptr);
     progress.SetRange(0, 3);
