@@ -165,7 +165,11 @@ TEST(LongRun, PeakMemoryStaysFlatFromTenToAThousandFiles) {
     const uint64_t ten = peakOf(10);
     const uint64_t thousand = peakOf(1000);
     ASSERT_GT(ten, 0u);
-    EXPECT_LE(thousand, ten + ten / 10)
+    // The plan of the run holds every file's paths and facts before the first
+    // starts (so that replaced originals and shared outputs are known first):
+    // about half a KiB a file. A picture kept from file to file costs far more.
+    constexpr uint64_t kPlanKibPerHundredFiles = 64;
+    EXPECT_LE(thousand, ten + ten / 10 + 10 * kPlanKibPerHundredFiles)
         << "10 files: " << ten << " KiB, 1000 files: " << thousand << " KiB";
 }
 
