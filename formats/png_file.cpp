@@ -76,7 +76,7 @@ struct ChunkView {
     char type[5] = {};
     std::span<const uint8_t> data;
     bool whole = false;  // data and CRC all present
-    bool crcFits = false;
+    uint64_t at = 0;     // where its length field starts
 };
 
 // Walks the chunks after the signature, stopping at IEND, at the end of the
@@ -87,21 +87,25 @@ void WalkChunks(std::span<const uint8_t> bytes, Visit&& visit) {
     uint64_t at = kPngSignatureSize;
     while (at + kChunkFrame <= bytes.size()) {
         ChunkView chunk;
+        chunk.at = at;
         std::memcpy(chunk.type, bytes.data() + at + 4, 4);
         const uint64_t length = LoadBe32(bytes.data() + at);
-        const uint64_t dataStart = at + 8;
         chunk.whole = length <= bytes.size() - at - kChunkFrame;
         if (chunk.whole) {
-            chunk.data = bytes.subspan(dataStart, length);
-            const uLong crc =
-                crc32(crc32(0, bytes.data() + at + 4, 4), chunk.data.data(), uInt(length));
-            chunk.crcFits = crc == LoadBe32(bytes.data() + dataStart + length);
+            chunk.data = bytes.subspan(at + 8, length);
         }
         if (!visit(chunk) || !chunk.whole || std::strcmp(chunk.type, "IEND") == 0) {
             return;
         }
-        at = dataStart + length + 4;
+        at += kChunkFrame + length;
     }
+}
+
+// For a whole chunk: whether the CRC after its data covers its type and data.
+bool CrcFits(std::span<const uint8_t> bytes, const ChunkView& chunk) {
+    const uLong crc =
+        crc32(crc32(0, bytes.data() + chunk.at + 4, 4), chunk.data.data(), uInt(chunk.data.size()));
+    return crc == LoadBe32(chunk.data.data() + chunk.data.size());
 }
 
 bool IsCritical(const ChunkView& chunk) {
@@ -112,7 +116,7 @@ bool IsCritical(const ChunkView& chunk) {
 std::string ChecksumFailure(std::span<const uint8_t> bytes) {
     std::string failed;
     WalkChunks(bytes, [&](const ChunkView& chunk) {
-        if (chunk.whole && !chunk.crcFits && IsCritical(chunk)) {
+        if (chunk.whole && IsCritical(chunk) && !CrcFits(bytes, chunk)) {
             failed = chunk.type;
             return false;
         }
