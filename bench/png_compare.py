@@ -70,8 +70,9 @@ def make_frames(tools, data, count, name):
 
 LEVELS = [1, 2, 3, 4, 5, 6, 9]
 GRID = [(level, "default", "all") for level in LEVELS] + [
-    (3, "filtered", "all"), (3, "rle", "all"), (3, "default", "fast"),
-    (3, "default", "paeth"), (6, "filtered", "all"), (6, "default", "paeth")]
+    (3, "rle", "all"), (3, "default", "fast"), (3, "default", "paeth"),
+    (4, "filtered", "all"), (4, "filtered", "fast"), (5, "filtered", "all"),
+    (6, "filtered", "all"), (6, "filtered", "fast")]
 
 
 def settings_table(tools, files, magick_bytes):

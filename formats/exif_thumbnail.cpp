@@ -166,7 +166,8 @@ bool LookAtJpeg(const uint8_t* data, uint64_t size, ThumbnailLook* look) {
         }
         const uint8_t* segment = data + at + 4;
         const uint64_t payload = length - 2;
-        if (marker == 0xDB && tableSum < 0 && payload >= 65 && (segment[0] >> 4) == 0) {
+        // The first table of 8-bit values numbered 0: the luminance table.
+        if (marker == 0xDB && tableSum < 0 && payload >= 65 && segment[0] == 0) {
             tableSum = 0;
             for (int i = 0; i < 64; ++i) {
                 tableSum += segment[1 + i];

@@ -132,5 +132,29 @@ TEST(ExifThumbnail, KeepsTheOldThumbnailsQuality) {
     }
 }
 
+// Whatever a block's bytes say, nothing is read or written outside it (the
+// sanitizer build watches) and the result never outgrows what APP1 can hold.
+TEST(ExifThumbnail, EveryCutAndEveryByteChangedIsSafe) {
+    const Bytes small = JpegOf(Plain(16, 12, 128, 128, 128), 16, 12, 75);
+    const Bytes block =
+        ExifBlock(false, {{0x201, 4, kExifTailStart}, {0x202, 4, uint32_t(small.size())}}, small);
+    const Bytes picture = Plain(20, 10, 1, 2, 3);
+    auto check = [&](const Bytes& hostile) {
+        TightRgbRows rows(picture.data(), 20);
+        const Bytes out = WithThumbnailOf(hostile, rows, 20, 10);
+        EXPECT_LE(out.size(), std::max<uint64_t>(kMaxExifBytes, hostile.size()));
+    };
+    for (size_t length = 0; length < block.size(); length += 7) {
+        check(Bytes(block.begin(), block.begin() + length));
+    }
+    for (size_t at = 0; at < block.size(); ++at) {
+        for (uint8_t value : {uint8_t(0x00), uint8_t(0xFF)}) {
+            Bytes changed = block;
+            changed[at] = value;
+            check(changed);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessary
