@@ -9,11 +9,12 @@ namespace tessary {
 namespace {
 
 // The contrasts from the noise level (the lower quartile of the curvature
-// along rows, about a third of its spread on pure noise): a tooth at about
-// three times the spread of a field's prediction error, a weak sign at two.
+// along rows, about a third of its spread on pure noise): a tooth at about one
+// and a half times the spread of a field's prediction error, a weak sign at
+// one; runs, and a sign above or below, take out what noise still marks.
 // kMaxContrast keeps the comparisons within 16 bits.
-constexpr int32_t kToothPerNoise2 = 19;  // halves
-constexpr int32_t kWeakPerNoise = 6;
+constexpr int32_t kToothPerNoise2 = 9;  // halves
+constexpr int32_t kWeakPerNoise = 3;
 constexpr int32_t kMaxContrast = 1000;
 constexpr int32_t kNoiseBins = 256;
 
@@ -79,7 +80,9 @@ TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, con
         const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
         // At most 2 x 2040 + kMaxContrast: the sums fit 16 bits too.
         const uint8_t tooth = other > static_cast<int16_t>(kToothFactor * own + toothContrast);
-        const uint8_t weak = other > static_cast<int16_t>(own + weakContrast);
+        // A quarter of its own miss on top: where both fields miss alike (the
+        // middle of a thin line) the own field is no better a guess.
+        const uint8_t weak = other > static_cast<int16_t>(own + (own >> 2) + weakContrast);
         teeth[x] = static_cast<uint8_t>(tooth | (weak << 1));
         detail[x] = own > static_cast<int16_t>(kToothFactor * other + toothContrast);
     }

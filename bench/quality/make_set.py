@@ -19,7 +19,7 @@ from PIL import Image, ImageDraw
 
 import captures
 
-SET_VERSION = 4
+SET_VERSION = 5
 
 SOURCES = {
     "skimage": "/usr/lib/python3/dist-packages/skimage/data",
@@ -318,10 +318,14 @@ def entry(name, kind, size, combed, source, top=0, bottom=0, group=None, capture
 
 
 def capture(at_t, at_h, kind, rng):
-    """The woven frame as this capture gives it, and the two instants it is scored against. Each
-    field is its own exposure, so each instant gets its own noise; JPEG is applied to the frame."""
+    """The woven frame as this capture gives it, and the two instants it is scored against. The
+    noise is the sensor's at each pixel of the frame as captured; both instants carry it, so that
+    where nothing moved the truth is the captured pixel and the noise of the other exposure, which
+    no method could know, is not asked for. JPEG is applied to the frame."""
     if kind.startswith("noisy"):
-        at_t, at_h = captures.camera_noise(at_t, rng), captures.camera_noise(at_h, rng)
+        seed = int(rng.integers(1 << 31))
+        at_t = captures.camera_noise(at_t, np.random.default_rng(seed))
+        at_h = captures.camera_noise(at_h, np.random.default_rng(seed))
     frame = weave(at_t, at_h)
     if kind.endswith("jpeg90"):
         frame = captures.jpeg(frame, 90)

@@ -53,7 +53,7 @@ Reference ReferenceMarks(const PixelRows& rows, CombThresholds t) {
             const int32_t other = std::abs(l2 - LumaAt(rows, x, y - 1) - LumaAt(rows, x, y + 1));
             own[at(x, y)] = std::abs(l2 - LumaAt(rows, x, y - 2) - LumaAt(rows, x, y + 2));
             tooth[at(x, y)] = other > 2 * own[at(x, y)] + t.tooth;
-            weak[at(x, y)] = other > own[at(x, y)] + t.weak;
+            weak[at(x, y)] = other > own[at(x, y)] + own[at(x, y)] / 4 + t.weak;
             detail[at(x, y)] = own[at(x, y)] > 2 * other + t.tooth;
         }
     }
