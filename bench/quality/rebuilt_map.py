@@ -24,7 +24,7 @@ def panel(frame, out, moving, title):
     im = Image.fromarray(pic)
     still = int((~moving).sum())
     share = 100.0 * int((changed & ~moving).sum()) / max(still, 1)
-    ImageDraw.Draw(im).text((6, 4), "%s: %.1f %% of still pixels changed" % (title, share),
+    ImageDraw.Draw(im).text((6, 4), "%s: %.1f %% of the still pixels shown changed" % (title, share),
                             fill=(255, 255, 255))
     return im
 
@@ -45,7 +45,8 @@ def main():
     both = Image.new("RGB", (left.width * 2 + 8, left.height), (255, 255, 255))
     both.paste(left, (0, 0))
     both.paste(right, (left.width + 8, 0))
-    both.save(out, optimize=True)
+    # A palette keeps the file small: the picture is grey with two marking colours.
+    both.quantize(256).save(out, optimize=True)
 
 
 if __name__ == "__main__":
