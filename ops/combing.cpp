@@ -9,12 +9,15 @@ namespace tessary {
 namespace {
 
 // The contrasts from the noise level (the lower quartile of the curvature
-// along rows, about a third of its spread on pure noise): a tooth at about one
-// and a half times the spread of a field's prediction error, a weak sign at
-// one; runs, and a sign above or below, take out what noise still marks.
+// along rows, about a third of its spread on pure noise): a weak sign at about
+// one and a half times the spread of a field's prediction error, a tooth a
+// little above, so that every tooth stays a weak sign too; runs, and a sign
+// above or below, take out what noise still marks.
 // kMaxContrast keeps the comparisons within 16 bits.
-constexpr int32_t kToothPerNoise2 = 9;  // halves
-constexpr int32_t kWeakPerNoise = 3;
+constexpr int32_t kToothPerNoise2 = 11;  // halves
+constexpr int32_t kWeakPerNoise = 5;
+static_assert(kToothPerNoise2 >= 2 * kWeakPerNoise && kToothContrast >= kWeakContrast,
+              "a tooth must reach a weak sign's contrast");
 constexpr int32_t kMaxContrast = 1000;
 constexpr int32_t kNoiseBins = 256;
 
