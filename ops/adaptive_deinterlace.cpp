@@ -29,21 +29,23 @@ constexpr int32_t kReachBlocksY = 2;
 
 // When the camera moved, every part of the picture with any texture has teeth
 // and nothing is still: the whole field is rebuilt. Told by the picture cut
-// into kGrid x kGrid cells, at least kMovedCells of them with teeth in
-// kCellTeeth blocks or more (one cell may be sky or another flat area).
+// into kGrid x kGrid cells, at least kMovedCells of them with firm teeth in
+// kCellTeeth blocks or more (two cells may be sky or other flat areas).
 constexpr int32_t kGrid = 3;
-constexpr int32_t kMovedCells = 8;
+constexpr int32_t kMovedCells = 7;
 constexpr int32_t kCellTeeth = 2;
 
-// Adds the teeth of a row of marks to `teeth`.
+// Adds the firm teeth of a row of marks to `teeth`.
 TESSARY_ROW_KERNEL void GatherTeeth(const uint8_t* marks, int32_t width,
                                     uint8_t* __restrict teeth) {
     for (int32_t x = 0; x < width; ++x) {
-        teeth[x] |= marks[x] & kTooth;
+        teeth[x] |= marks[x] & kFirmTooth;
     }
 }
 
-// Which blocks lie within reach of a block with a tooth.
+// Which blocks lie within reach of a block with a firm tooth (a tooth without
+// a sign of combing above or below it is as likely a thin still line as a
+// moving edge), and whether firm teeth are all over the picture.
 class NearTeeth {
   public:
     explicit NearTeeth(const CombTeeth& teeth)
@@ -58,10 +60,10 @@ class NearTeeth {
             for (int32_t y = top; y < std::min(top + kBlock, teeth.height); ++y) {
                 GatherTeeth(teeth.MarksOf(y), teeth.width, teethOf.data());
             }
-            uint8_t* blocks = has.data() + size_t(top / kBlock) * size_t(m_columns);
+            const size_t first = size_t(top / kBlock) * size_t(m_columns);
             for (int32_t x = 0; x < teeth.width; x += kBlock) {
                 const int32_t count = std::min(kBlock, teeth.width - x);
-                blocks[x / kBlock] = FirstNonZero(teethOf.data() + x, count) < count;
+                has[first + size_t(x / kBlock)] = FirstNonZero(teethOf.data() + x, count) < count;
             }
         }
         m_everywhere = TeethAllOver(has);
@@ -119,9 +121,10 @@ class NearTeeth {
     bool m_everywhere = false;
 };
 
-// A tooth in any of the three rows, or, near one, a weak sign in any of them;
-// then grown by kGrow along the row (`hit` has kGrow zero bytes before and
-// after it).
+// A firm tooth in any of the three rows, or, near one, a firm weak sign in any
+// of them; then grown by kGrow along the row (`hit` has kGrow zero bytes
+// before and after it). Marks without a sign above or below are left out: a
+// still line or noise makes those, combing runs through rows on end.
 TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* near, int32_t width,
                                  uint8_t* hit, uint8_t* area) {
     const uint8_t* marks0 = marks[0];
@@ -129,7 +132,7 @@ TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* nea
     const uint8_t* marks2 = marks[2];
     for (int32_t x = 0; x < width; ++x) {
         const uint8_t any = marks0[x] | marks1[x] | marks2[x];
-        hit[x] = (any & kTooth) | ((any >> 1) & near[x]);
+        hit[x] = ((any >> 2) & 1) | ((any >> 3) & near[x]);
     }
     for (int32_t x = 0; x < width; ++x) {
         area[x] =
@@ -137,11 +140,11 @@ TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* nea
     }
 }
 static_assert(kGrow == 3, "MarkArea spells out three pixels to each side");
-static_assert(kTooth == 1 && kWeakSign == 2, "MarkArea takes the bits apart by shifting");
+static_assert(kFirmTooth == 4 && kFirmSign == 8, "MarkArea takes the bits apart by shifting");
 
 // Which pixels of the rebuilt rows lie in a combed area, one row of `width`
-// bytes per rebuilt row: a tooth in the row or in the kept rows above or
-// below, or a weaker sign there near a tooth; grown by kGrow along the row.
+// bytes per rebuilt row: a firm tooth in the row or in the kept rows above or
+// below, or a firm weaker sign there near one; grown by kGrow along the row.
 // None when the whole picture moved: then every pixel is rebuilt in full.
 std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
     const NearTeeth nearTeeth(teeth);

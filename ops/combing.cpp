@@ -8,6 +8,19 @@ namespace tessary {
 
 namespace {
 
+// The contrasts from the noise level (the lower quartile of the curvature
+// along rows, about a third of its spread on pure noise): a weak sign at about
+// one and a half times the spread of a field's prediction error, a tooth a
+// little above, so that every tooth stays a weak sign too; runs, and a sign
+// above or below, take out what noise still marks.
+// kMaxContrast keeps the comparisons within 16 bits.
+constexpr int32_t kToothPerNoise2 = 11;  // halves
+constexpr int32_t kWeakPerNoise = 5;
+static_assert(kToothPerNoise2 >= 2 * kWeakPerNoise && kToothContrast >= kWeakContrast,
+              "a tooth must reach a weak sign's contrast");
+constexpr int32_t kMaxContrast = 1000;
+constexpr int32_t kNoiseBins = 256;
+
 // Bottom field only when its rows are clearly the more consistent.
 constexpr double kBottomMargin = 0.75;
 // Keeps a picture with a few teeth and no detail at all from scoring 100.
@@ -58,18 +71,47 @@ TESSARY_ROW_KERNEL void KeepStacked(const uint8_t* above, const uint8_t* marks,
 
 // Row y against the other field (the rows next to it) and its own (two away):
 // `teeth` where the other field predicts it much worse, with kWeakSign where
-// it does by kWeakContrast, and `detail` where its own predicts it much worse.
+// it does by the weak contrast, and `detail` where its own predicts it much worse.
 TESSARY_ROW_KERNEL void CompareFields(const int16_t* up2, const int16_t* up, const int16_t* row,
                                       const int16_t* down, const int16_t* down2, int32_t width,
-                                      uint8_t* __restrict teeth, uint8_t* __restrict detail) {
+                                      CombThresholds thresholds, uint8_t* __restrict teeth,
+                                      uint8_t* __restrict detail) {
+    const int16_t toothContrast = thresholds.tooth;
+    const int16_t weakContrast = thresholds.weak;
     for (int32_t x = 0; x < width; ++x) {
         const int16_t other = Abs16(2 * row[x] - up[x] - down[x]);
         const int16_t own = Abs16(2 * row[x] - up2[x] - down2[x]);
-        // At most 2 x 2040 + 40: the sums fit 16 bits too.
-        const uint8_t tooth = other > static_cast<int16_t>(kToothFactor * own + kToothContrast);
-        const uint8_t weak = other > static_cast<int16_t>(own + kWeakContrast);
+        // At most 2 x 2040 + kMaxContrast: the sums fit 16 bits too.
+        const uint8_t tooth = other > static_cast<int16_t>(kToothFactor * own + toothContrast);
+        // A quarter of its own miss on top: where both fields miss alike (the
+        // middle of a thin line) the own field is no better a guess.
+        const uint8_t weak = other > static_cast<int16_t>(own + (own >> 2) + weakContrast);
         teeth[x] = static_cast<uint8_t>(tooth | (weak << 1));
-        detail[x] = own > static_cast<int16_t>(kToothFactor * other + kToothContrast);
+        detail[x] = own > static_cast<int16_t>(kToothFactor * other + toothContrast);
+    }
+}
+
+// Adds kFirmTooth and kFirmSign to the marks of a row from the raw marks of
+// the rows above and below it.
+TESSARY_ROW_KERNEL void MarkFirm(const uint8_t* above, uint8_t* __restrict marks,
+                                 const uint8_t* below, int32_t width) {
+    for (int32_t x = 0; x < width; ++x) {
+        // Every tooth is a weak sign too, so one bit of the neighbours serves both.
+        const uint8_t signNear = static_cast<uint8_t>(((above[x] | below[x]) & kWeakSign) >> 1);
+        const uint8_t firm = static_cast<uint8_t>(marks[x] & (signNear | (signNear << 1)));
+        marks[x] = static_cast<uint8_t>(marks[x] | (firm << 2));
+    }
+}
+static_assert(kTooth == 1 && kWeakSign == 2 && kFirmTooth == kTooth << 2 &&
+                  kFirmSign == kWeakSign << 2,
+              "MarkFirm shifts the raw marks by two");
+
+// min(|2 L(x) - L(x - 1) - L(x + 1)|, 255) for x = 1 .. width - 2, at curve[x - 1].
+TESSARY_ROW_KERNEL void CurvatureAlong(const int16_t* luma, int32_t width,
+                                       uint8_t* __restrict curve) {
+    for (int32_t x = 1; x + 1 < width; ++x) {
+        const int16_t c = Abs16(2 * luma[x] - luma[x - 1] - luma[x + 1]);
+        curve[x - 1] = static_cast<uint8_t>(std::min<int16_t>(c, 255));
     }
 }
 static_assert(kTooth == 1 && kWeakSign == 2, "CompareFields shifts the weak sign by one");
@@ -157,7 +199,7 @@ Bands SampleBands(const PixelRows& rows) {
 }
 
 // Finds the teeth and weak signs of every row, and counts the rows of `bands`.
-void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands) {
+void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresholds thresholds) {
     frame.width = rows.IsEmpty() ? 0 : rows.width;
     frame.height = rows.IsEmpty() ? 0 : rows.height;
     frame.counts = CombCounts();
@@ -203,8 +245,11 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands) {
         const int16_t* down = luma.Of(y + 1);
         const int16_t* down2 = luma.Of(y + 2);
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
-        CompareFields(up2, up, row, down, down2, frame.width, teethRow, detailRow);
+        CompareFields(up2, up, row, down, down2, frame.width, thresholds, teethRow, detailRow);
         KeepRuns(teethRow, frame.width, core.data(), marks);
+        if (y > 2) {
+            MarkFirm(marks - 2 * width, marks - width, marks, frame.width);
+        }
         if (bands.Place(y, frame.height) >= 0) {
             KeepRuns(detailRow, frame.width, core.data(), kept.data());
             counts.detail += CountOnes(kept.data(), frame.width);
@@ -215,6 +260,9 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands) {
         }
     }
     if (frame.height > 4) {
+        // The last marked row has only unmarked rows below it.
+        uint8_t* last = frame.marks.get() + size_t(frame.height - 3) * width;
+        MarkFirm(last - width, last, zeros.data(), frame.width);
         if (const int32_t place = bands.Place(frame.height - 3, frame.height); place >= 0) {
             countStacked(frame.height - 3, place);
         }
@@ -223,12 +271,50 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands) {
 
 }  // namespace
 
+int32_t MeasureNoise(const PixelRows& rows) {
+    if (rows.IsEmpty() || rows.width < 3) {
+        return 0;
+    }
+    const int32_t width = rows.width;
+    std::vector<int16_t> luma(static_cast<size_t>(width));
+    std::vector<uint8_t> curve(static_cast<size_t>(width));
+    uint64_t histogram[kNoiseBins] = {};
+    uint64_t total = 0;
+    for (int32_t y = std::min(kNoiseRowStep / 2, rows.height / 2); y < rows.height;
+         y += kNoiseRowStep) {
+        LumaOfRow(rows.Row(y), width, luma.data());
+        CurvatureAlong(luma.data(), width, curve.data());
+        for (int32_t x = 0; x + 2 < width; ++x) {
+            ++histogram[curve[size_t(x)]];
+        }
+        total += uint64_t(width - 2);
+    }
+    uint64_t below = 0;
+    for (int32_t value = 0; value < kNoiseBins; ++value) {
+        below += histogram[value];
+        if (4 * below >= total) {
+            return value;
+        }
+    }
+    return kNoiseBins - 1;
+}
+
+CombThresholds ThresholdsForNoise(int32_t noise) {
+    const int32_t tooth = std::clamp(noise * kToothPerNoise2 / 2, kToothContrast, kMaxContrast);
+    const int32_t weak = std::clamp(noise * kWeakPerNoise, kWeakContrast, kMaxContrast);
+    return {static_cast<int16_t>(tooth), static_cast<int16_t>(weak)};
+}
+
+void FindCombTeeth(const PixelRows& rows, CombThresholds thresholds, CombTeeth& teeth) {
+    FindTeeth(rows, teeth, Bands{rows.height, rows.height}, thresholds);
+}
+
 void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth) {
-    FindTeeth(rows, teeth, Bands{rows.height, rows.height});
+    FindCombTeeth(rows, ThresholdsForNoise(MeasureNoise(rows)), teeth);
 }
 
 CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth) {
-    FindTeeth(rows, teeth, SampleBands(rows));
+    FindTeeth(rows, teeth, SampleBands(rows), ThresholdsForNoise(MeasureNoise(rows)));
     return ReportCombing(teeth.counts);
 }
 
@@ -253,8 +339,11 @@ CombingReport ReportCombing(const CombCounts& counts) {
 CombingReport DetectCombing(const PixelRows& rows) {
     CombTeeth teeth;
     const Bands bands = SampleBands(rows);
+    // One noise level for the whole picture, so that the bands judge as the
+    // adaptive repair's pass over every row does.
+    const CombThresholds thresholds = ThresholdsForNoise(MeasureNoise(rows));
     if (rows.IsEmpty() || bands.rows == rows.height) {
-        FindCombTeeth(rows, teeth);
+        FindCombTeeth(rows, thresholds, teeth);
         return ReportCombing(teeth.counts);
     }
     // Bands of rows spread evenly over the picture stand for the whole: the
@@ -265,7 +354,7 @@ CombingReport DetectCombing(const PixelRows& rows) {
         PixelRows band = rows;
         band.top = rows.Row(top);
         band.height = bands.rows;
-        FindCombTeeth(band, teeth);
+        FindCombTeeth(band, thresholds, teeth);
         counts.Add(teeth.counts);
     }
     return ReportCombing(counts);

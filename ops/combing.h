@@ -30,9 +30,15 @@ struct CombCounts {
 
 // What a pixel of CombTeeth::marks holds, one bit each.
 inline constexpr uint8_t kTooth = 1;
-// The other field predicts the row worse than its own by kWeakContrast: a
+// The other field predicts the row worse than its own by the weak contrast: a
 // weaker sign of combing, which the adaptive repair counts near a tooth.
 inline constexpr uint8_t kWeakSign = 2;
+// A tooth, and a weak sign, with a weak sign (or a tooth) directly above or
+// below. Combing runs through rows on end; a thin still line marks the rows
+// beside it but not the line's own, and noise marks rows one at a time, so
+// the repair trusts these.
+inline constexpr uint8_t kFirmTooth = 4;
+inline constexpr uint8_t kFirmSign = 8;
 inline constexpr int32_t kWeakContrast = 24;
 
 struct CombTeeth {
@@ -40,19 +46,37 @@ struct CombTeeth {
     int32_t height = 0;
     // width x height, top row first, each filled by FindCombTeeth (left
     // uninitialised before: a frame's worth of zeros costs time).
-    std::unique_ptr<uint8_t[]> marks;  // kTooth, kWeakSign
+    std::unique_ptr<uint8_t[]> marks;  // kTooth, kWeakSign, kFirmTooth, kFirmSign
     CombCounts counts;
 
     const uint8_t* MarksOf(int32_t y) const { return marks.get() + size_t(y) * size_t(width); }
 };
 
-// In units of twice blue + 2 green + red: about 5 levels of grey.
+// In units of twice blue + 2 green + red: about 5 levels of grey. The least
+// contrast of a tooth, and of a weak sign, on a clean picture.
 inline constexpr int32_t kToothContrast = 40;
 inline constexpr int32_t kToothFactor = 2;
 inline constexpr int32_t kToothRun = 5;
 
+// The contrasts a tooth and a weak sign must reach. Noise makes both field
+// predictions miss by chance, so on a noisy picture they grow with its noise
+// level (MeasureNoise); a clean one keeps kToothContrast and kWeakContrast.
+struct CombThresholds {
+    int16_t tooth = kToothContrast;
+    int16_t weak = kWeakContrast;
+};
+
+// The picture's noise level, from the picture itself: the lower quartile of
+// |2 L(x) - L(x - 1) - L(x + 1)| along one row in kNoiseRowStep (L = blue +
+// 2 green + red). Along a row neither field's motion shows, and the quiet
+// quarter of a picture is mostly noise rather than texture.
+inline constexpr int32_t kNoiseRowStep = 16;
+int32_t MeasureNoise(const PixelRows& rows);
+CombThresholds ThresholdsForNoise(int32_t noise);
+
 // Finds the teeth and weak signs of every row, and counts them over every row.
 void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth);
+void FindCombTeeth(const PixelRows& rows, CombThresholds thresholds, CombTeeth& teeth);
 
 // The field whose rows are the more consistent picture where the fields
 // disagree: the one whose rows there differ less from the rows two above and

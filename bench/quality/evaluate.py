@@ -154,21 +154,24 @@ def produce(method, tool, frame_path, out_path, mask_path):
 
 # ---- Scoring -------------------------------------------------------------------------------
 
-REGIONS = ["whole", "moving", "still", "nomotion", "pans", "subjects"]
+REGIONS = ["whole", "moving", "still", "nomotion", "pans", "subjects", "diagonals"]
 
 
 def score_frame(setdir, entry, out_path):
-    """Sums for one output frame: per region squared error, SSIM sum and pixel count."""
+    """Sums for one output frame: per region squared error, SSIM sum and pixel count, and the
+    pixels changed outside what moved (as counts: changed, still)."""
     name = entry["name"]
     out = load(out_path)
     truth_t = load(f"{setdir}/truth/{name}.t.png")
     if out.shape != truth_t.shape:
         raise RuntimeError("%s: output is %s, expected %s" % (out_path, out.shape, truth_t.shape))
     sums = {r: [0.0, 0.0, 0] for r in REGIONS}
+    changed = (out != load(f"{setdir}/frames/{name}.bmp")).any(axis=2)
     if entry["kind"] != "motion":
         se = metrics.squared_error(out, truth_t)
         ss = metrics.ssim_map(out, truth_t)
         sums["nomotion"] = [se.sum(), ss.sum(), se.size]
+        sums["rebuilt"] = [int(changed.sum()), changed.size]
         return sums, "t"
     # The truth is the nearer of the two field instants, judged on the whole frame.
     truth_h = load(f"{setdir}/truth/{name}.h.png")
@@ -183,7 +186,23 @@ def score_frame(setdir, entry, out_path):
     sums["still"] = [se[~moving].sum(), ss[~moving].sum(), int((~moving).sum())]
     # Whole-frame figures split by kind of motion: the camera moved, or subjects over a still scene.
     sums["pans" if any(entry["pan"]) else "subjects"] = sums["whole"]
+    diag_path = f"{setdir}/masks/{name}.diag.png"
+    if os.path.exists(diag_path):
+        diag = load(diag_path)[:, :, 0] > 0
+        sums["diagonals"] = [se[diag].sum(), ss[diag].sum(), int(diag.sum())]
+    sums["rebuilt"] = [int((changed & ~moving).sum()), int((~moving).sum())]
     return sums, instant
+
+
+def group_of(entry):
+    """(source, capture) of a frame: real video, drawn street, synthetic motion or still."""
+    return entry.get("group", "synthetic" if entry["kind"] == "motion" else "still"), \
+        entry.get("capture", "clean")
+
+
+def is_base(entry):
+    """The frames of the first set: clean synthetic motion, still scenes, progressive frames."""
+    return group_of(entry) in (("synthetic", "clean"), ("still", "clean"))
 
 
 def slug(method):
@@ -197,7 +216,7 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
     if cached and os.path.exists(score_file):
         with open(score_file) as f:
             row = json.load(f)
-        if "pans_db" in row:
+        if "groups" in row and set(row["frames"]) == {e["name"] for e in frames}:
             return row
     os.makedirs(outdir, exist_ok=True)
 
@@ -209,12 +228,26 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
         return score_frame(setdir, entry, out_path)
 
     totals = {r: [0.0, 0.0, 0] for r in REGIONS}
+    groups = {}
     instants = {"t": 0, "h": 0}
     per_frame = {}
     for entry, (sums, instant) in zip(frames, pool.map(one, frames)):
         region = "whole" if sums["whole"][2] else "nomotion"
         per_frame[entry["name"]] = [metrics.psnr(sums[region][0], 3 * sums[region][2]),
                                     metrics.psnr(sums["moving"][0], 3 * sums["moving"][2]), instant]
+        # Per group: squared error and pixels of the frame (whole or no-motion), the still
+        # diagonals, pixels changed outside what moved, frames left exact.
+        g = groups.setdefault("/".join(group_of(entry)), [0.0, 0, 0.0, 0, 0, 0, 0, 0])
+        g[0] += sums[region][0]
+        g[1] += sums[region][2]
+        g[2] += sums["diagonals"][0]
+        g[3] += sums["diagonals"][2]
+        g[4] += sums["rebuilt"][0]
+        g[5] += sums["rebuilt"][1]
+        g[6] += sums["rebuilt"][0] == 0
+        g[7] += 1
+        if not is_base(entry):
+            continue
         for r in REGIONS:
             for i in range(3):
                 totals[r][i] += sums[r][i]
@@ -227,6 +260,7 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
         row[r + "_ssim"] = ssim / n if n else float("nan")
     row["instants"] = instants
     row["frames"] = per_frame
+    row["groups"] = groups
     if cached:
         os.makedirs(os.path.dirname(score_file), exist_ok=True)
         with open(score_file, "w") as f:
@@ -263,6 +297,52 @@ def print_table(rows):
             row["moving_ssim"], fmt_db(row["still_db"]), row["still_ssim"], fmt_db(row["nomotion_db"]),
             row["nomotion_ssim"], fmt_db(row["pans_db"]), fmt_db(row["subjects_db"]),
             row["instants"]["t"], row["instants"]["h"]))
+
+
+def print_groups(rows):
+    """Whole-frame PSNR per group (motion frames) or no-motion PSNR (still frames); for the motion
+    frames also the share of still pixels changed, for the still ones the frames left exact."""
+    keys = sorted({k for _, row in rows for k in row["groups"]})
+    print()
+    print("| method | " + " | ".join(keys) + " |")
+    print("|---|" + "---:|" * len(keys))
+    for method, row in rows:
+        cells = []
+        for k in keys:
+            g = row["groups"].get(k)
+            if not g:
+                cells.append("–")
+                continue
+            cells.append(fmt_db(metrics.psnr(g[0], 3 * g[1])))
+        print("| %s | %s |" % (method, " | ".join(cells)))
+    print()
+    print("Still pixels changed (motion frames: outside the grown motion mask; still frames: all) "
+          "and, for still frames, frames left exact:")
+    print()
+    print("| method | " + " | ".join(keys) + " |")
+    print("|---|" + "---:|" * len(keys))
+    for method, row in rows:
+        cells = []
+        for k in keys:
+            g = row["groups"].get(k)
+            if not g:
+                cells.append("–")
+            elif k.startswith("still"):
+                cells.append("%.2f %% (%d/%d exact)" % (100.0 * g[4] / max(g[5], 1), g[6], g[7]))
+            else:
+                cells.append("%.2f %%" % (100.0 * g[4] / max(g[5], 1)))
+        print("| %s | %s |" % (method, " | ".join(cells)))
+    diag = [k for k in keys if any(row["groups"].get(k, [0] * 4)[3] for _, row in rows)]
+    if diag:
+        print()
+        print("Still shallow diagonals of the street scenes, dB:")
+        print()
+        print("| method | " + " | ".join(diag) + " |")
+        print("|---|" + "---:|" * len(diag))
+        for method, row in rows:
+            g = row["groups"]
+            print("| %s | %s |" % (method, " | ".join(
+                fmt_db(metrics.psnr(g[k][2], 3 * g[k][3])) if k in g else "–" for k in diag)))
 
 
 # ---- Detectors -----------------------------------------------------------------------------
@@ -383,10 +463,17 @@ def main():
     ap.add_argument("--per-frame", action="store_true",
                     help="also print each frame's PSNR (whole/moving) per method on standard error")
     ap.add_argument("--json", help="write the figures to this file as well")
+    ap.add_argument("--holdout", action="store_true",
+                    help="score the held-out frames instead of the others (keep this for the end)")
+    ap.add_argument("--groups", help="comma-separated groups to score (video, street, synthetic, "
+                    "still, band); frames of other groups are left out")
     args = ap.parse_args()
 
     setdir = os.path.join(args.work, "set")
-    frames = ensure_set(args.work)
+    frames = [e for e in ensure_set(args.work) if e.get("held_out", False) == args.holdout]
+    if args.groups:
+        frames = [e for e in frames if group_of(e)[0] in args.groups.split(",")
+                  or (e["kind"] == "band" and "band" in args.groups.split(","))]
     scored = [e for e in frames if e["kind"] != "band"]
     tool = Tool(args.tool) if args.tool else None
 
@@ -407,6 +494,7 @@ def main():
                 rows.append((m, row))
                 print("scored %s" % m, file=sys.stderr)
             print_table(rows)
+            print_groups(rows)
             if args.per_frame and rows:
                 print_frames(rows)
             results["table"] = rows

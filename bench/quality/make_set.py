@@ -17,14 +17,18 @@ import sys
 import numpy as np
 from PIL import Image, ImageDraw
 
-SET_VERSION = 4
+import captures
+
+SET_VERSION = 6
 
 SOURCES = {
     "skimage": "/usr/lib/python3/dist-packages/skimage/data",
     "sklearn": "/usr/lib/python3/dist-packages/sklearn/datasets/images",
     "mate": "/usr/share/backgrounds/mate/nature",
+    "opencv": "/usr/share/doc/opencv-doc/examples/data",
+    "opencv-html": "/usr/share/doc/opencv-doc/opencv4/html",
 }
-PACKAGES = "python3-skimage python3-sklearn mate-backgrounds"
+PACKAGES = "python3-skimage python3-sklearn mate-backgrounds opencv-doc ffmpeg"
 
 PAL = (720, 576)
 NTSC = (720, 480)
@@ -100,6 +104,47 @@ BAND_FRAMES = [
     ("band-top-tape-ntsc", "obj-blinds-flower-ntsc", False, 20, 0, 12, 0.0),
     ("band-noisy-black-tape", "obj-storm-astronaut", True, 40, 46, 6, 2.5),
     ("band-top-only", "obj-wings-bike-fast", False, 54, 0, 0, 0.0),
+]
+
+
+# What real captures carry: every frame below is built once per capture, as it came from the
+# source ("clean"), with camera noise, with camera noise and then saved as JPEG at quality 90,
+# and saved as JPEG at quality 75 (both 4:2:0). Held-out frames are only scored with --holdout.
+CAPTURES = ["clean", "noisy", "noisy-jpeg90", "jpeg75"]
+STILL_CAPTURES = ["noisy", "jpeg75"]
+
+# Real video: two consecutive frames woven. (name, package, file, first frame, held out)
+VIDEO_PAIRS = [
+    ("vid-square-060", "opencv", "vtest.avi", 60, False),
+    ("vid-square-180", "opencv", "vtest.avi", 180, False),
+    ("vid-square-300", "opencv", "vtest.avi", 300, False),
+    ("vid-square-420", "opencv", "vtest.avi", 420, False),
+    ("vid-box-060", "opencv-html", "box.mp4.gz", 60, False),
+    ("vid-box-140", "opencv-html", "box.mp4.gz", 140, False),
+    ("vid-square-540", "opencv", "vtest.avi", 540, True),
+    ("vid-square-660", "opencv", "vtest.avi", 660, True),
+    ("vid-square-770", "opencv", "vtest.avi", 770, True),
+    ("vid-box-260", "opencv-html", "box.mp4.gz", 260, True),
+    ("vid-cup-060", "opencv-html", "cup.mp4.gz", 60, True),
+    ("vid-cup-150", "opencv-html", "cup.mp4.gz", 150, True),
+]
+
+# Drawn street scenes under a surveillance camera: (name, seed, size, held out).
+STREETS = [
+    ("street-1", 1, PAL, False),
+    ("street-2", 2, PAL, False),
+    ("street-3", 3, NTSC, False),
+    ("street-4", 4, PAL, True),
+    ("street-5", 5, PAL, True),
+]
+
+# Synthetic motion scenes above that are also built with a capture's history.
+CAPTURED_SCENES = [
+    ("obj-garden-cat", False),
+    ("obj-meadow-cat", False),
+    ("obj-yellow-temple-slow", False),
+    ("obj-storm-astronaut", True),
+    ("obj-dune-astronaut-up", True),
 ]
 
 
@@ -376,9 +421,57 @@ def save(path, array):
     Image.fromarray(array).save(path)
 
 
-def entry(name, kind, size, combed, source, top=0, bottom=0):
+def entry(name, kind, size, combed, source, top=0, bottom=0, group=None, capture="clean",
+          held_out=False):
+    if group is None:
+        group = {"motion": "synthetic", "band": "band"}.get(kind, "still")
     return {"name": name, "kind": kind, "width": size[0], "height": size[1], "combed": combed,
-            "band_top": top, "band_bottom": bottom, "source": source}
+            "band_top": top, "band_bottom": bottom, "source": source, "group": group,
+            "capture": capture, "held_out": held_out}
+
+
+def capture(at_t, at_h, kind, rng):
+    """The woven frame as this capture gives it, and the two instants it is scored against. The
+    noise is the sensor's at each pixel of the frame as captured; both instants carry it, so that
+    where nothing moved the truth is the captured pixel and the noise of the other exposure, which
+    no method could know, is not asked for. JPEG is applied to the frame."""
+    if kind.startswith("noisy"):
+        seed = int(rng.integers(1 << 31))
+        at_t = captures.camera_noise(at_t, np.random.default_rng(seed))
+        at_h = captures.camera_noise(at_h, np.random.default_rng(seed))
+    frame = weave(at_t, at_h)
+    if kind.endswith("jpeg90"):
+        frame = captures.jpeg(frame, 90)
+    elif kind.endswith("jpeg75"):
+        frame = captures.jpeg(frame, 75)
+    return frame, at_t, at_h
+
+
+def save_captured(out, manifest, name, group, at_t, at_h, moving, source, held_out, seed,
+                  diagonals=None):
+    """Writes the motion frame in every capture, and the still scene in STILL_CAPTURES."""
+    size = (at_t.shape[1], at_t.shape[0])
+    for kind in CAPTURES:
+        rng = np.random.default_rng(seed * 7 + CAPTURES.index(kind))
+        frame, t, h = capture(at_t, at_h, kind, rng)
+        full = "%s-%s" % (name, kind)
+        save(f"{out}/frames/{full}.bmp", frame)
+        save(f"{out}/truth/{full}.t.png", t)
+        save(f"{out}/truth/{full}.h.png", h)
+        save(f"{out}/masks/{full}.png", (moving * 255).astype(np.uint8))
+        if diagonals is not None:
+            save(f"{out}/masks/{full}.diag.png", (diagonals * 255).astype(np.uint8))
+        e = entry(full, "motion", size, True, source, group=group, capture=kind, held_out=held_out)
+        e["pan"], e["objects"] = [0, 0], []
+        manifest.append(e)
+    for kind in STILL_CAPTURES if group != "synthetic" else []:
+        rng = np.random.default_rng(seed * 7 + 5 + STILL_CAPTURES.index(kind))
+        frame, t, _ = capture(at_t, at_t, kind, rng)
+        full = "still-%s-%s" % (name, kind)
+        save(f"{out}/frames/{full}.bmp", frame)
+        save(f"{out}/truth/{full}.t.png", t)
+        manifest.append(entry(full, "still", size, False, source, group="still", capture=kind,
+                              held_out=held_out))
 
 
 def main(out):
@@ -408,6 +501,33 @@ def main(out):
         save(f"{out}/truth/{name}.t.png", pic)
         manifest.append(entry(name, "progressive", size, False, f"{package}/{file}"))
     manifest += band_frames(out, woven)
+    scenes = {name: (file, size, pan, objs) for name, file, size, pan, objs in MOTION_SCENES}
+    for seed, (name, held_out) in enumerate(CAPTURED_SCENES):
+        at_t, at_h, moving = make_motion(name, *scenes[name])
+        # The clean capture of these scenes is the frame above already.
+        for kind in CAPTURES[1:]:
+            rng = np.random.default_rng(500 + seed * 7 + CAPTURES.index(kind))
+            frame, t, h = capture(at_t, at_h, kind, rng)
+            full = "%s-%s" % (name, kind)
+            save(f"{out}/frames/{full}.bmp", frame)
+            save(f"{out}/truth/{full}.t.png", t)
+            save(f"{out}/truth/{full}.h.png", h)
+            save(f"{out}/masks/{full}.png", (moving * 255).astype(np.uint8))
+            e = entry(full, "motion", (frame.shape[1], frame.shape[0]), True, "as " + name,
+                      capture=kind, held_out=held_out)
+            e["pan"], e["objects"] = [0, 0], []
+            manifest.append(e)
+    for seed, (name, package, file, first, held_out) in enumerate(VIDEO_PAIRS):
+        at_t, at_h = captures.decode_pair(source_path(package, file), first)
+        moving = captures.video_motion(at_t, at_h)
+        print("%s: %.1f %% moved" % (name, 100.0 * moving.mean()), file=sys.stderr)
+        save_captured(out, manifest, name, "video", at_t, at_h, moving,
+                      "%s/%s frames %d, %d" % (package, file, first, first + 1), held_out, 100 + seed)
+    for name, seed, size, held_out in STREETS:
+        at_t, at_h, moving, diagonals = captures.street(seed, size)
+        print("%s: %.1f %% moved" % (name, 100.0 * moving.mean()), file=sys.stderr)
+        save_captured(out, manifest, name, "street", at_t, at_h, moving, "drawn, seed %d" % seed,
+                      held_out, 200 + seed, diagonals)
     with open(f"{out}/manifest.json", "w") as f:
         json.dump({"version": SET_VERSION, "packages": PACKAGES, "frames": manifest}, f, indent=1)
     print("built %d frames in %s" % (len(manifest), out))

@@ -10,6 +10,7 @@ from unittest import mock
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import captures  # noqa: E402
 import evaluate  # noqa: E402
 import make_set  # noqa: E402
 import metrics  # noqa: E402
@@ -106,6 +107,7 @@ class Scoring(unittest.TestCase):
             make_set.save(f"{d}/truth/f.t.png", at_t)
             make_set.save(f"{d}/truth/f.h.png", at_h)
             make_set.save(f"{d}/masks/f.png", (moving * 255).astype(np.uint8))
+            make_set.save(f"{d}/frames/f.bmp", at_h)
             out = at_h.copy()
             out[0, 0, 0] ^= 4  # one channel of one still pixel off by 4
             make_set.save(f"{d}/out.bmp", out)
@@ -117,9 +119,39 @@ class Scoring(unittest.TestCase):
                 self.assertEqual(sums["still"][0], 16.0)
                 self.assertEqual(sums["still"][2] + sums["moving"][2], moving.size)
                 self.assertEqual(sums[kind], sums["whole"])
+                self.assertEqual(sums["rebuilt"], [1, int((~moving).sum())])
             make_set.save(f"{d}/small.bmp", out[:-2])
             with self.assertRaises(RuntimeError):
                 evaluate.score_frame(d, entry, f"{d}/small.bmp")
+
+
+class Captures(unittest.TestCase):
+    def test_still_pixels_of_a_capture_are_their_own_truth(self):
+        at_t = np.clip(picture(), 0, 255).astype(np.uint8)
+        at_h = at_t.copy()
+        at_h[:, 20:40] = 255 - at_h[:, 20:40]  # something moved there
+        for kind in make_set.CAPTURES:
+            frame, t, h = make_set.capture(at_t, at_h, kind, np.random.default_rng(3))
+            self.assertEqual(frame.shape, at_t.shape)
+            if "jpeg" in kind:
+                continue
+            still = np.ones(at_t.shape[:2], bool)
+            still[:, 20:40] = False
+            # Outside the motion the frame is what both instants show, noise and all.
+            np.testing.assert_array_equal(frame[still], t[still])
+            np.testing.assert_array_equal(frame[still], h[still])
+            self.assertEqual(kind == "noisy", not np.array_equal(t, np.clip(picture(), 0, 255)
+                                                                 .astype(np.uint8)))
+
+    def test_video_motion_ignores_flicker_and_grows(self):
+        a = np.full((40, 40, 3), 100, np.uint8)
+        b = a.copy()
+        b += np.uint8(3)  # codec flicker over the whole frame
+        b[18:22, 18:22] = 250
+        moving = captures.video_motion(a, b)
+        self.assertTrue(moving[20, 20])
+        self.assertTrue(moving[20, 20 + captures.VIDEO_GROW + 1])
+        self.assertFalse(moving[2, 2])
 
 
 class Parsing(unittest.TestCase):

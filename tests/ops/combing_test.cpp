@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "tests/ops/picture.h"
 
 namespace tessary {
@@ -56,6 +58,77 @@ TEST(DetectCombing, MarksTheMovingEdgesOnly) {
     }
     EXPECT_GT(inside, 100);
     EXPECT_EQ(outside, 0);
+}
+
+// A thin still line marks the rows on either side of it and never its own,
+// noise marks rows one at a time: neither leaves a firm tooth, which is what
+// the adaptive repair rebuilds from. Moving edges do, noisy or not.
+TEST(FindCombTeeth, FirmTeethOnlyWhereTheFieldsMoved) {
+    const auto line = [](int32_t x, int32_t y) {
+        return y == 21 || y == 24 ? PackRgb(215, 190, 60) : test::Photo(x, y);
+    };
+    // Two lines five rows apart rising one row in six pixels (about 10 degrees).
+    const auto diagonal = [](int32_t x, int32_t y) {
+        const int32_t row = 30 - x / 6;
+        return y == row || y == row + 5 ? PackRgb(215, 190, 60) : Grey(100);
+    };
+    struct Case {
+        const char* name;
+        test::Scene scene;
+        bool moved;
+    } const cases[] = {
+        {"still double line", line, false},
+        {"still shallow double line", diagonal, false},
+        {"noisy still photo", test::Noisy(test::Photo, 12), false},
+        {"noisy still double line", test::Noisy(line, 12), false},
+        {"square moved", test::WovenSquare(20, 10, 24, 6), true},
+        {"noisy square moved", test::Noisy(test::WovenSquare(20, 10, 24, 6), 12), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CImageSurface surface;
+        test::MakePicture(surface, 80, 48, c.scene);
+        const PixelRows rows = RowsOf(*surface.GetImage());
+        CombTeeth teeth;
+        FindCombTeeth(rows, teeth);
+        int firm = 0;
+        for (int32_t y = 0; y < 48; ++y) {
+            for (int32_t x = 0; x < 80; ++x) {
+                firm += (teeth.MarksOf(y)[x] & kFirmTooth) != 0;
+            }
+        }
+        if (c.moved) {
+            EXPECT_GT(firm, 50);
+        } else {
+            EXPECT_EQ(firm, 0);
+        }
+        EXPECT_EQ(DetectCombing(rows).combed, c.moved);
+    }
+}
+
+// The noise level is the picture's own: a clean picture keeps the least
+// contrasts, a noisy one raises them with its noise.
+TEST(MeasureNoise, RisesWithThePicturesNoise) {
+    const test::Scene smooth = [](int32_t x, int32_t y) {
+        return Grey(int32_t(120.0 + 60.0 * std::sin(x * 0.07) * std::cos(y * 0.05)));
+    };
+    int32_t last = -1;
+    for (const int32_t amount : {0, 4, 12, 24}) {
+        SCOPED_TRACE(amount);
+        CImageSurface surface;
+        test::MakePicture(surface, 90, 70, amount ? test::Noisy(smooth, amount) : smooth);
+        const int32_t noise = MeasureNoise(RowsOf(*surface.GetImage()));
+        EXPECT_GT(noise, last);
+        last = noise;
+        const CombThresholds t = ThresholdsForNoise(noise);
+        EXPECT_GE(t.tooth, kToothContrast);
+        EXPECT_GE(t.weak, kWeakContrast);
+        EXPECT_GE(t.tooth, t.weak);  // every tooth is a weak sign too
+        if (amount == 0) {
+            EXPECT_EQ(t.tooth, kToothContrast);
+            EXPECT_EQ(t.weak, kWeakContrast);
+        }
+    }
 }
 
 // The adaptive repair's one pass must come to the detector's verdict, with

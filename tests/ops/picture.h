@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -59,6 +60,18 @@ inline PackedColor PhotoWithSquare(int32_t x, int32_t y, int32_t left, int32_t t
 inline Scene WovenSquare(int32_t left, int32_t top, int32_t side, int32_t shift) {
     return [=](int32_t x, int32_t y) {
         return PhotoWithSquare(x, y, y % 2 == 0 ? left : left + shift, top, side);
+    };
+}
+
+// The scene with noise of up to `amount` levels either way added to each
+// pixel, the same in all three channels, as most of a camera's is.
+inline Scene Noisy(Scene scene, int32_t amount) {
+    return [=](int32_t x, int32_t y) {
+        const uint32_t hash = (uint32_t(x) * 2654435761u) ^ (uint32_t(y) * 40503u + 977u);
+        const int32_t n = int32_t((hash >> 7) % uint32_t(2 * amount + 1)) - amount;
+        const PackedColor c = scene(x, y);
+        const auto level = [n](uint32_t v) { return uint32_t(std::clamp(int32_t(v) + n, 0, 255)); };
+        return PackRgb(level(RedOf(c)), level(GreenOf(c)), level(BlueOf(c)));
     };
 }
 
