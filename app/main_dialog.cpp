@@ -186,8 +186,7 @@ void CMainDialog::SaveSettings() {
 }
 
 DialogOptions CMainDialog::Options() const {
-    DialogOptions options;
-    options = Settings();
+    DialogOptions options = Settings();
     options.method = m_method;
     options.autoClip = m_bAutoClip;
     options.onlyCombed = m_bOnlyCombed;
@@ -218,8 +217,8 @@ bool CMainDialog::PeekOptions(DialogOptions* options) const {
     shown.m_bClip = checked(kClipId) ? 1 : 0;
     shown.m_bInterlace = checked(kDeinterlaceId) ? 1 : 0;
     shown.m_bSoftenBorders = checked(kSoftenId) ? 1 : 0;
-    for (const auto& [id, member] : {std::pair{kTopId, &shown.m_nClipTop},
-                                     std::pair{kBottomId, &shown.m_nClipBottom}}) {
+    for (const auto& [id, member] :
+         {std::pair{kTopId, &shown.m_nClipTop}, std::pair{kBottomId, &shown.m_nClipBottom}}) {
         int32_t value = 0;
         if (!ParseFieldInteger(FindControlAs<QLineEdit>(this, id)->text(), &value) ||
             !InRowRange(value)) {

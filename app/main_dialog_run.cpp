@@ -45,8 +45,7 @@ void ShowProgress(const RunTally& tally, ProgressSink& progress, std::atomic<boo
 
 // The plan run on the engine's workers from a thread of its own; this thread keeps the
 // windows alive meanwhile. Returns once every started file is finished.
-RunTally RunWithProgress(const DialogPlan& plan, unsigned workers,
-                         ProgressSink& progress) {
+RunTally RunWithProgress(const DialogPlan& plan, unsigned workers, ProgressSink& progress) {
     RunTallyListener listener(plan.run.batch.jobs.size());
     progress.SetRange(0, static_cast<int32_t>(plan.run.batch.jobs.size()));
     progress.Create();  // without a window the run goes on; it just can't be cancelled
@@ -85,9 +84,9 @@ RunTally RunWithProgress(const DialogPlan& plan, unsigned workers,
 }  // namespace
 
 QString SharedOutputQuestion(const SharedOutputs& shared) {
-    const QString pair = QStringLiteral("%1\n%2\nboth write %3")
-                             .arg(FromLocal(shared.first), FromLocal(shared.second),
-                                  FromLocal(shared.output));
+    const QString pair =
+        QStringLiteral("%1\n%2\nboth write %3")
+            .arg(FromLocal(shared.first), FromLocal(shared.second), FromLocal(shared.output));
     if (shared.count == 1) {
         return QStringLiteral(
                    "Two inputs would write the same output, and the later would replace the "
@@ -114,10 +113,12 @@ bool CMainDialog::RefuseRelativeLocation(const QString& location) {
 }
 
 bool CMainDialog::ConfirmPlan(const DialogPlan& plan) {
-    if (plan.run.batch.replaced.count > 0 && !Ui().AskYesNo(this, ReplaceQuestion(plan.run.batch.replaced))) {
+    if (plan.run.batch.replaced.count > 0 &&
+        !Ui().AskYesNo(this, ReplaceQuestion(plan.run.batch.replaced))) {
         return false;
     }
-    return plan.run.batch.shared.count == 0 || Ui().AskYesNo(this, SharedOutputQuestion(plan.run.batch.shared));
+    return plan.run.batch.shared.count == 0 ||
+           Ui().AskYesNo(this, SharedOutputQuestion(plan.run.batch.shared));
 }
 
 void CMainDialog::ShowRunLine(const RunTally& tally, const DialogPlan& plan) {

@@ -16,6 +16,7 @@
 
 #include "image/deep_rows.h"
 #include "image/image_surface.h"
+#include "load_dib_rows.h"
 #include "ops/deinterlace_method.h"
 #include "ops/field_ops.h"
 
@@ -67,32 +68,9 @@ const Frame& SharedFrame(bool everywhere) {
     return everywhere ? moved : partly;
 }
 
-void Put(std::string& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<char>(value >> (8 * i)));
-    }
-}
-
 // Loads the frame's bytes into the store through a real BMP file.
 bool LoadFrame(CDibImage& image, const Frame& frame) {
-    std::string file = "BM";
-    const auto pixelBytes = uint32_t(frame.dibRows.size());
-    Put(file, 54 + pixelBytes, 4), Put(file, 0, 4), Put(file, 54, 4);
-    Put(file, 40, 4), Put(file, kWidth, 4), Put(file, kHeight, 4), Put(file, 1, 2);
-    Put(file, 24, 2), Put(file, 0, 4), Put(file, pixelBytes, 4), Put(file, 0, 16);
-    file.append(reinterpret_cast<const char*>(frame.dibRows.data()), pixelBytes);
-    char path[] = "/tmp/tessary-bench-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-        return false;
-    }
-    const bool written = write(fd, file.data(), file.size()) == ssize_t(file.size());
-    close(fd);
-    if (written) {
-        image.LoadBmp(path);
-    }
-    unlink(path);
-    return written && image.GetWidth() == kWidth && image.GetHeight() == kHeight;
+    return bench::LoadDibRows(image, frame.dibRows, kWidth, kHeight);
 }
 
 // The frame again: its bytes, and with `deep` its samples too.

@@ -33,9 +33,11 @@ struct DeepPixels {
         samples.reset();
         width = height = 0;
         const uint64_t bytes = uint64_t{newWidth} * newHeight * 3 * sizeof(uint16_t);
-        if (newWidth == 0 || newHeight == 0 || bytes > kMaxPixelBytes) return false;
+        if (newWidth == 0 || newHeight == 0 || bytes > kMaxPixelBytes)
+            return false;
         samples.reset(static_cast<uint16_t*>(std::malloc(bytes)));
-        if (!samples) return false;
+        if (!samples)
+            return false;
         width = newWidth;
         height = newHeight;
         return true;

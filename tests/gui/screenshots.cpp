@@ -73,8 +73,9 @@ int main(int argc, char** argv) {
     for (const char* name : {"capture-0001.jpg", "capture-0002.jpg", "capture-0003.bmp"}) {
         dialog.AppendInputs({QStringLiteral("/home/user/Pictures/") + QLatin1String(name)});
     }
-    dialog.AppendInputs({QStringLiteral("/home/user/Videos/Holiday 1998/Tape 3 - the lake/"
-                                        "frames exported from the capture card/frame-0412.bmp")});
+    dialog.AppendInputs(
+        {QStringLiteral("/home/user/Videos/Holiday 1998/Tape 3 - the lake/"
+                        "frames exported from the capture card/frame-0412.bmp")});
     const QFont font = dialog.font();
     const tessary::DialogBaseUnits units = tessary::BaseUnitsFor(font);
     qInfo("dialog font %s %d pt: %d x %d pixels per character", qPrintable(font.family()),
