@@ -316,6 +316,8 @@ Seeds RepairsSeeds() {
         {"narrow.px", RepairsPicture(2, 33, 3, noise)},
         {"odd.px", RepairsPicture(67, 5, 1, noise)},
     };
+}
+
 // One TIFF layout: written by libtiff to `scratch` and read back.
 struct TiffLayout {
     const char* name;
