@@ -75,9 +75,6 @@ constexpr uint32_t kMaskBytes = 12;
 constexpr uint32_t kEmbeddedJpeg = 4;
 constexpr uint32_t kEmbeddedPng = 5;
 constexpr uint32_t kProfileEmbedded = 0x4D424544;  // "MBED"
-// The most a file's headers and colour table can take before its pixels.
-constexpr uint64_t kLongestHeaders =
-    kFileHeaderSize + kV5HeaderSize + kMaskBytes + uint64_t{kColorCountLimit} * 4;
 
 bool KnownHeaderSize(uint32_t size) {
     return size == kCoreHeaderSize || size == kInfoHeaderSize || size == kV4HeaderSize ||
