@@ -31,7 +31,11 @@ template <typename Sample>
 [[gnu::always_inline]] inline Sample Cubic(Sample a, Sample b, Sample a3, Sample b3) {
     using Math = CubicMath<Sample>;
     const Math value = static_cast<Math>((9 * (a + b) - a3 - b3 + 8) >> 4);
-    return static_cast<Sample>(std::clamp<Math>(value, std::min<Math>(a, b), std::max<Math>(a, b)));
+    // Held by values, not std::min/max: references to converted temporaries
+    // keep GCC from vectorising the row loop (ten times slower).
+    const Math low = a < b ? Math(a) : Math(b);
+    const Math high = a < b ? Math(b) : Math(a);
+    return static_cast<Sample>(value < low ? low : (value > high ? high : value));
 }
 
 template <typename Sample>
