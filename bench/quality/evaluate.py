@@ -299,50 +299,37 @@ def print_table(rows):
             row["instants"]["t"], row["instants"]["h"]))
 
 
+def print_group_table(rows, keys, cell):
+    """One markdown row per method, one column per group; `cell(key, sums)` for a group the
+    method has, "–" for one it has not."""
+    print()
+    print("| method | " + " | ".join(keys) + " |")
+    print("|---|" + "---:|" * len(keys))
+    for method, row in rows:
+        groups = row["groups"]
+        print("| %s | %s |" % (method, " | ".join(
+            cell(k, groups[k]) if groups.get(k) else "–" for k in keys)))
+
+
+def still_changed(key, g):
+    share = "%.2f %%" % (100.0 * g[4] / max(g[5], 1))
+    return share + (" (%d/%d exact)" % (g[6], g[7]) if key.startswith("still") else "")
+
+
 def print_groups(rows):
     """Whole-frame PSNR per group (motion frames) or no-motion PSNR (still frames); for the motion
     frames also the share of still pixels changed, for the still ones the frames left exact."""
     keys = sorted({k for _, row in rows for k in row["groups"]})
-    print()
-    print("| method | " + " | ".join(keys) + " |")
-    print("|---|" + "---:|" * len(keys))
-    for method, row in rows:
-        cells = []
-        for k in keys:
-            g = row["groups"].get(k)
-            if not g:
-                cells.append("–")
-                continue
-            cells.append(fmt_db(metrics.psnr(g[0], 3 * g[1])))
-        print("| %s | %s |" % (method, " | ".join(cells)))
+    print_group_table(rows, keys, lambda k, g: fmt_db(metrics.psnr(g[0], 3 * g[1])))
     print()
     print("Still pixels changed (motion frames: outside the grown motion mask; still frames: all) "
           "and, for still frames, frames left exact:")
-    print()
-    print("| method | " + " | ".join(keys) + " |")
-    print("|---|" + "---:|" * len(keys))
-    for method, row in rows:
-        cells = []
-        for k in keys:
-            g = row["groups"].get(k)
-            if not g:
-                cells.append("–")
-            elif k.startswith("still"):
-                cells.append("%.2f %% (%d/%d exact)" % (100.0 * g[4] / max(g[5], 1), g[6], g[7]))
-            else:
-                cells.append("%.2f %%" % (100.0 * g[4] / max(g[5], 1)))
-        print("| %s | %s |" % (method, " | ".join(cells)))
+    print_group_table(rows, keys, still_changed)
     diag = [k for k in keys if any(row["groups"].get(k, [0] * 4)[3] for _, row in rows)]
     if diag:
         print()
         print("Still shallow diagonals of the street scenes, dB:")
-        print()
-        print("| method | " + " | ".join(diag) + " |")
-        print("|---|" + "---:|" * len(diag))
-        for method, row in rows:
-            g = row["groups"]
-            print("| %s | %s |" % (method, " | ".join(
-                fmt_db(metrics.psnr(g[k][2], 3 * g[k][3])) if k in g else "–" for k in diag)))
+        print_group_table(rows, diag, lambda k, g: fmt_db(metrics.psnr(g[2], 3 * g[3])))
 
 
 # ---- Detectors -----------------------------------------------------------------------------
