@@ -1,15 +1,11 @@
 #include "app/dialog_engine.h"
 
-#include <thread>
 #include <utility>
 
 #include "image/image_surface.h"
 
 namespace tessary {
 namespace {
-
-// The most lines a summary lists before "and K more".
-constexpr std::size_t kSummaryLines = 10;
 
 FileStartedHook& StartedHook() {
     static FileStartedHook hook;
@@ -104,34 +100,8 @@ void SetFileStartedHook(FileStartedHook hook) {
 }
 
 std::string RunSummary(const RunTally& tally) {
-    if (tally.failures.empty() && tally.warnings.empty() && tally.folderError.empty()) {
-        return {};
-    }
-    std::string text = FormatCount(tally.written) + " of " + FormatCount(tally.total) +
-                       (tally.total == 1 ? " file was written." : " files were written.");
-    if (!tally.folderError.empty()) {
-        text += "\n" + tally.folderError;
-    }
-    std::size_t listed = 0;
-    const auto list = [&](const std::vector<FileReport>& reports, bool warning) {
-        for (const FileReport& report : reports) {
-            if (listed++ < kSummaryLines) {
-                text += "\n" + FileNameFromPath(report.input) + ": " +
-                        (warning ? report.warning : report.reason);
-            }
-        }
-    };
-    list(tally.failures, false);
-    list(tally.warnings, true);
-    if (listed > kSummaryLines) {
-        text += "\nand " + FormatCount(listed - kSummaryLines) + " more";
-    }
-    return text;
-}
-
-unsigned AllProcessors() {
-    const unsigned processors = std::thread::hardware_concurrency();
-    return processors == 0 ? 1 : processors;
+    return FailureSummary(tally.written, tally.failures, tally.total, tally.folderError,
+                          tally.warnings);
 }
 
 OutputFormat OutputFormatOf(const std::string& input, const DialogOptions& options) {

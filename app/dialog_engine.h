@@ -91,9 +91,6 @@ void SetFileStartedHook(FileStartedHook hook);
 // program words them. "" when every file was written cleanly.
 std::string RunSummary(const RunTally& tally);
 
-// How many processors the machine has, at least one.
-unsigned AllProcessors();
-
 // One input through the run's own per-file step into `output`, which the caller then reads back.
 FileReport RepairForPreview(CImageSurface& surface, const std::string& input,
                             const std::string& output, const DialogOptions& options);

@@ -124,8 +124,8 @@ class CMainDialog : public QDialog {
     std::optional<OutputFormat> m_format;  // unset: as the input's name
     int m_nJpegQuality = kJpegBestQuality;
     bool m_bKeepMetadata = true;
-    // Threads a run uses.
-    unsigned m_nRunWorkers = AllProcessors();
+    // Threads a run uses; 0: one per processor, as the engine counts them.
+    unsigned m_nRunWorkers = 0;
 
   protected:
     void showEvent(QShowEvent* event) override;

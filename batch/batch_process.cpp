@@ -235,8 +235,9 @@ std::string FormatCount(std::size_t count) {
 }
 
 std::string FailureSummary(std::size_t written, const std::vector<FileReport>& failed,
-                           std::size_t total, const std::string& folderError) {
-    if (failed.empty() && folderError.empty()) {
+                           std::size_t total, const std::string& folderError,
+                           const std::vector<FileReport>& warned) {
+    if (failed.empty() && warned.empty() && folderError.empty()) {
         return {};
     }
     std::string text = FormatCount(written) + " of " + FormatCount(total) +
@@ -244,11 +245,18 @@ std::string FailureSummary(std::size_t written, const std::vector<FileReport>& f
     if (!folderError.empty()) {
         text += "\n" + folderError;
     }
-    for (std::size_t i = 0; i < failed.size() && i < kSummaryLines; ++i) {
-        text += "\n" + FileNameFromPath(failed[i].input) + ": " + failed[i].reason;
-    }
-    if (failed.size() > kSummaryLines) {
-        text += "\nand " + FormatCount(failed.size() - kSummaryLines) + " more";
+    std::size_t listed = 0;
+    const auto list = [&](const std::vector<FileReport>& reports, std::string FileReport::*why) {
+        for (const FileReport& report : reports) {
+            if (listed++ < kSummaryLines) {
+                text += "\n" + FileNameFromPath(report.input) + ": " + report.*why;
+            }
+        }
+    };
+    list(failed, &FileReport::reason);
+    list(warned, &FileReport::warning);
+    if (listed > kSummaryLines) {
+        text += "\nand " + FormatCount(listed - kSummaryLines) + " more";
     }
     return text;
 }

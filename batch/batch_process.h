@@ -60,10 +60,13 @@ std::string LoadFailureReason(const LoadReport& load);
 // "1,204": groups of three digits, for counts a person reads.
 std::string FormatCount(std::size_t count);
 
-// The message after a run in which at least one file was not written: how
-// many of `total` were, then up to ten of `failures` as "NAME: reason" and
-// "and K more". "" when nothing failed. `folderError`, when set, comes first.
+// The message after a run in which at least one file was not written (or,
+// with `warned`, written with a warning): how many of `total` were, then up to
+// ten of `failures` as "NAME: reason" and of `warned` as "NAME: warning", and
+// "and K more". "" when there is nothing to tell. `folderError`, when set,
+// comes first.
 std::string FailureSummary(std::size_t written, const std::vector<FileReport>& failures,
-                           std::size_t total, const std::string& folderError = {});
+                           std::size_t total, const std::string& folderError = {},
+                           const std::vector<FileReport>& warned = {});
 
 }  // namespace tessary
