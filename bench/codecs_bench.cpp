@@ -2,6 +2,7 @@
 // on 1920 x 1080 pictures made here.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
+#include <jpeglib.h>
 #include <unistd.h>
 
 #include <algorithm>
