@@ -7,13 +7,14 @@ sizes without repairs.
 
 The frames come in sets: clean synthetic frames, and the same with what
 captured frames carry: camera noise, a JPEG history (saved once as JPEG at
-quality 90 before they became PNG), or both. --settings prints, per set, the
+quality 90 before they became PNG), or both; and photographs with both
+(Debian's mate-backgrounds). --settings prints, per set, the
 size against mogrify's and the encode time of each zlib level, strategy and
 filter choice (bench_png_settings), the table the writer's settings come from.
 
 Usage: bench/png_compare.py [--rounds N] [--frames N] [--sets a,b] [--build DIR]
                             [--tools DIR] [--tessary] [--settings]
-Needs: a build of the bench preset and Debian's imagemagick.
+Needs: a build of the bench preset, Debian's imagemagick and mate-backgrounds.
 """
 
 import argparse
@@ -40,13 +41,33 @@ SETS = {
     "noisy": (NOISE, False),
     "jpeg": ([], True),
     "noisy-jpeg": (NOISE, True),
+    "photos": None,
 }
 
 
+# Photographs (Debian's mate-backgrounds) cut to 1920 x 1080 and given what a
+# capture carries: camera noise and a JPEG history.
+PHOTOS = Path("/usr/share/backgrounds/mate/nature")
+FRAME = ["-resize", "1920x1080^", "-gravity", "center", "-extent", "1920x1080"]
+
+
+def make_photos(pngs, count):
+    fresh(pngs)
+    for photo in sorted(PHOTOS.glob("*.jpg"))[:count]:
+        staged = pngs / (photo.stem + ".jpg")
+        subprocess.run(["convert", str(photo)] + FRAME + NOISE + ["-quality", "90", str(staged)],
+                       check=True)
+        subprocess.run(["convert", str(staged), str(pngs / (photo.stem + ".png"))], check=True)
+        staged.unlink()
+
+
 def make_frames(tools, data, count, name):
-    """Synthetic interlaced frames of one set, written as PNG by ImageMagick."""
+    """Frames of one set, written as PNG by ImageMagick."""
     pngs = data / ("png-1920x1080-" + name)
     if pngs.exists() and len(list(pngs.glob("*.png"))) == count:
+        return sorted(str(p) for p in pngs.glob("*.png"))
+    if name == "photos":
+        make_photos(pngs, count)
         return sorted(str(p) for p in pngs.glob("*.png"))
     bmps = data / "bmp-1920x1080"
     if not bmps.exists() or len(list(bmps.glob("*.bmp"))) != count:
@@ -72,7 +93,8 @@ LEVELS = [1, 2, 3, 4, 5, 6, 9]
 GRID = [(level, "default", "all") for level in LEVELS] + [
     (3, "rle", "all"), (3, "default", "fast"), (3, "default", "paeth"),
     (4, "filtered", "all"), (4, "filtered", "fast"), (5, "filtered", "all"),
-    (6, "filtered", "all"), (6, "filtered", "fast")]
+    (6, "filtered", "all"), (6, "filtered", "fast")] + [
+    (level, "libdeflate", "fast") for level in [1, 2, 3, 4, 5, 6, 7, 9]]
 
 
 def settings_table(tools, files, magick_bytes):

@@ -1,15 +1,21 @@
 // Encodes PNG files again with one set of zlib and filter settings and reports
 // the bytes written and the encode time, for choosing the writer's settings.
-// It drives libspng exactly as the writer does (8-bit RGB rows, one call per
-// row) so that its figures are the writer's.
+// It drives libspng as the writer's streaming path does (8-bit RGB rows, one
+// call per row), or, for the strategy "libdeflate", filters the rows with none,
+// sub and up as the writer's whole-picture path does and compresses them in one
+// piece with libdeflate at LEVEL (the image data only: the few header bytes
+// are left out).
 //
 // Usage: bench_png_settings LEVEL STRATEGY FILTERS FILE...
-//   STRATEGY: default|filtered|rle|huffman; FILTERS: all|none|sub|up|paeth|fast
+//   STRATEGY: default|filtered|rle|huffman|libdeflate
+//   FILTERS: all|none|sub|up|paeth|fast (ignored for libdeflate)
 //   prints: "<bytes> <encode ms>"
 
+#include <libdeflate.h>
 #include <spng.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +78,45 @@ size_t Encode(const Picture& picture, int level, int strategy, int filters) {
     return length;
 }
 
+// The writer's filter choice: per row, whichever of none, sub and up gives
+// bytes of the smallest signed magnitude.
+std::vector<uint8_t> FilterRows(const Picture& picture) {
+    const size_t rowBytes = size_t{picture.width} * 3;
+    std::vector<uint8_t> filtered((rowBytes + 1) * picture.height);
+    const std::vector<uint8_t> zero(rowBytes, 0);
+    auto magnitude = [](uint8_t d) { return uint64_t{std::min(d, uint8_t(-d))}; };
+    for (uint32_t r = 0; r < picture.height; ++r) {
+        const uint8_t* row = picture.rgb.data() + r * rowBytes;
+        const uint8_t* up = r > 0 ? row - rowBytes : zero.data();
+        uint64_t sums[3] = {};
+        for (size_t i = 0; i < rowBytes; ++i) {
+            sums[0] += magnitude(row[i]);
+            sums[1] += magnitude(uint8_t(row[i] - (i >= 3 ? row[i - 3] : 0)));
+            sums[2] += magnitude(uint8_t(row[i] - up[i]));
+        }
+        const int filter = int(std::min_element(sums, sums + 3) - sums);
+        uint8_t* out = &filtered[r * (rowBytes + 1)];
+        out[0] = uint8_t(filter);
+        for (size_t i = 0; i < rowBytes; ++i) {
+            const uint8_t prediction = filter == 1   ? (i >= 3 ? row[i - 3] : 0)
+                                       : filter == 2 ? up[i]
+                                                     : 0;
+            out[1 + i] = uint8_t(row[i] - prediction);
+        }
+    }
+    return filtered;
+}
+
+size_t EncodeWhole(const Picture& picture, int level) {
+    const std::vector<uint8_t> filtered = FilterRows(picture);
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+    std::vector<uint8_t> packed(libdeflate_zlib_compress_bound(compressor, filtered.size()));
+    const size_t length = libdeflate_zlib_compress(compressor, filtered.data(), filtered.size(),
+                                                   packed.data(), packed.size());
+    libdeflate_free_compressor(compressor);
+    return length;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,7 +127,8 @@ int main(int argc, char** argv) {
     const std::map<std::string, int> strategies = {{"default", Z_DEFAULT_STRATEGY},
                                                    {"filtered", Z_FILTERED},
                                                    {"rle", Z_RLE},
-                                                   {"huffman", Z_HUFFMAN_ONLY}};
+                                                   {"huffman", Z_HUFFMAN_ONLY},
+                                                   {"libdeflate", -1}};
     const std::map<std::string, int> filters = {
         {"all", SPNG_FILTER_CHOICE_ALL},
         {"none", SPNG_FILTER_CHOICE_NONE},
@@ -104,7 +150,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         const auto start = std::chrono::steady_clock::now();
-        bytes += Encode(picture, level, strategies.at(argv[2]), filters.at(argv[3]));
+        const int strategy = strategies.at(argv[2]);
+        bytes += strategy < 0 ? EncodeWhole(picture, level)
+                              : Encode(picture, level, strategy, filters.at(argv[3]));
         ms += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                   .count();
     }

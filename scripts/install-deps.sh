@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
-    libjpeg62-turbo-dev libspng-dev zlib1g-dev libtiff-dev
+    libjpeg62-turbo-dev libspng-dev libdeflate-dev zlib1g-dev libtiff-dev
     python3 python3-pil imagemagick
     libgtest-dev libgmock-dev
     libcli11-dev

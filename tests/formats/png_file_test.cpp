@@ -4,8 +4,11 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <random>
+#include <set>
 #include <string>
 
+#include "formats/deep_pixels.h"
 #include "formats/dib.h"
 #include "image/dib_image.h"
 #include "platform/file_handle.h"
@@ -345,6 +348,118 @@ TEST(PngFileTest, AFailedWriteLeavesTheTargetAlone) {
     EXPECT_EQ(status.errorNumber, ENOSPC);
     EXPECT_EQ(test::ReadBytes(path), Bytes({1, 2, 3}));
     EXPECT_EQ(dir.List(), std::vector<std::string>({"old.png"}));
+}
+
+// The row filters a written file used, from its inflated image data.
+std::set<uint8_t> FiltersUsed(const Bytes& file, uint64_t rowBytes, uint32_t height) {
+    Bytes packed;
+    for (size_t at = 8; at + 12 <= file.size();) {
+        const uint32_t length =
+            uint32_t(file[at]) << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3];
+        if (std::string(file.begin() + at + 4, file.begin() + at + 8) == "IDAT") {
+            packed.insert(packed.end(), file.begin() + at + 8, file.begin() + at + 8 + length);
+        }
+        at += 12 + length;
+    }
+    Bytes raw((rowBytes + 1) * height);
+    uLongf rawLength = raw.size();
+    EXPECT_EQ(uncompress(raw.data(), &rawLength, packed.data(), packed.size()), Z_OK);
+    EXPECT_EQ(rawLength, raw.size());
+    std::set<uint8_t> filters;
+    for (uint32_t r = 0; r < height; ++r) {
+        filters.insert(raw[r * (rowBytes + 1)]);
+    }
+    return filters;
+}
+
+// Rows that each favour one filter: noise (none), a ramp (sub), the row above
+// plus one (up).
+uint16_t FilterSample(std::vector<uint16_t>& samples, uint32_t width, uint32_t x, uint32_t y,
+                      uint32_t c, std::mt19937& random) {
+    switch (y % 3) {
+        case 0:
+            return uint16_t(random());
+        case 1:
+            return uint16_t(x * 3 + c) * 257;
+        default:
+            return uint16_t(samples[(uint64_t{y - 1} * width + x) * 3 + c] + 257);
+    }
+}
+
+TEST(PngFileTest, WritesEveryWidthAndDepthExactlyWithTheRowFilters) {
+    test::TempDir dir;
+    const std::string path = dir.File("out.png");
+    for (const uint32_t width : {1u, 2u, 3u, 17u, 67u}) {
+        for (const bool deep : {false, true}) {
+            SCOPED_TRACE(std::to_string(width) + (deep ? " x 16 bits" : " x 8 bits"));
+            const uint32_t height = 9;
+            std::mt19937 random(width);
+            std::vector<uint16_t> samples(uint64_t{width} * height * 3);
+            for (uint32_t y = 0; y < height; ++y) {
+                for (uint32_t x = 0; x < width; ++x) {
+                    for (uint32_t c = 0; c < 3; ++c) {
+                        samples[(uint64_t{y} * width + x) * 3 + c] =
+                            FilterSample(samples, width, x, y, c, random);
+                    }
+                }
+            }
+            if (!deep) {
+                for (uint16_t& sample : samples) {
+                    sample >>= 8;
+                }
+            }
+            DeepPixels pixels;
+            ASSERT_TRUE(pixels.Allocate(width, height));
+            std::copy(samples.begin(), samples.end(), pixels.Row(0));
+            std::vector<uint8_t> rgb(samples.begin(), samples.end());
+            ASSERT_TRUE((deep ? WritePng16File(path.c_str(), pixels)
+                              : WritePngFile(path.c_str(), rgb.data(), width, height))
+                            .IsOk());
+
+            const Bytes file = test::ReadBytes(path);
+            DecodedImage decoded;
+            MemoryBlock spare;
+            ASSERT_TRUE(DecodePngImage(file, spare, decoded).IsOk());
+            if (deep) {
+                ASSERT_FALSE(decoded.deep.IsEmpty());
+                EXPECT_TRUE(std::equal(samples.begin(), samples.end(), decoded.deep.Row(0)));
+            } else {
+                std::vector<uint32_t> expected;
+                for (uint64_t i = 0; i < samples.size(); i += 3) {
+                    expected.push_back(samples[i] | samples[i + 1] << 8 | samples[i + 2] << 16);
+                }
+                EXPECT_EQ(PictureOf(decoded.dib), expected);
+            }
+            if (width >= 17) {
+                EXPECT_EQ(FiltersUsed(file, uint64_t{width} * 3 * (deep ? 2 : 1), height),
+                          std::set<uint8_t>({0, 1, 2}));
+            }
+        }
+    }
+}
+
+// Pictures too large to filter in one piece go through the streaming encoder.
+TEST(PngFileTest, WritesAPictureTooLargeForOnePiece) {
+    test::TempDir dir;
+    const std::string path = dir.File("big.png");
+    const uint32_t width = 6000;
+    const uint32_t height = 6000;
+    std::vector<uint8_t> rgb(uint64_t{width} * height * 3);
+    for (uint32_t y = 0; y < height; ++y) {
+        std::fill_n(rgb.begin() + int64_t(uint64_t{y} * width * 3), width * 3, uint8_t(y * 7));
+    }
+    ASSERT_TRUE(WritePngFile(path.c_str(), rgb.data(), width, height).IsOk());
+    rgb = {};
+    MemoryBlock dib;
+    ASSERT_TRUE(ReadPng(test::ReadBytes(path), &dib).IsOk());
+    const BitmapInfoHeader header = ParseInfoHeader(dib.Data());
+    ASSERT_EQ(header.biWidth, int32_t(width));
+    const uint8_t* pixels = dib.Data() + DibPixelOffset(header);
+    for (const uint32_t y : {0u, 1u, 2999u, 5999u}) {
+        const uint8_t* row = pixels + uint64_t(height - 1 - y) * DibStride(width, 24);
+        EXPECT_EQ(row[0], uint8_t(y * 7));
+        EXPECT_EQ(row[3 * width - 1], uint8_t(y * 7));
+    }
 }
 
 }  // namespace
