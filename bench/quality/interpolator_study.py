@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Study for the next field interpolator: classified least-squares filters.
 
-Each rebuilt pixel is put in a class by the structure tensor of the kept rows around it (edge
-angle, strength, coherence), and each class has its own linear filter over the kept rows 3 and 1
+Each rebuilt pixel is put in a class by the structure tensor of the kept rows around it (the
+gradients of the rows 1 and 3 above and below over seven pixels; edge angle, strength, coherence), and each class has its own linear filter over the kept rows 3 and 1
 above and below, five pixels wide, fitted by least squares (ridge towards the one filter of all
 classes). Prints the field-interpolation PSNR against the four-tap cubic the interpolator uses
 today, on photographs kept for measuring only, clean and after JPEG quality 90 (4:2:0).
@@ -71,14 +71,21 @@ class Study:
         luma = np.pad(picture @ np.array([0.25, 0.5, 0.25], np.float32), ((0, 0), (2, 2)),
                       mode="edge")
         above, below = luma[ys - 1], luma[ys + 1]
+        above3 = luma[np.maximum(ys - 3, 0)]
+        below3 = luma[np.minimum(ys + 3, len(luma) - 1)]
         gy = (below - above)[:, 2:-2]
         gx = (above[:, 3:-1] - above[:, 1:-3] + below[:, 3:-1] - below[:, 1:-3]) / 4
+        gy3 = (above - above3 + below3 - below)[:, 2:-2] / 2
+        gx3 = (above3[:, 3:-1] - above3[:, 1:-3] + below3[:, 3:-1] - below3[:, 1:-3]) / 4
 
-        def box(v):
-            p = np.pad(v, ((0, 0), (1, 1)), mode="edge")
-            return p[:, :-2] + p[:, 1:-1] + p[:, 2:]
+        def window(v):  # seven pixels wide, weighted 1 2 3 4 3 2 1
+            p = np.pad(v, ((0, 0), (3, 3)), mode="edge")
+            return sum(w * p[:, i:i + v.shape[1]] for i, w in enumerate([1, 2, 3, 4, 3, 2, 1]))
 
-        gxx, gyy, gxy = box(gx * gx), box(gy * gy), box(gx * gy)
+        # The near rows' gradients count twice the far rows'.
+        gxx = window(gx * gx) + 0.5 * window(gx3 * gx3)
+        gyy = window(gy * gy) + 0.5 * window(gy3 * gy3)
+        gxy = window(gx * gy) + 0.5 * window(gx3 * gy3)
         spread = np.sqrt((gxx - gyy) ** 2 + 4 * gxy ** 2)
         big = np.sqrt(np.maximum((gxx + gyy + spread) / 2, 0))
         small = np.sqrt(np.maximum((gxx + gyy - spread) / 2, 0))
