@@ -7,7 +7,7 @@ packages=(
     cmake make g++ pkg-config
     libjpeg62-turbo-dev libspng-dev libdeflate-dev zlib1g-dev libtiff-dev
     python3 python3-pil imagemagick
-    libgtest-dev libgmock-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
     libcli11-dev
     qt6-base-dev fonts-dejavu-core
     clang libclang-rt-14-dev
