@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -625,15 +626,10 @@ struct FreeCompressor {
     }
 };
 
-// The library writes the signature, the header and the metadata; the image
-// data is filtered and compressed here in one piece, which libdeflate does in
-// a fraction of zlib's time.
-int EncodeWhole(spng_ctx* context, Output& output, PngRowSource& source, uint32_t width,
-                uint32_t height, uint8_t bitDepth) {
-    int error = spng_encode_chunks(context);
-    if (error != SPNG_OK) {
-        return error;
-    }
+// The image data filtered and compressed in one piece, which libdeflate does
+// in a fraction of zlib's time, and written as IDAT chunks and the end.
+int CompressWhole(Output& output, PngRowSource& source, uint32_t width, uint32_t height,
+                  uint8_t bitDepth) {
     const std::vector<uint8_t> filtered = FilterRows(source, width, height, bitDepth);
     const std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor(
         libdeflate_alloc_compressor(kDeflateLevel));
@@ -653,6 +649,23 @@ int EncodeWhole(spng_ctx* context, Output& output, PngRowSource& source, uint32_
         }
     }
     return WriteChunk(output, "IEND", nullptr, 0) ? SPNG_OK : SPNG_IO_ERROR;
+}
+
+// The library writes the signature, the header and the metadata; the image
+// data comes from here.
+int EncodeWhole(spng_ctx* context, Output& output, PngRowSource& source, uint32_t width,
+                uint32_t height, uint8_t bitDepth) {
+    const int error = spng_encode_chunks(context);
+    if (error != SPNG_OK) {
+        return error;
+    }
+    // The two buffers are the size of the picture: running short of memory
+    // fails this file, not the run.
+    try {
+        return CompressWhole(output, source, width, height, bitDepth);
+    } catch (const std::bad_alloc&) {
+        return SPNG_EMEM;
+    }
 }
 
 // The rows of a 16-bit picture as the encoder takes them: six bytes a pixel,
