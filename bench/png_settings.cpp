@@ -1,8 +1,8 @@
 // Encodes PNG files again with one set of zlib and filter settings and reports
 // the bytes written and the encode time, for choosing the writer's settings.
 // It drives libspng as the writer's streaming path does (8-bit RGB rows, one
-// call per row), or, for the strategy "libdeflate", filters the rows with none,
-// sub and up as the writer's whole-picture path does and compresses them in one
+// call per row), or, for the strategy "libdeflate", filters the rows with the
+// writer's own filter choice and compresses them in one
 // piece with libdeflate at LEVEL (the image data only: the few header bytes
 // are left out).
 //
@@ -15,7 +15,8 @@
 #include <spng.h>
 #include <zlib.h>
 
-#include <algorithm>
+#include "formats/png_row_filter.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,31 +79,15 @@ size_t Encode(const Picture& picture, int level, int strategy, int filters) {
     return length;
 }
 
-// The writer's filter choice: per row, whichever of none, sub and up gives
-// bytes of the smallest signed magnitude.
+// The rows filtered by the writer's own choice.
 std::vector<uint8_t> FilterRows(const Picture& picture) {
     const size_t rowBytes = size_t{picture.width} * 3;
     std::vector<uint8_t> filtered((rowBytes + 1) * picture.height);
     const std::vector<uint8_t> zero(rowBytes, 0);
-    auto magnitude = [](uint8_t d) { return uint64_t{std::min(d, uint8_t(-d))}; };
     for (uint32_t r = 0; r < picture.height; ++r) {
         const uint8_t* row = picture.rgb.data() + r * rowBytes;
-        const uint8_t* up = r > 0 ? row - rowBytes : zero.data();
-        uint64_t sums[3] = {};
-        for (size_t i = 0; i < rowBytes; ++i) {
-            sums[0] += magnitude(row[i]);
-            sums[1] += magnitude(uint8_t(row[i] - (i >= 3 ? row[i - 3] : 0)));
-            sums[2] += magnitude(uint8_t(row[i] - up[i]));
-        }
-        const int filter = int(std::min_element(sums, sums + 3) - sums);
-        uint8_t* out = &filtered[r * (rowBytes + 1)];
-        out[0] = uint8_t(filter);
-        for (size_t i = 0; i < rowBytes; ++i) {
-            const uint8_t prediction = filter == 1   ? (i >= 3 ? row[i - 3] : 0)
-                                       : filter == 2 ? up[i]
-                                                     : 0;
-            out[1 + i] = uint8_t(row[i] - prediction);
-        }
+        tessary::FilterPngRow(row, r > 0 ? row - rowBytes : zero.data(), rowBytes, 3,
+                              &filtered[r * (rowBytes + 1)]);
     }
     return filtered;
 }

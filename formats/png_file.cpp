@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "formats/dib.h"
+#include "formats/png_row_filter.h"
 #include "formats/rgb_buffer.h"
 #include "formats/size_limit.h"
 #include "platform/atomic_file.h"
@@ -62,9 +63,6 @@ constexpr int kCompressionLevel = 6;
 constexpr int kCompressionStrategy = Z_FILTERED;
 constexpr int kFilterChoice =
     SPNG_FILTER_CHOICE_NONE | SPNG_FILTER_CHOICE_SUB | SPNG_FILTER_CHOICE_UP;
-constexpr uint8_t kFilterNone = 0;
-constexpr uint8_t kFilterSub = 1;
-constexpr uint8_t kFilterUp = 2;
 
 // Where the pixels of each Adam7 pass lie in a row: first column and step.
 constexpr uint32_t kPassStart[7] = {0, 4, 0, 2, 0, 1, 0};
@@ -551,36 +549,6 @@ uint64_t FilteredBytes(uint32_t width, uint32_t height, uint8_t bitDepth) {
     return (uint64_t{width} * 3 * (bitDepth / 8) + 1) * height;
 }
 
-// One row filtered the way whose bytes, read as signed, sum smallest in
-// magnitude: the usual guess at what deflate packs best.
-void FilterRow(const uint8_t* row, const uint8_t* up, size_t bytes, size_t pixelBytes,
-               uint8_t* out) {
-    auto magnitude = [](uint8_t d) { return uint64_t{std::min(d, uint8_t(-d))}; };
-    uint64_t none = 0;
-    uint64_t sub = 0;
-    uint64_t above = 0;
-    for (size_t i = 0; i < bytes; ++i) {
-        const uint8_t left = i >= pixelBytes ? row[i - pixelBytes] : 0;
-        none += magnitude(row[i]);
-        sub += magnitude(uint8_t(row[i] - left));
-        above += magnitude(uint8_t(row[i] - up[i]));
-    }
-    if (none <= sub && none <= above) {
-        out[0] = kFilterNone;
-        std::memcpy(out + 1, row, bytes);
-    } else if (sub <= above) {
-        out[0] = kFilterSub;
-        for (size_t i = 0; i < bytes; ++i) {
-            out[1 + i] = uint8_t(row[i] - (i >= pixelBytes ? row[i - pixelBytes] : 0));
-        }
-    } else {
-        out[0] = kFilterUp;
-        for (size_t i = 0; i < bytes; ++i) {
-            out[1 + i] = uint8_t(row[i] - up[i]);
-        }
-    }
-}
-
 // Every row filtered into one buffer; 16-bit samples turned big-endian first.
 std::vector<uint8_t> FilterRows(PngRowSource& source, uint32_t width, uint32_t height,
                                 uint8_t bitDepth) {
@@ -599,7 +567,7 @@ std::vector<uint8_t> FilterRows(PngRowSource& source, uint32_t width, uint32_t h
                 row[i + 1] = uint8_t(sample);
             }
         }
-        FilterRow(row.data(), up.data(), rowBytes, pixelBytes, &filtered[r * (rowBytes + 1)]);
+        FilterPngRow(row.data(), up.data(), rowBytes, pixelBytes, &filtered[r * (rowBytes + 1)]);
         row.swap(up);
     }
     return filtered;
