@@ -60,6 +60,21 @@ TESSARY_ROW_KERNEL void KeepRuns(const uint8_t* raw, int32_t width, uint8_t* cor
 }
 static_assert(kToothRun == 5, "KeepRuns spells out five pixels");
 
+// Counts in `column` how many rows on end, down to this one, have a raw tooth
+// at each pixel, and adds to `teeth` (marks, or the teeth counted) the pixels
+// at the foot of `tall` or more: a vertical edge moving sideways leaves teeth
+// no wider than its step, too narrow for a run, but one above the other down
+// its height, which noise and still detail do not.
+TESSARY_ROW_KERNEL void KeepColumns(const uint8_t* raw, int32_t width, uint8_t tall,
+                                    uint8_t* __restrict column, uint8_t* __restrict teeth) {
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t more = static_cast<uint8_t>(column[x] + (column[x] < UINT8_MAX));
+        column[x] = static_cast<uint8_t>((raw[x] & kTooth) * more);
+        teeth[x] = static_cast<uint8_t>(teeth[x] | uint8_t(column[x] >= tall));
+    }
+}
+static_assert(kTooth == 1, "KeepColumns adds the comparison's 1");
+
 // The teeth of a row that have a tooth above or below them.
 TESSARY_ROW_KERNEL void KeepStacked(const uint8_t* above, const uint8_t* marks,
                                     const uint8_t* below, int32_t width,
@@ -220,6 +235,16 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresho
     std::vector<uint8_t> kept(width);
     std::vector<uint8_t> stacked(width);
     const std::vector<uint8_t> zeros(width, 0);
+    // Columns of raw teeth: over the whole picture for the marks, and from
+    // the top of its band for what a band counts, as a picture of its own.
+    std::vector<uint8_t> column(width, 0);
+    std::vector<uint8_t> bandColumn(width, 0);
+    // The teeth that count, of the last three rows.
+    std::vector<uint8_t> counted[3];
+    for (std::vector<uint8_t>& row : counted) {
+        row.assign(width, 0);
+    }
+    const auto countedOf = [&](int32_t y) { return counted[y % 3].data(); };
     uint8_t* teethRow = teeth.data() + kRunPad;
     uint8_t* detailRow = detail.data() + kRunPad;
     CombCounts& counts = frame.counts;
@@ -230,9 +255,8 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresho
     // They are counted one row behind the marks; beyond a band's edge rows
     // there are none.
     const auto countStacked = [&](int32_t y, int32_t place) {
-        const uint8_t* marks = frame.MarksOf(y);
-        KeepStacked(place == 2 ? zeros.data() : marks - width, marks,
-                    place + 3 == bands.rows ? zeros.data() : marks + width, frame.width,
+        KeepStacked(place == 2 ? zeros.data() : countedOf(y - 1), countedOf(y),
+                    place + 3 == bands.rows ? zeros.data() : countedOf(y + 1), frame.width,
                     stacked.data());
         counts.teeth += CountOnes(stacked.data(), frame.width);
         counts.roughness[y & 1] +=
@@ -247,13 +271,20 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresho
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
         CompareFields(up2, up, row, down, down2, frame.width, thresholds, teethRow, detailRow);
         KeepRuns(teethRow, frame.width, core.data(), marks);
-        if (y > 2) {
-            MarkFirm(marks - 2 * width, marks - width, marks, frame.width);
-        }
-        if (bands.Place(y, frame.height) >= 0) {
+        if (const int32_t place = bands.Place(y, frame.height); place >= 0) {
+            if (place == 2) {
+                std::fill(bandColumn.begin(), bandColumn.end(), uint8_t{0});
+            }
+            uint8_t* countedRow = countedOf(y);
+            std::copy_n(marks, width, countedRow);
+            KeepColumns(teethRow, frame.width, kCountedColumn, bandColumn.data(), countedRow);
             KeepRuns(detailRow, frame.width, core.data(), kept.data());
             counts.detail += CountOnes(kept.data(), frame.width);
             counts.compared += width;
+        }
+        KeepColumns(teethRow, frame.width, kToothColumn, column.data(), marks);
+        if (y > 2) {
+            MarkFirm(marks - 2 * width, marks - width, marks, frame.width);
         }
         if (const int32_t place = bands.Place(y - 1, frame.height); place >= 0) {
             countStacked(y - 1, place);

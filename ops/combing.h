@@ -15,7 +15,8 @@ namespace tessary {
 // better by their nearer neighbours. Both are counted at pixels where one
 // prediction misses by more than kToothFactor times the other plus
 // kToothContrast, in runs of at least kToothRun pixels along the row (single
-// pixels are noise).
+// pixels are noise); teeth also count in a column of three rows, where a
+// vertical edge moving sideways leaves teeth as narrow as its step.
 // What the score and the choice of field are made from.
 struct CombCounts {
     uint64_t compared = 0;  // pixels compared (all but two rows at each edge)
@@ -57,6 +58,10 @@ struct CombTeeth {
 inline constexpr int32_t kToothContrast = 40;
 inline constexpr int32_t kToothFactor = 2;
 inline constexpr int32_t kToothRun = 5;
+inline constexpr int32_t kToothColumn = 12;
+// What the detector counts as a column: its sampled bands of rows are too
+// short for kToothColumn.
+inline constexpr int32_t kCountedColumn = 6;
 
 // The contrasts a tooth and a weak sign must reach. Noise makes both field
 // predictions miss by chance, so on a noisy picture they grow with its noise

@@ -16,6 +16,7 @@ namespace {
 struct Reference {
     std::vector<uint8_t> marks;
     CombCounts counts;
+    uint64_t columnTeeth = 0;  // teeth of a column alone, not of a run
 };
 
 int32_t LumaAt(const PixelRows& rows, int32_t x, int32_t y) {
@@ -70,10 +71,23 @@ Reference ReferenceMarks(const PixelRows& rows, CombThresholds t) {
     };
     Reference ref;
     ref.marks.assign(tooth.size(), 0);
+    std::vector<uint8_t> counted(tooth.size(), 0);
     for (int32_t y = 2; y + 2 < h; ++y) {
         for (int32_t x = 0; x < w; ++x) {
-            ref.marks[at(x, y)] =
-                uint8_t((inRun(tooth, x, y) ? kTooth : 0) | (weak[at(x, y)] ? kWeakSign : 0));
+            // Or at the foot of a column of raw teeth, counted from the first
+            // compared row: a taller one for the marks than for the counts.
+            const auto columnOf = [&](int32_t tall) {
+                bool column = y >= 2 + tall - 1;
+                for (int32_t up = 0; up < tall && column; ++up) {
+                    column = tooth[at(x, y - up)] != 0;
+                }
+                return column;
+            };
+            const bool inColumn = columnOf(kToothColumn);
+            ref.marks[at(x, y)] = uint8_t((inRun(tooth, x, y) || inColumn ? kTooth : 0) |
+                                          (weak[at(x, y)] ? kWeakSign : 0));
+            counted[at(x, y)] = inRun(tooth, x, y) || columnOf(kCountedColumn);
+            ref.columnTeeth += inColumn && !inRun(tooth, x, y);
             ref.counts.detail += inRun(detail, x, y);
         }
         ref.counts.compared += uint64_t(w);
@@ -88,7 +102,10 @@ Reference ReferenceMarks(const PixelRows& rows, CombThresholds t) {
             const bool signNear = ((markAt(x, y - 1) | markAt(x, y + 1)) & kWeakSign) != 0;
             firm[at(x, y)] = uint8_t((signNear && (m & kTooth) ? kFirmTooth : 0) |
                                      (signNear && (m & kWeakSign) ? kFirmSign : 0));
-            const bool stacked = (m & kTooth) && ((markAt(x, y - 1) | markAt(x, y + 1)) & kTooth);
+            const auto countedAt = [&](int32_t cy) {
+                return cy >= 0 && cy < h && counted[at(x, cy)];
+            };
+            const bool stacked = countedAt(y) && (countedAt(y - 1) || countedAt(y + 1));
             ref.counts.teeth += stacked;
             ref.counts.roughness[y & 1] += stacked ? uint64_t(own[at(x, y)]) : 0;
         }
@@ -99,19 +116,21 @@ Reference ReferenceMarks(const PixelRows& rows, CombThresholds t) {
     return ref;
 }
 
-// Random pictures with what the search looks for: smooth shapes, rows of one
-// field shifted along stretches of the picture, thin lines and noise.
+// Random pictures with what the search looks for: blocks, rows of one field
+// shifted along stretches of the picture, thin lines and noise.
 test::Scene RandomScene(std::mt19937& rng) {
     std::uniform_int_distribution<int32_t> small(0, 9);
     const int32_t shift = small(rng) - 4;
     const int32_t noise = small(rng) * 4;
     const int32_t line = small(rng) * 4;
     const uint32_t seed = rng();
+    // Tall blocks give columns of teeth where the shift is narrower than a run.
+    const int32_t tall = small(rng) < 5 ? 9 : 40;
     return [=](int32_t x, int32_t y) {
         const uint32_t hash = (uint32_t(x) * 73856093u) ^ (uint32_t(y) * 19349663u) ^ seed;
         const int32_t jitter = noise ? int32_t(hash % uint32_t(noise)) - noise / 2 : 0;
         const int32_t sx = (y % 2 && x > 8) ? x + shift : x;
-        const int32_t base = (sx / 6 + y / 9) % 2 ? 190 : 50;
+        const int32_t base = (sx / 6 + y / tall) % 2 ? 190 : 50;
         const int32_t lit = y == line ? 255 : base + jitter;
         return PackRgb(uint32_t(std::clamp(lit, 0, 255)),
                        uint32_t(std::clamp(lit + int32_t(hash % 7), 0, 255)),
@@ -122,6 +141,7 @@ test::Scene RandomScene(std::mt19937& rng) {
 TEST(CombMarksReference, FastKernelsMatchThePlainStatementBitForBit) {
     std::mt19937 rng(12345);
     uint64_t firmTeeth = 0;
+    uint64_t columnTeeth = 0;
     for (int32_t width = 1; width <= 67; ++width) {
         for (int32_t height : {1, 3, 5, 9, 17, 31}) {
             SCOPED_TRACE(testing::Message() << width << " x " << height);
@@ -135,6 +155,7 @@ TEST(CombMarksReference, FastKernelsMatchThePlainStatementBitForBit) {
                 CombTeeth teeth;
                 FindCombTeeth(rows, t, teeth);
                 const Reference ref = ReferenceMarks(rows, t);
+                columnTeeth += ref.columnTeeth;
                 for (int32_t y = 0; y < height; ++y) {
                     for (int32_t x = 0; x < width; ++x) {
                         ASSERT_EQ(int(teeth.MarksOf(y)[x]),
@@ -152,6 +173,7 @@ TEST(CombMarksReference, FastKernelsMatchThePlainStatementBitForBit) {
         }
     }
     EXPECT_GT(firmTeeth, 1000u) << "the pictures must give the search something to find";
+    EXPECT_GT(columnTeeth, 100u) << "and teeth too narrow for a run";
 }
 
 }  // namespace
