@@ -10,6 +10,7 @@ import concurrent.futures
 import json
 import math
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -134,6 +135,8 @@ class Tool:
         """(combed, top, bottom) from the tool's one-line answer."""
         lines = [l for l in run([self.path, "detect", src], with_stderr=False).splitlines() if l.strip()]
         fields = lines[-1].split("\t")
+        if fields[-1] == "blank":  # a one-colour picture: no bands, said so
+            fields = fields[:-1]
         if len(fields) == 6:  # a leading file column
             fields = fields[1:]
         return fields[0] == "yes", int(fields[3]), int(fields[4])
@@ -216,7 +219,8 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
     if cached and os.path.exists(score_file):
         with open(score_file) as f:
             row = json.load(f)
-        if "groups" in row and set(row["frames"]) == {e["name"] for e in frames}:
+        if "groups" in row and set(row["frames"]) == {e["name"] for e in frames} and all(
+                len(g) > 9 for g in row["groups"].values()):
             return row
     os.makedirs(outdir, exist_ok=True)
 
@@ -237,7 +241,7 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
                                     metrics.psnr(sums["moving"][0], 3 * sums["moving"][2]), instant]
         # Per group: squared error and pixels of the frame (whole or no-motion), the still
         # diagonals, pixels changed outside what moved, frames left exact.
-        g = groups.setdefault("/".join(group_of(entry)), [0.0, 0, 0.0, 0, 0, 0, 0, 0])
+        g = groups.setdefault("/".join(group_of(entry)), [0.0, 0, 0.0, 0, 0, 0, 0, 0, 0.0, 0])
         g[0] += sums[region][0]
         g[1] += sums[region][2]
         g[2] += sums["diagonals"][0]
@@ -246,6 +250,8 @@ def evaluate_method(method, tool, setdir, workdir, frames, cached, pool):
         g[5] += sums["rebuilt"][1]
         g[6] += sums["rebuilt"][0] == 0
         g[7] += 1
+        g[8] += sums["moving"][0]
+        g[9] += sums["moving"][2]
         if not is_base(entry):
             continue
         for r in REGIONS:
@@ -325,6 +331,13 @@ def print_groups(rows):
     print("Still pixels changed (motion frames: outside the grown motion mask; still frames: all) "
           "and, for still frames, frames left exact:")
     print_group_table(rows, keys, still_changed)
+    moving = [k for k in keys if any(len(row["groups"].get(k, [])) > 9 and row["groups"][k][9]
+                                     for _, row in rows)]
+    if moving:
+        print()
+        print("Moving areas of the motion frames, dB:")
+        print_group_table(rows, moving, lambda k, g: fmt_db(metrics.psnr(g[8], 3 * g[9]))
+                          if len(g) > 9 else "")
     diag = [k for k in keys if any(row["groups"].get(k, [0] * 4)[3] for _, row in rows)]
     if diag:
         print()
@@ -355,7 +368,9 @@ def cropdetect_bands(path, height):
 
 def trim_bands(path, height):
     box = run(["convert", path, "-bordercolor", "black", "-border", "1", "-fuzz", "10%",
-               "-format", "%@", "info:"]).strip()
+               "-format", "%@", "info:"], with_stderr=False).strip()
+    if box.count("+") != 2:  # nothing but border colour: it finds no box
+        return 0, 0
     size, x, y = box.split("+")
     h = int(size.split("x")[1])
     top = max(int(y) - 1, 0)
@@ -468,7 +483,8 @@ def main():
     if not args.no_peers:
         methods += REFERENCES + list(FFMPEG_PEERS) + ["ImageMagick field drop"]
     if args.only:
-        wanted = set(args.only.split(","))
+        # A comma and a space belong to a name ("top field, 4-tap cubic").
+        wanted = set(re.split(r",(?! )", args.only))
         methods = [m for m in methods if m in wanted or m.split(" ", 1)[-1] in wanted]
 
     results = {"table": [], "detectors": {}}
