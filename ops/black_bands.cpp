@@ -31,24 +31,49 @@ constexpr double kCoarseSlack = 0.1;
 // A band row's noise may be up to this many times the band's, or the band's
 // less the same share of it.
 constexpr double kNoiseGrowth = 1.5;
-// Levels by which a band row's mean may differ from the band's black, and how
-// many times the noise of a row's mean (its pixels' noise over the square root
-// of the width) on top: a band's black holds steady, a dark picture's
+// How far a band row's mean may stray from the band's black: kMeanNoises times
+// the noise of a row's mean (its blocks' noise over the square root of their
+// count, as the band shows it), and as much again for the level itself, plus
+// kLevelQuantum for rounding. A band's black holds steady; a dark picture's
 // brightness drifts.
+constexpr double kMeanNoises = 3.5;
+constexpr double kLevelQuantum = 0.125;
+// Rows a band needs before its rows' means tell how much they wander (one
+// JPEG block), and the most that wander may count for, in the noises of a
+// row's mean its blocks imply.
+constexpr int32_t kWanderRows = 8;
+constexpr double kMaxWander = 3.0;
+// The looser bound, in levels and in noises of a row's mean, that a band's
+// rows keep beside a clear edge: a colour block of 4:2:0 spans 16 rows, and
+// its band rows take on a little of the picture's colour.
 constexpr double kLevelSlack = 0.5;
-constexpr double kMeanNoises = 3.0;
+constexpr double kLooseMeanNoises = 3.0;
 // The standard deviation of noise over the mean distance from its middle.
 constexpr double kSigmaPerSpread = 1.25;
 // A band pixel is bright above its black by this many times the band's
 // spread, plus kBrightMargin levels.
 constexpr double kBrightSpreads = 4.0;
 constexpr double kBrightMargin = 8.0;
+// A band meets a clear edge when its first row off the band's black, or the
+// next, is this many of the band's pixel noises from it: no dark picture
+// continuing the band looks like that. kLevelQuantum on top for a noiseless band.
+constexpr double kEdgeNoises = 3.0;
+constexpr int32_t kEdgeRows = 2;
 // Ringing spreads over at most the other rows of a JPEG block of 8, by at most
 // kRingingSpread levels on average, beside an edge kEdgeContrast levels above
 // the band.
 constexpr int32_t kRingingRows = 7;
 constexpr double kRingingSpread = 3.0;
 constexpr double kEdgeContrast = 40.0;
+// Rows after a doubtful row that must keep the band's black for that row to
+// count as the band's noise rather than its end.
+constexpr int32_t kConfirmRows = 2;
+// Rows just before a band's doubtful end whose means lean the same way by
+// this many noises of a mean are where the picture began.
+constexpr double kSuspectNoises = 2.5;
+// A band that fades into the picture with fewer rows than this left gives no
+// evidence of being a band at all.
+constexpr int32_t kMinFadingRows = 4;
 // A noise row changes this many times more than the picture above it does.
 constexpr double kNoiseFactor = 2.5;
 // The smallest change, in levels per pixel, that counts as noise whatever the picture.
@@ -108,39 +133,76 @@ RowShape ShapeOf(const int16_t* luma, int32_t width, double level, double bright
 // The black of a band as seen so far: the means of its rows' measures.
 class BandBlack {
   public:
+    explicit BandBlack(int32_t width)
+        : m_width(width), m_blocks((width + kBandBlock - 1) / kBandBlock) {}
     void Add(const RowShape& row) {
         ++m_rows;
-        m_level += (row.mean - m_level) / m_rows;
+        const double delta = row.mean - m_level;
+        m_level += delta / m_rows;
+        m_meanSquares += delta * (row.mean - m_level);
         m_spread += (row.spread - m_spread) / m_rows;
         m_coarse += (row.coarse - m_coarse) / m_rows;
         m_steps += (row.steps - m_steps) / m_rows;
     }
-    explicit BandBlack(int32_t width) : m_width(width) {}
+    int32_t Rows() const { return m_rows; }
     double Level() const { return m_level; }
-    double LevelSlack() const {
-        return kLevelSlack + kMeanNoises * kSigmaPerSpread * m_spread / std::sqrt(double(m_width));
+    // The noise of one row's mean: what the noise of the band's blocks implies
+    // for their average, or, once the band has rows enough to show it, how
+    // much its rows' means wander (a compressor's blocks shift whole rows of a
+    // flat black alike), up to kMaxWander times the former so that a picture
+    // drifting off the band cannot widen the bound it is judged by.
+    double MeanNoise() const {
+        const double blocks = kSigmaPerSpread * m_coarse / std::sqrt(double(m_blocks));
+        if (m_rows < kWanderRows) {
+            return blocks;
+        }
+        const double wander = std::sqrt(m_meanSquares / (m_rows - 1));
+        return std::max(blocks, std::min(wander, kMaxWander * blocks));
     }
+    // How far a row's mean may be from the level: its own noise and the
+    // level's, which is the mean of the rows so far.
+    double LevelSlack() const {
+        return kLevelQuantum + kMeanNoises * MeanNoise() * std::sqrt(1.0 + 1.0 / m_rows);
+    }
+    double LooseSlack() const {
+        return kLevelSlack +
+               kLooseMeanNoises * kSigmaPerSpread * m_spread / std::sqrt(double(m_width));
+    }
+    double EdgeOffset() const { return kLevelQuantum + kEdgeNoises * kSigmaPerSpread * m_spread; }
     double BrightAbove() const { return m_level + kBrightSpreads * m_spread + kBrightMargin; }
     bool Holds(const RowShape& row) const {
-        // Spreads are measured from the band's level: a row a little off it
-        // strays by that much more without being any less flat.
+        return std::abs(row.mean - m_level) <= LevelSlack() && HoldsNoise(row);
+    }
+    bool HoldsLoosely(const RowShape& row) const {
+        return std::abs(row.mean - m_level) <= LooseSlack() && HoldsNoise(row);
+    }
+
+  private:
+    // The row's noise is the band's. Spreads are measured from the band's
+    // level: a row a little off it strays by that much more without being any
+    // less flat.
+    bool HoldsNoise(const RowShape& row) const {
         const double offset = std::abs(row.mean - m_level);
-        return offset <= LevelSlack() &&
-               row.spread - offset <= kNoiseGrowth * m_spread + kNoiseSlack &&
+        return row.spread - offset <= kNoiseGrowth * m_spread + kNoiseSlack &&
                row.coarse - offset <=
                    std::max(kNoiseGrowth * m_coarse, kSeedCoarseShare * m_spread) + kCoarseSlack &&
                std::abs(row.steps - m_steps) <= (kNoiseGrowth - 1) * m_steps + kNoiseSlack &&
                row.brightShare * 1000 <= kBrightPerMille;
     }
 
-  private:
     int32_t m_width;
+    int32_t m_blocks;
     int32_t m_rows = 0;
     double m_level = 0;
+    double m_meanSquares = 0;
     double m_spread = 0;
     double m_coarse = 0;
     double m_steps = 0;
 };
+
+RowShape ShapeAgainst(RowMeasures& rows, const BandBlack& black, int32_t y) {
+    return ShapeOf(rows.Of(y), rows.width, black.Level(), black.BrightAbove());
+}
 
 // Rows from `first` on, in steps of `dir` and short of row `end`, that are the
 // band's but for a compressor's ringing: a JPEG block that holds both the band
@@ -154,16 +216,62 @@ int32_t RingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, in
         if (y == end) {
             return 0;
         }
-        const RowShape row = ShapeOf(rows.Of(y), rows.width, black.Level(), black.BrightAbove());
+        const RowShape row = ShapeAgainst(rows, black, y);
         if (row.mean - black.Level() >= kEdgeContrast) {
             return k;
         }
-        if (std::abs(row.mean - black.Level()) > black.LevelSlack() ||
+        if (std::abs(row.mean - black.Level()) > black.LooseSlack() ||
             row.spread > kRingingSpread) {
             return 0;
         }
     }
     return 0;
+}
+
+// Whether the band meets a clear edge at row `first`: that row or one of the
+// next kEdgeRows - 1 is far from the band's black in the band's own noise.
+bool ClearEdgeAt(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
+                 int32_t end) {
+    for (int32_t k = 0; k < kEdgeRows; ++k) {
+        const int32_t y = first + k * dir;
+        if (y == end) {
+            return false;
+        }
+        if (std::abs(ShapeAgainst(rows, black, y).mean - black.Level()) >= black.EdgeOffset()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the kConfirmRows rows after row `y` keep the band's black, so that
+// row `y` was only the band's noise straying.
+bool BandGoesOnAfter(RowMeasures& rows, const BandBlack& black, int32_t y, int32_t dir,
+                     int32_t end) {
+    for (int32_t k = 1; k <= kConfirmRows; ++k) {
+        const int32_t next = y + k * dir;
+        if (next == end || !black.Holds(ShapeAgainst(rows, black, next))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where a band ends that fades into a dark picture rather than meeting a
+// clear edge. `means` are the means of the band's rows in order up to the
+// first row off its black, whose mean is `offMean`. The rows just before it
+// whose means already lean the way it went are picture that still passed for
+// band; and as the first row of picture may look like band in every way, one
+// more row is left.
+int32_t FadingEnd(const std::vector<double>& means, const BandBlack& black, double offMean) {
+    const double lean = offMean >= black.Level() ? 1.0 : -1.0;
+    const double suspect = kSuspectNoises * black.MeanNoise();
+    auto count = int32_t(means.size());
+    while (count > 1 && (means[size_t(count - 1)] - black.Level()) * lean > suspect) {
+        --count;
+    }
+    --count;
+    return count >= kMinFadingRows ? count : 0;
 }
 
 // What a run of rows of one flat colour from an edge is.
@@ -187,16 +295,33 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     run.dark = first.mean <= kBandMeanLevel && first.brightShare * 1000 <= kBrightPerMille;
     BandBlack black(rows.width);
     black.Add(first);
-    run.rows = 1;
+    std::vector<double> means{first.mean};
+    int32_t offRow = -1;
+    double offMean = 0;
+    BandBlack offBlack = black;
     for (int32_t y = seed + dir; y != end; y += dir) {
-        const RowShape row = ShapeOf(rows.Of(y), rows.width, black.Level(), black.BrightAbove());
-        if (!black.Holds(row)) {
-            run.rows += RingingRows(rows, black, y, dir, end);
-            break;
+        const RowShape row = ShapeAgainst(rows, black, y);
+        if (offRow < 0 && !black.Holds(row) && !BandGoesOnAfter(rows, black, y, dir, end)) {
+            offRow = int32_t(means.size());
+            offMean = row.mean;
+            offBlack = black;
+        }
+        if (!black.HoldsLoosely(row)) {
+            const int32_t ringing = RingingRows(rows, black, y, dir, end);
+            if (ringing > 0 || ClearEdgeAt(rows, black, y, dir, end)) {
+                run.rows = int32_t(means.size()) + ringing;
+            } else if (offRow < 0) {
+                run.rows = FadingEnd(means, black, row.mean);
+            } else {
+                means.resize(size_t(offRow));
+                run.rows = FadingEnd(means, offBlack, offMean);
+            }
+            return run;
         }
         black.Add(row);
-        ++run.rows;
+        means.push_back(row.mean);
     }
+    run.rows = int32_t(means.size());
     return run;
 }
 
