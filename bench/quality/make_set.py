@@ -19,7 +19,7 @@ from PIL import Image, ImageDraw
 
 import captures
 
-SET_VERSION = 6
+SET_VERSION = 7
 
 SOURCES = {
     "skimage": "/usr/lib/python3/dist-packages/skimage/data",
@@ -336,6 +336,12 @@ CAPTURE_BANDS = [
     ("bandc-blank-video-black-q75", "blank", None, 0, 0, 16, 2.5, False, 75, False),
     ("bandc-blank-grey-q90", "blank", None, 0, 0, 128, 2.0, False, 90, False),
     ("bandc-blank-blue-hd", "blank", None, 0, 0, -1, 1.0, False, 0, True),
+    # Noisy black, at 0 and at 16, beside dark scenes, with and without JPEG history: where a
+    # band's end must come from its own noise (appended, so the frames above keep their seeds).
+    ("bandc-noisy0-dark-pal", "noisy-black", "pan-dune", 40, 44, 0, 3.0, True, 0, False),
+    ("bandc-noisy0-dark-pal-q90", "noisy-black", "obj-flower-two", 44, 48, 0, 2.5, True, 90, False),
+    ("bandc-noisy-dark-pal-q75", "noisy-black", "pan-meadow", 32, 36, 16, 3.0, True, 75, False),
+    ("bandc-noisy0-dark-hd", "noisy-black", "obj-aqua-bike-hd", 64, 60, 0, 3.5, True, 0, False),
 ]
 # How far from a band the darkened picture brightens back to itself.
 DARK_EDGE_ROWS = 48
