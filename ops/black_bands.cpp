@@ -55,8 +55,9 @@ constexpr double kSigmaPerSpread = 1.25;
 constexpr double kBrightSpreads = 4.0;
 constexpr double kBrightMargin = 8.0;
 // A band meets a clear edge when its first row off the band's black, or the
-// next, is this many of the band's pixel noises from it: no dark picture
-// continuing the band looks like that. kLevelQuantum on top for a noiseless band.
+// next, is this many times further from it than the band's own noise goes:
+// no dark picture under the same noise looks like that. kLevelQuantum on top
+// for a noiseless band.
 constexpr double kEdgeNoises = 3.0;
 constexpr int32_t kEdgeRows = 2;
 // Ringing spreads over at most the other rows of a JPEG block of 8, by at most
@@ -168,7 +169,16 @@ class BandBlack {
         return kLevelSlack +
                kLooseMeanNoises * kSigmaPerSpread * m_spread / std::sqrt(double(m_width));
     }
-    double EdgeOffset() const { return kLevelQuantum + kEdgeNoises * kSigmaPerSpread * m_spread; }
+    // A row far off the band: its level several of the band's pixel noises
+    // away, its blocks straying several times as far as the band's, or its
+    // noise along the row several times more or less than the band's.
+    bool FarFrom(const RowShape& row) const {
+        const double offset = std::abs(row.mean - m_level);
+        return offset >= kLevelQuantum + kEdgeNoises * kSigmaPerSpread * m_spread ||
+               row.coarse - offset >= kLevelQuantum + kEdgeNoises * m_coarse ||
+               row.steps >= kLevelQuantum + kEdgeNoises * m_steps ||
+               row.steps * kEdgeNoises + kLevelQuantum <= m_steps;
+    }
     double BrightAbove() const { return m_level + kBrightSpreads * m_spread + kBrightMargin; }
     bool Holds(const RowShape& row) const {
         return std::abs(row.mean - m_level) <= LevelSlack() && HoldsNoise(row);
@@ -229,7 +239,7 @@ int32_t RingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, in
 }
 
 // Whether the band meets a clear edge at row `first`: that row or one of the
-// next kEdgeRows - 1 is far from the band's black in the band's own noise.
+// next kEdgeRows - 1 is far off the band's black in the band's own noise.
 bool ClearEdgeAt(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
                  int32_t end) {
     for (int32_t k = 0; k < kEdgeRows; ++k) {
@@ -237,7 +247,7 @@ bool ClearEdgeAt(RowMeasures& rows, const BandBlack& black, int32_t first, int32
         if (y == end) {
             return false;
         }
-        if (std::abs(ShapeAgainst(rows, black, y).mean - black.Level()) >= black.EdgeOffset()) {
+        if (black.FarFrom(ShapeAgainst(rows, black, y))) {
             return true;
         }
     }

@@ -1,5 +1,7 @@
 #include "ops/black_bands.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "tests/ops/picture.h"
@@ -128,6 +130,49 @@ TEST(DetectBands, StopsAtTheBandsOwnBlack) {
         const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
         EXPECT_EQ(bands.top, c.wantTop);
         EXPECT_EQ(bands.bottom, c.wantBottom);
+        EXPECT_FALSE(bands.blank);
+    }
+}
+
+// The camera noise of Noisy alone, as a change of level.
+int32_t NoiseOf(int32_t reach, int32_t x, int32_t y) {
+    return int32_t(RedOf(Noisy(64, reach, x, y))) - 64;
+}
+
+// Noisy black at 0 and at 16 beside a dark scene under the same camera noise,
+// the scene brightening slowly away from the bands: the first rows of picture
+// pass for band in level and in noise alike, so the detector may leave a row
+// of band but must never cut a row of picture.
+TEST(DetectBands, NeverClipsADarkSceneBesideNoisyBlack) {
+    struct FadeCase {
+        const char* name;
+        int32_t level;  // the bands' black
+        int32_t reach;  // of the noise, either way
+        int32_t top;
+        int32_t bottom;
+    };
+    const FadeCase cases[] = {
+        {"video black, little noise", 16, 4, 24, 30},
+        {"black at 0, clipped noise", 0, 9, 32, 28},
+    };
+    // As wide as a capture: a row's mean is only as sure as its width makes it.
+    constexpr int32_t kCaptureWidth = 720;
+    for (const FadeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CImageSurface surface;
+        test::MakePicture(surface, kCaptureWidth, kHeight, [&c](int32_t x, int32_t y) {
+            const int32_t noise = NoiseOf(c.reach, x, y);
+            if (y < c.top || y >= kHeight - c.bottom) {
+                return Grey(c.level + noise);
+            }
+            const int32_t away = std::min(y - c.top, kHeight - c.bottom - 1 - y);
+            return Grey(int32_t(RedOf(DarkScene(x, y))) + away / 3 + noise);
+        });
+        const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
+        EXPECT_LE(bands.top, c.top);
+        EXPECT_GE(bands.top, c.top - 1);
+        EXPECT_LE(bands.bottom, c.bottom);
+        EXPECT_GE(bands.bottom, c.bottom - 1);
         EXPECT_FALSE(bands.blank);
     }
 }
