@@ -48,8 +48,11 @@ constexpr double kMaxWander = 3.0;
 // its band rows take on a little of the picture's colour.
 constexpr double kLevelSlack = 0.5;
 constexpr double kLooseMeanNoises = 3.0;
-// The standard deviation of noise over the mean distance from its middle.
+// The standard deviation of noise over the mean distance from its middle,
+// and that of the distance itself over its mean (both for normal noise).
 constexpr double kSigmaPerSpread = 1.25;
+constexpr double kCoarseNoisePerMean = 0.755;
+constexpr double kPi = 3.14159265358979323846;
 // A band pixel is bright above its black by this many times the band's
 // spread, plus kBrightMargin levels.
 constexpr double kBrightSpreads = 4.0;
@@ -72,6 +75,13 @@ constexpr int32_t kConfirmRows = 2;
 // Rows just before a band's doubtful end whose means lean the same way by
 // this many noises of a mean are where the picture began.
 constexpr double kSuspectNoises = 2.5;
+// Scores of a row beyond kDriftAllowance count as evidence of a drift off the
+// band's black, and a sum beyond kDriftAlarm proves it. A band's level
+// wanders a little more slowly than its noise shows row by row, so a mean's
+// score counts only beyond kMeanDriftAllowance more.
+constexpr double kDriftAllowance = 1.0;
+constexpr double kDriftAlarm = 5.0;
+constexpr double kMeanDriftAllowance = 0.5;
 // A band that fades into the picture with fewer rows than this left gives no
 // evidence of being a band at all.
 constexpr int32_t kMinFadingRows = 4;
@@ -142,7 +152,9 @@ class BandBlack {
         m_level += delta / m_rows;
         m_meanSquares += delta * (row.mean - m_level);
         m_spread += (row.spread - m_spread) / m_rows;
-        m_coarse += (row.coarse - m_coarse) / m_rows;
+        const double coarseDelta = row.coarse - m_coarse;
+        m_coarse += coarseDelta / m_rows;
+        m_coarseSquares += coarseDelta * (row.coarse - m_coarse);
         m_steps += (row.steps - m_steps) / m_rows;
     }
     int32_t Rows() const { return m_rows; }
@@ -159,6 +171,46 @@ class BandBlack {
         }
         const double wander = std::sqrt(m_meanSquares / (m_rows - 1));
         return std::max(blocks, std::min(wander, kMaxWander * blocks));
+    }
+    // How much one row's blocks stray from the level, on average, when the
+    // row is the band's but `offset` off its level: the blocks' noise is
+    // normal about the row's mean.
+    double ExpectedCoarse(double offset) const {
+        const double sigma = kSigmaPerSpread * m_coarse;
+        if (sigma <= 0) {
+            return offset;
+        }
+        const double t = offset / sigma;
+        return sigma * std::sqrt(2.0 / kPi) * std::exp(-0.5 * t * t) +
+               offset * std::erf(t / std::sqrt(2.0));
+    }
+    // The noise of that average over a row: what its blocks' noise implies
+    // for it, or, once the band has rows enough to show it, how much it
+    // wanders from row to row (a compressor's blocks span several rows), up to
+    // kMaxWander times the former.
+    double CoarseNoise() const {
+        const double blocks = kCoarseNoisePerMean * m_coarse / std::sqrt(double(m_blocks));
+        if (m_rows < kWanderRows) {
+            return blocks;
+        }
+        const double wander = std::sqrt(m_coarseSquares / (m_rows - 1));
+        return std::max(blocks, std::min(wander, kMaxWander * blocks));
+    }
+    // How far the row's mean, and how much further its blocks, stray from the
+    // band's black, each in the noise the band shows for it: about 0 for a
+    // row of the band.
+    double MeanScore(const RowShape& row) const {
+        return (row.mean - m_level) / (MeanNoise() * std::sqrt(1.0 + 1.0 / m_rows) + kLevelQuantum);
+    }
+    double CoarseScore(const RowShape& row) const {
+        return (row.coarse - ExpectedCoarse(std::abs(row.mean - m_level))) /
+               (CoarseNoise() + kCoarseSlack);
+    }
+    // Whether the row's blocks stray no further than the band's noise lets
+    // them, in kMeanNoises of that average's noise.
+    bool HoldsBlocks(const RowShape& row) const {
+        const double offset = std::abs(row.mean - m_level);
+        return row.coarse <= kCoarseSlack + ExpectedCoarse(offset) + kMeanNoises * CoarseNoise();
     }
     // How far a row's mean may be from the level: its own noise and the
     // level's, which is the mean of the rows so far.
@@ -181,7 +233,7 @@ class BandBlack {
     }
     double BrightAbove() const { return m_level + kBrightSpreads * m_spread + kBrightMargin; }
     bool Holds(const RowShape& row) const {
-        return std::abs(row.mean - m_level) <= LevelSlack() && HoldsNoise(row);
+        return std::abs(row.mean - m_level) <= LevelSlack() && HoldsBlocks(row) && HoldsNoise(row);
     }
     bool HoldsLoosely(const RowShape& row) const {
         return std::abs(row.mean - m_level) <= LooseSlack() && HoldsNoise(row);
@@ -205,6 +257,7 @@ class BandBlack {
     int32_t m_rows = 0;
     double m_level = 0;
     double m_meanSquares = 0;
+    double m_coarseSquares = 0;
     double m_spread = 0;
     double m_coarse = 0;
     double m_steps = 0;
@@ -284,6 +337,29 @@ int32_t FadingEnd(const std::vector<double>& means, const BandBlack& black, doub
     return count >= kMinFadingRows ? count : 0;
 }
 
+// Evidence, gathered row by row, that rows have left the band's black though
+// none strays far on its own: scores beyond kDriftAllowance add up, and the
+// rows since the sum was last 0 are in doubt.
+class Drift {
+  public:
+    // Adds the score of row `index`; whether the evidence now suffices.
+    bool Add(double score, int32_t index) {
+        m_sum = std::max(0.0, m_sum + score - kDriftAllowance);
+        if (m_sum <= 0) {
+            m_from = -1;
+        } else if (m_from < 0) {
+            m_from = index;
+        }
+        return m_sum > kDriftAlarm;
+    }
+    bool InDoubt() const { return m_from >= 0; }
+    int32_t From() const { return m_from; }
+
+  private:
+    double m_sum = 0;
+    int32_t m_from = -1;
+};
+
 // What a run of rows of one flat colour from an edge is.
 struct FlatRun {
     int32_t rows = 0;   // how many, from the seed row on
@@ -309,11 +385,29 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     int32_t offRow = -1;
     double offMean = 0;
     BandBlack offBlack = black;
+    Drift up;
+    Drift down;
+    Drift coarser;
     for (int32_t y = seed + dir; y != end; y += dir) {
         const RowShape row = ShapeAgainst(rows, black, y);
-        if (offRow < 0 && !black.Holds(row) && !BandGoesOnAfter(rows, black, y, dir, end)) {
-            offRow = int32_t(means.size());
-            offMean = row.mean;
+        const auto index = int32_t(means.size());
+        const double meanScore = black.MeanScore(row);
+        const double coarseScore = black.CoarseScore(row);
+        Drift* const drifts[] = {&up, &down, &coarser};
+        const bool alarm = int32_t(up.Add(meanScore - kMeanDriftAllowance, index)) +
+                               int32_t(down.Add(-meanScore - kMeanDriftAllowance, index)) +
+                               int32_t(coarser.Add(coarseScore, index)) >
+                           0;
+        if (offRow < 0 &&
+            (alarm || (!black.Holds(row) && !BandGoesOnAfter(rows, black, y, dir, end)))) {
+            // The picture began with the first row in doubt.
+            offRow = index;
+            for (const Drift* drift : drifts) {
+                if (drift->InDoubt()) {
+                    offRow = std::min(offRow, drift->From());
+                }
+            }
+            offMean = offRow == index ? row.mean : means[size_t(offRow)];
             offBlack = black;
         }
         if (!black.HoldsLoosely(row)) {
@@ -328,7 +422,11 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
             }
             return run;
         }
-        black.Add(row);
+        // Rows in doubt do not teach the band's black, lest a picture that
+        // drifts off it widen the bounds it is judged by.
+        if (!up.InDoubt() && !down.InDoubt() && !coarser.InDoubt()) {
+            black.Add(row);
+        }
         means.push_back(row.mean);
     }
     run.rows = int32_t(means.size());

@@ -142,7 +142,9 @@ int32_t NoiseOf(int32_t reach, int32_t x, int32_t y) {
 // Noisy black at 0 and at 16 beside a dark scene under the same camera noise,
 // the scene brightening slowly away from the bands: the first rows of picture
 // pass for band in level and in noise alike, so the detector may leave a row
-// of band but must never cut a row of picture.
+// of band but must never cut a row of picture. Under strong noise only the
+// scene's blocks, a little brighter or darker than noise leaves them, and its
+// slow drift tell it apart; a scene without bands has none to find.
 TEST(DetectBands, NeverClipsADarkSceneBesideNoisyBlack) {
     struct FadeCase {
         const char* name;
@@ -154,6 +156,12 @@ TEST(DetectBands, NeverClipsADarkSceneBesideNoisyBlack) {
     const FadeCase cases[] = {
         {"video black, little noise", 16, 4, 24, 30},
         {"black at 0, clipped noise", 0, 9, 32, 28},
+        {"video black, noise reaching 27", 16, 11, 40, 36},
+        {"top band only, noise reaching 27", 16, 11, 40, 0},
+        {"bottom band only, noise reaching 25", 16, 9, 0, 34},
+        {"no band, dark scene under noise", 16, 11, 0, 0},
+        {"no band, dark scene under little noise", 16, 4, 0, 0},
+        {"black at 0, noise reaching 11", 0, 11, 30, 30},
     };
     // As wide as a capture: a row's mean is only as sure as its width makes it.
     constexpr int32_t kCaptureWidth = 720;
