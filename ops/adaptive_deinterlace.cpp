@@ -34,6 +34,15 @@ constexpr int32_t kReachBlocksY = 2;
 constexpr int32_t kGrid = 3;
 constexpr int32_t kMovedCells = 7;
 constexpr int32_t kCellTeeth = 2;
+// People spread over a square fill every cell with teeth too, but few of its
+// blocks: when the camera moved, at least kPanShare of the blocks with
+// texture that would show teeth have them (a pan over a scene of flat road
+// and sky a quarter, over a square with people a twentieth). A block has
+// such texture when kTexturedPixels of the pixels of two of its rows change
+// by a tooth's contrast along the row or to the same field's row below.
+constexpr double kPanShare = 0.15;
+constexpr int32_t kTextureRows[] = {4, 10};
+constexpr int32_t kTexturedPixels = 8;
 
 // Adds the firm teeth of a row of marks to `teeth`.
 TESSARY_ROW_KERNEL void GatherTeeth(const uint8_t* marks, int32_t width,
@@ -48,7 +57,7 @@ TESSARY_ROW_KERNEL void GatherTeeth(const uint8_t* marks, int32_t width,
 // moving edge), and whether firm teeth are all over the picture.
 class NearTeeth {
   public:
-    explicit NearTeeth(const CombTeeth& teeth)
+    NearTeeth(const CombTeeth& teeth, const PixelRows& rows)
         : m_columns((teeth.width + kBlock - 1) / kBlock),
           m_rows((teeth.height + kBlock - 1) / kBlock),
           m_near(size_t(m_columns) * size_t(m_rows), 0) {
@@ -66,13 +75,13 @@ class NearTeeth {
                 has[first + size_t(x / kBlock)] = FirstNonZero(teethOf.data() + x, count) < count;
             }
         }
-        m_everywhere = TeethAllOver(has);
+        m_everywhere = TeethAllOver(has) && MostTextureMoved(has, rows);
         std::vector<uint8_t> along(has.size(), 0);
         Spread(has.data(), 1, m_columns, m_columns, m_rows, kReachBlocksX, along.data());
         Spread(along.data(), m_columns, m_rows, 1, m_columns, kReachBlocksY, m_near.data());
     }
 
-    // Whether the whole picture moved (see kMovedCells).
+    // Whether the whole picture moved (see kMovedCells and kPanShare).
     bool Everywhere() const { return m_everywhere; }
 
     // Expands block row y / kBlock into one byte per pixel.
@@ -95,6 +104,48 @@ class NearTeeth {
         const auto moved = std::count_if(std::begin(cellTeeth), std::end(cellTeeth),
                                          [](int32_t teeth) { return teeth >= kCellTeeth; });
         return moved >= kMovedCells;
+    }
+
+    // Whether kPanShare of the blocks with texture have teeth, or are flat
+    // but have teeth all the same. Looked at only when every cell has teeth.
+    bool MostTextureMoved(const std::vector<uint8_t>& has, const PixelRows& rows) const {
+        const std::vector<uint8_t> textured = TexturedBlocks(rows);
+        size_t moved = 0;
+        size_t texture = 0;
+        for (size_t i = 0; i < has.size(); ++i) {
+            moved += has[i];
+            texture += has[i] | textured[i];
+        }
+        return double(moved) >= kPanShare * double(texture);
+    }
+
+    std::vector<uint8_t> TexturedBlocks(const PixelRows& rows) const {
+        std::vector<uint8_t> textured(size_t(m_columns) * size_t(m_rows), 0);
+        const int32_t contrast = ThresholdsForNoise(MeasureNoise(rows)).tooth;
+        std::vector<int16_t> upper(static_cast<size_t>(rows.width));
+        std::vector<int16_t> lower(static_cast<size_t>(rows.width));
+        std::vector<int32_t> counts(static_cast<size_t>(m_columns), 0);
+        for (int32_t block = 0; block < m_rows; ++block) {
+            std::fill(counts.begin(), counts.end(), 0);
+            for (const int32_t offset : kTextureRows) {
+                const int32_t y = block * kBlock + offset;
+                if (y + 2 >= rows.height) {
+                    continue;
+                }
+                LumaOfRow(rows.Row(y), rows.width, upper.data());
+                LumaOfRow(rows.Row(y + 2), rows.width, lower.data());
+                for (int32_t x = 1; x + 1 < rows.width; ++x) {
+                    const int32_t along = 2 * std::abs(upper[size_t(x + 1)] - upper[size_t(x - 1)]);
+                    const int32_t down = 2 * std::abs(lower[size_t(x)] - upper[size_t(x)]);
+                    counts[size_t(x / kBlock)] += along > contrast || down > contrast;
+                }
+            }
+            for (int32_t column = 0; column < m_columns; ++column) {
+                textured[size_t(block) * size_t(m_columns) + size_t(column)] =
+                    counts[size_t(column)] >= kTexturedPixels;
+            }
+        }
+        return textured;
     }
 
     // Grows marks by `reach` cells along lines of `length` cells, `step` apart,
@@ -146,8 +197,9 @@ static_assert(kFirmTooth == 4 && kFirmSign == 8, "MarkArea takes the bits apart 
 // bytes per rebuilt row: a firm tooth in the row or in the kept rows above or
 // below, or a firm weaker sign there near one; grown by kGrow along the row.
 // None when the whole picture moved: then every pixel is rebuilt in full.
-std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, int32_t firstRebuilt) {
-    const NearTeeth nearTeeth(teeth);
+std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, const PixelRows& rows,
+                                                int32_t firstRebuilt) {
+    const NearTeeth nearTeeth(teeth, rows);
     if (nearTeeth.Everywhere()) {
         return std::nullopt;
     }
@@ -208,7 +260,7 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     const DeepRows deep = atDepth ? deepRows : DeepRows();
     const int32_t width = rows.width;
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
-    const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, firstRebuilt);
+    const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, rows, firstRebuilt);
     const int32_t count = (rows.height - firstRebuilt + 1) / 2;
     FieldInterpolator interpolator(rows, report.keep);
     if (!areas) {

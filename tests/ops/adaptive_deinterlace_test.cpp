@@ -97,5 +97,31 @@ TEST(DeinterlaceAdaptive, RebuildsTheWholeFieldWhenEverythingMoved) {
     EXPECT_EQ(test::BlockBytes(*adaptive.GetImage()), test::BlockBytes(*kept.GetImage()));
 }
 
+// People spread over a still square put teeth in every part of the picture,
+// but in few of its textured blocks: that is no pan, and most of the square
+// between them is kept as captured, where a pan would rebuild every row of
+// the other field.
+TEST(DeinterlaceAdaptive, KeepsTheStillSceneBetweenSubjectsSpreadAllOver) {
+    // A subject in each ninth of a PAL frame, moving six pixels between the fields.
+    constexpr int32_t kWidth = 960;
+    constexpr int32_t kHeight = 576;
+    const test::Scene spread = [](int32_t x, int32_t y) {
+        const int32_t cx = x % 320 - (y % 2 ? 6 : 0);
+        const int32_t cy = y % 192;
+        return cx >= 150 && cx < 170 && cy >= 84 && cy < 108 ? PackRgb(240, 220, 60)
+                                                             : test::Photo(x, y);
+    };
+    CImageSurface surface;
+    test::MakePicture(surface, kWidth, kHeight, spread);
+    EXPECT_TRUE(DeinterlaceAdaptive(RowsOf(*surface.GetImage()), Field::Top).combed);
+    int changed = 0;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            changed += surface.GetPixel(x, y) != spread(x, y);
+        }
+    }
+    EXPECT_LT(changed, kWidth * kHeight / 10);
+}
+
 }  // namespace
 }  // namespace tessary
