@@ -44,6 +44,17 @@ constexpr double kPanShare = 0.15;
 constexpr int32_t kTextureRows[] = {4, 10};
 constexpr int32_t kTexturedPixels = 8;
 
+// Pixels of row y (`upper`) that change by more than `contrast` along the row
+// or to the same field's row below (`lower`), as 0 or 1, from x = 1 on.
+TESSARY_ROW_KERNEL void TexturedPixels(const int16_t* upper, const int16_t* lower, int32_t width,
+                                       int16_t contrast, uint8_t* __restrict textured) {
+    for (int32_t x = 1; x + 1 < width; ++x) {
+        const int16_t along = Abs16(2 * (upper[x + 1] - upper[x - 1]));
+        const int16_t down = Abs16(2 * (lower[x] - upper[x]));
+        textured[x] = uint8_t(along > contrast) | uint8_t(down > contrast);
+    }
+}
+
 // Adds the firm teeth of a row of marks to `teeth`.
 TESSARY_ROW_KERNEL void GatherTeeth(const uint8_t* marks, int32_t width,
                                     uint8_t* __restrict teeth) {
@@ -75,7 +86,7 @@ class NearTeeth {
                 has[first + size_t(x / kBlock)] = FirstNonZero(teethOf.data() + x, count) < count;
             }
         }
-        m_everywhere = TeethAllOver(has) && MostTextureMoved(has, rows);
+        m_everywhere = TeethAllOver(has) && MostTextureMoved(has, rows, teeth.thresholds.tooth);
         std::vector<uint8_t> along(has.size(), 0);
         Spread(has.data(), 1, m_columns, m_columns, m_rows, kReachBlocksX, along.data());
         Spread(along.data(), m_columns, m_rows, 1, m_columns, kReachBlocksY, m_near.data());
@@ -108,8 +119,9 @@ class NearTeeth {
 
     // Whether kPanShare of the blocks with texture have teeth, or are flat
     // but have teeth all the same. Looked at only when every cell has teeth.
-    bool MostTextureMoved(const std::vector<uint8_t>& has, const PixelRows& rows) const {
-        const std::vector<uint8_t> textured = TexturedBlocks(rows);
+    bool MostTextureMoved(const std::vector<uint8_t>& has, const PixelRows& rows,
+                          int16_t contrast) const {
+        const std::vector<uint8_t> textured = TexturedBlocks(rows, contrast);
         size_t moved = 0;
         size_t texture = 0;
         for (size_t i = 0; i < has.size(); ++i) {
@@ -119,12 +131,13 @@ class NearTeeth {
         return double(moved) >= kPanShare * double(texture);
     }
 
-    std::vector<uint8_t> TexturedBlocks(const PixelRows& rows) const {
+    std::vector<uint8_t> TexturedBlocks(const PixelRows& rows, int16_t contrast) const {
         std::vector<uint8_t> textured(size_t(m_columns) * size_t(m_rows), 0);
-        const int32_t contrast = ThresholdsForNoise(MeasureNoise(rows)).tooth;
-        std::vector<int16_t> upper(static_cast<size_t>(rows.width));
-        std::vector<int16_t> lower(static_cast<size_t>(rows.width));
-        std::vector<int32_t> counts(static_cast<size_t>(m_columns), 0);
+        const size_t width = size_t(rows.width);
+        std::vector<int16_t> upper(width);
+        std::vector<int16_t> lower(width);
+        std::vector<uint8_t> pixels(width, 0);
+        std::vector<int32_t> counts(size_t(m_columns), 0);
         for (int32_t block = 0; block < m_rows; ++block) {
             std::fill(counts.begin(), counts.end(), 0);
             for (const int32_t offset : kTextureRows) {
@@ -134,10 +147,11 @@ class NearTeeth {
                 }
                 LumaOfRow(rows.Row(y), rows.width, upper.data());
                 LumaOfRow(rows.Row(y + 2), rows.width, lower.data());
-                for (int32_t x = 1; x + 1 < rows.width; ++x) {
-                    const int32_t along = 2 * std::abs(upper[size_t(x + 1)] - upper[size_t(x - 1)]);
-                    const int32_t down = 2 * std::abs(lower[size_t(x)] - upper[size_t(x)]);
-                    counts[size_t(x / kBlock)] += along > contrast || down > contrast;
+                TexturedPixels(upper.data(), lower.data(), rows.width, contrast, pixels.data());
+                for (int32_t x = 0; x < rows.width; x += kBlock) {
+                    const int32_t count = std::min(kBlock, rows.width - x);
+                    counts[size_t(x / kBlock)] +=
+                        int32_t(std::count(pixels.begin() + x, pixels.begin() + x + count, 1));
                 }
             }
             for (int32_t column = 0; column < m_columns; ++column) {

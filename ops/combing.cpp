@@ -218,6 +218,7 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresho
     frame.width = rows.IsEmpty() ? 0 : rows.width;
     frame.height = rows.IsEmpty() ? 0 : rows.height;
     frame.counts = CombCounts();
+    frame.thresholds = thresholds;
     const size_t width = size_t(frame.width);
     const size_t pixels = width * size_t(frame.height);
     frame.marks.reset(new uint8_t[pixels]);

@@ -40,28 +40,10 @@ inline constexpr uint8_t kWeakSign = 2;
 // the repair trusts these.
 inline constexpr uint8_t kFirmTooth = 4;
 inline constexpr uint8_t kFirmSign = 8;
-inline constexpr int32_t kWeakContrast = 24;
-
-struct CombTeeth {
-    int32_t width = 0;
-    int32_t height = 0;
-    // width x height, top row first, each filled by FindCombTeeth (left
-    // uninitialised before: a frame's worth of zeros costs time).
-    std::unique_ptr<uint8_t[]> marks;  // kTooth, kWeakSign, kFirmTooth, kFirmSign
-    CombCounts counts;
-
-    const uint8_t* MarksOf(int32_t y) const { return marks.get() + size_t(y) * size_t(width); }
-};
-
 // In units of twice blue + 2 green + red: about 5 levels of grey. The least
 // contrast of a tooth, and of a weak sign, on a clean picture.
 inline constexpr int32_t kToothContrast = 40;
-inline constexpr int32_t kToothFactor = 2;
-inline constexpr int32_t kToothRun = 5;
-inline constexpr int32_t kToothColumn = 12;
-// What the detector counts as a column: its sampled bands of rows are too
-// short for kToothColumn.
-inline constexpr int32_t kCountedColumn = 6;
+inline constexpr int32_t kWeakContrast = 24;
 
 // The contrasts a tooth and a weak sign must reach. Noise makes both field
 // predictions miss by chance, so on a noisy picture they grow with its noise
@@ -70,6 +52,25 @@ struct CombThresholds {
     int16_t tooth = kToothContrast;
     int16_t weak = kWeakContrast;
 };
+
+struct CombTeeth {
+    int32_t width = 0;
+    int32_t height = 0;
+    // width x height, top row first, each filled by FindCombTeeth (left
+    // uninitialised before: a frame's worth of zeros costs time).
+    std::unique_ptr<uint8_t[]> marks;  // kTooth, kWeakSign, kFirmTooth, kFirmSign
+    CombCounts counts;
+    CombThresholds thresholds;  // what the marks were found with
+
+    const uint8_t* MarksOf(int32_t y) const { return marks.get() + size_t(y) * size_t(width); }
+};
+
+inline constexpr int32_t kToothFactor = 2;
+inline constexpr int32_t kToothRun = 5;
+inline constexpr int32_t kToothColumn = 12;
+// What the detector counts as a column: its sampled bands of rows are too
+// short for kToothColumn.
+inline constexpr int32_t kCountedColumn = 6;
 
 // The picture's noise level, from the picture itself: the lower quartile of
 // |2 L(x) - L(x - 1) - L(x + 1)| along one row in kNoiseRowStep (L = blue +
