@@ -148,29 +148,15 @@ class BandBlack {
         : m_width(width), m_blocks((width + kBandBlock - 1) / kBandBlock) {}
     void Add(const RowShape& row) {
         ++m_rows;
-        const double delta = row.mean - m_level;
-        m_level += delta / m_rows;
-        m_meanSquares += delta * (row.mean - m_level);
+        AddRunning(row.mean, m_level, m_meanSquares);
         m_spread += (row.spread - m_spread) / m_rows;
-        const double coarseDelta = row.coarse - m_coarse;
-        m_coarse += coarseDelta / m_rows;
-        m_coarseSquares += coarseDelta * (row.coarse - m_coarse);
+        AddRunning(row.coarse, m_coarse, m_coarseSquares);
         m_steps += (row.steps - m_steps) / m_rows;
     }
-    int32_t Rows() const { return m_rows; }
     double Level() const { return m_level; }
-    // The noise of one row's mean: what the noise of the band's blocks implies
-    // for their average, or, once the band has rows enough to show it, how
-    // much its rows' means wander (a compressor's blocks shift whole rows of a
-    // flat black alike), up to kMaxWander times the former so that a picture
-    // drifting off the band cannot widen the bound it is judged by.
+    // The noise of one row's mean.
     double MeanNoise() const {
-        const double blocks = kSigmaPerSpread * m_coarse / std::sqrt(double(m_blocks));
-        if (m_rows < kWanderRows) {
-            return blocks;
-        }
-        const double wander = std::sqrt(m_meanSquares / (m_rows - 1));
-        return std::max(blocks, std::min(wander, kMaxWander * blocks));
+        return Steadied(kSigmaPerSpread * m_coarse / std::sqrt(double(m_blocks)), m_meanSquares);
     }
     // How much one row's blocks stray from the level, on average, when the
     // row is the band's but `offset` off its level: the blocks' noise is
@@ -184,17 +170,10 @@ class BandBlack {
         return sigma * std::sqrt(2.0 / kPi) * std::exp(-0.5 * t * t) +
                offset * std::erf(t / std::sqrt(2.0));
     }
-    // The noise of that average over a row: what its blocks' noise implies
-    // for it, or, once the band has rows enough to show it, how much it
-    // wanders from row to row (a compressor's blocks span several rows), up to
-    // kMaxWander times the former.
+    // The noise of that average over a row.
     double CoarseNoise() const {
-        const double blocks = kCoarseNoisePerMean * m_coarse / std::sqrt(double(m_blocks));
-        if (m_rows < kWanderRows) {
-            return blocks;
-        }
-        const double wander = std::sqrt(m_coarseSquares / (m_rows - 1));
-        return std::max(blocks, std::min(wander, kMaxWander * blocks));
+        return Steadied(kCoarseNoisePerMean * m_coarse / std::sqrt(double(m_blocks)),
+                        m_coarseSquares);
     }
     // How far the row's mean, and how much further its blocks, stray from the
     // band's black, each in the noise the band shows for it: about 0 for a
@@ -240,6 +219,26 @@ class BandBlack {
     }
 
   private:
+    // Adds this row's `value` to a running mean and its sum of squared
+    // differences from it (m_rows already counts the row).
+    void AddRunning(double value, double& mean, double& squares) const {
+        const double delta = value - mean;
+        mean += delta / m_rows;
+        squares += delta * (value - mean);
+    }
+    // A noise of a row's measure: what the noise of the band's blocks implies
+    // (`blocks`), or, once the band has rows enough to show it, how much the
+    // measure wanders from row to row (`squares` about its mean: a compressor's
+    // blocks shift whole rows of a flat black alike), up to kMaxWander times
+    // the former so that a picture drifting off the band cannot widen the
+    // bound it is judged by.
+    double Steadied(double blocks, double squares) const {
+        if (m_rows < kWanderRows) {
+            return blocks;
+        }
+        const double wander = std::sqrt(squares / (m_rows - 1));
+        return std::max(blocks, std::min(wander, kMaxWander * blocks));
+    }
     // The row's noise is the band's. Spreads are measured from the band's
     // level: a row a little off it strays by that much more without being any
     // less flat.
