@@ -8,6 +8,7 @@
 
 #include "ops/fade_blend.h"
 #include "ops/field_interpolation.h"
+#include "ops/sign_clusters.h"
 
 namespace tessary {
 
@@ -186,31 +187,39 @@ class NearTeeth {
     bool m_everywhere = false;
 };
 
-// A firm tooth in any of the three rows, or, near one, a firm weak sign in any
-// of them; then grown by kGrow along the row (`hit` has kGrow zero bytes
-// before and after it). Marks without a sign above or below are left out: a
-// still line or noise makes those, combing runs through rows on end.
-TESSARY_ROW_KERNEL void MarkArea(const uint8_t* const* marks, const uint8_t* near, int32_t width,
-                                 uint8_t* hit, uint8_t* area) {
+// A firm tooth in any of the three rows (kClusterSeed), or, near one, a firm
+// weak sign in any of them (kClusterSign). Marks without a sign above or below
+// are left out: a still line or noise makes those, combing runs through rows
+// on end.
+TESSARY_ROW_KERNEL void MarkCandidates(const uint8_t* const* marks, const uint8_t* near,
+                                       int32_t width, uint8_t* __restrict candidates) {
     const uint8_t* marks0 = marks[0];
     const uint8_t* marks1 = marks[1];
     const uint8_t* marks2 = marks[2];
     for (int32_t x = 0; x < width; ++x) {
         const uint8_t any = marks0[x] | marks1[x] | marks2[x];
-        hit[x] = ((any >> 2) & 1) | ((any >> 3) & near[x]);
-    }
-    for (int32_t x = 0; x < width; ++x) {
-        area[x] =
-            hit[x - 3] | hit[x - 2] | hit[x - 1] | hit[x] | hit[x + 1] | hit[x + 2] | hit[x + 3];
+        const uint8_t tooth = (any >> 2) & 1;
+        candidates[x] = static_cast<uint8_t>((tooth << 1) | tooth | ((any >> 3) & near[x]));
     }
 }
-static_assert(kGrow == 3, "MarkArea spells out three pixels to each side");
-static_assert(kFirmTooth == 4 && kFirmSign == 8, "MarkArea takes the bits apart by shifting");
+static_assert(kFirmTooth == 4 && kFirmSign == 8, "MarkCandidates takes the bits apart by shifting");
+static_assert(kClusterSign == 1 && kClusterSeed == 3, "MarkCandidates spells out the marks");
+
+// Grows the marks of `hit` (which has kGrow zero bytes before and after it) by
+// kGrow along the row, as 0 or 1.
+TESSARY_ROW_KERNEL void GrowAlong(const uint8_t* hit, int32_t width, uint8_t* __restrict area) {
+    for (int32_t x = 0; x < width; ++x) {
+        area[x] =
+            (hit[x - 3] | hit[x - 2] | hit[x - 1] | hit[x] | hit[x + 1] | hit[x + 2] | hit[x + 3]) &
+            kClusterSign;
+    }
+}
+static_assert(kGrow == 3, "GrowAlong spells out three pixels to each side");
 
 // Which pixels of the rebuilt rows lie in a combed area, one row of `width`
-// bytes per rebuilt row: a firm tooth in the row or in the kept rows above or
-// below, or a firm weaker sign there near one; grown by kGrow along the row.
-// None when the whole picture moved: then every pixel is rebuilt in full.
+// bytes per rebuilt row: the marks of MarkCandidates whose cluster stays
+// (KeepSeededClusters), grown by kGrow along the row. None when the whole
+// picture moved: then every pixel is rebuilt in full.
 std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, const PixelRows& rows,
                                                 int32_t firstRebuilt) {
     const NearTeeth nearTeeth(teeth, rows);
@@ -226,14 +235,19 @@ std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, const Pi
     const auto marksOf = [&](int32_t y) {
         return y < 0 || y >= teeth.height ? zeros.data() : teeth.MarksOf(y);
     };
-    std::vector<uint8_t> hit(bytes + 2 * kGrow, 0);
     std::vector<uint8_t> near(bytes);
     for (int32_t k = 0; k < count; ++k) {
         const int32_t y = firstRebuilt + 2 * k;
         const uint8_t* marks[3] = {marksOf(y - 1), marksOf(y), marksOf(y + 1)};
         nearTeeth.RowOf(y, width, near.data());
-        MarkArea(marks, near.data(), width, hit.data() + kGrow,
-                 areas.data() + size_t(k) * size_t(width));
+        MarkCandidates(marks, near.data(), width, areas.data() + size_t(k) * bytes);
+    }
+    KeepSeededClusters(areas.data(), width, count);
+    std::vector<uint8_t> hit(bytes + 2 * kGrow, 0);
+    for (int32_t k = 0; k < count; ++k) {
+        uint8_t* area = areas.data() + size_t(k) * bytes;
+        std::copy_n(area, bytes, hit.data() + kGrow);
+        GrowAlong(hit.data() + kGrow, width, area);
     }
     return areas;
 }
