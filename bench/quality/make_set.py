@@ -19,7 +19,7 @@ from PIL import Image, ImageDraw
 
 import captures
 
-SET_VERSION = 7
+SET_VERSION = 8
 
 SOURCES = {
     "skimage": "/usr/lib/python3/dist-packages/skimage/data",
@@ -342,7 +342,23 @@ CAPTURE_BANDS = [
     ("bandc-noisy0-dark-pal-q90", "noisy-black", "obj-flower-two", 44, 48, 0, 2.5, True, 90, False),
     ("bandc-noisy-dark-pal-q75", "noisy-black", "pan-meadow", 32, 36, 16, 3.0, True, 75, False),
     ("bandc-noisy0-dark-hd", "noisy-black", "obj-aqua-bike-hd", 64, 60, 0, 3.5, True, 0, False),
+    # Dark scenes beside bands after JPEG in 4:2:0, where an 8-row block of brightness and a
+    # 16-row block of colour hold both band and picture: heights on and off those blocks, black
+    # at 0 and at 16, SD and HD (an NTSC frame cut from a PAL scene's middle rows).
+    ("bandc-jpeg-dark-pal-q75", "jpeg-edge", "pan-storm-fast", 37, 21, 0, 2.0, True, 75, False),
+    ("bandc-jpeg-dark16-pal-q90", "jpeg-edge", "obj-wings-bike-fast", 48, 32, 16, 3.0, True, 90,
+     False),
+    ("bandc-jpeg-dark16-pal-q75", "jpeg-edge", "pan-aqua", 40, 44, 16, 2.0, True, 75, False),
+    ("bandc-jpeg-dark-pal-q90", "jpeg-edge", "pan-wood-down", 56, 59, 0, 4.0, True, 90, False),
+    ("bandc-jpeg-dark16-pal-noisy-q75", "jpeg-edge", "obj-yellow-temple-slow", 24, 27, 16, 4.0,
+     True, 75, False),
+    ("bandc-jpeg-dark16-ntsc-q90", "jpeg-edge", "pan-blinds-diag", 30, 34, 16, 3.0, True, 90,
+     False),
+    ("bandc-jpeg-dark-hd-q75", "jpeg-edge", "pan-garden-hd", 77, 41, 0, 2.5, True, 75, False),
+    ("bandc-jpeg-dark16-hd-q90", "jpeg-edge", "obj-wings-two-hd", 64, 72, 16, 4.0, True, 90, False),
 ]
+# Rows an NTSC frame cut from a PAL scene keeps: the middle 480 of 576.
+NTSC_CUT = (48, 528)
 # How far from a band the darkened picture brightens back to itself.
 DARK_EDGE_ROWS = 48
 
@@ -406,6 +422,8 @@ def band_frames(out, woven):
         name, group, scene, top, bottom, level, sigma, dark_edge, quality, holdout = row
         rng = np.random.default_rng(seed)
         picture = woven[scene][1] if scene else np.zeros((576, 720, 3), dtype=np.uint8)
+        if "-ntsc" in name and picture.shape[0] == PAL[1]:
+            picture = picture[NTSC_CUT[0]:NTSC_CUT[1]]
         if group == "blank" and name.endswith("-hd"):
             picture = np.zeros((1080, 1920, 3), dtype=np.uint8)
         if group == "blank":
