@@ -69,6 +69,31 @@ constexpr int32_t kEdgeRows = 2;
 constexpr int32_t kRingingRows = 7;
 constexpr double kRingingSpread = 3.0;
 constexpr double kEdgeContrast = 40.0;
+// A weaker edge still rings, in proportion to its contrast: a JPEG block of
+// kLumaBlockRows rows (on a grid from the frame's top) that holds the band's
+// last rows and the picture's first shows the band's rows off its black by at
+// most kRingShare of the edge's contrast, and the edge itself as a jump of at
+// least kEdgeJumpShare of it, which a picture fading in from the band's black
+// never makes.
+constexpr int32_t kLumaBlockRows = 8;
+constexpr double kRingShare = 0.25;
+constexpr double kEdgeJumpShare = 0.5;
+// The colour of 4:2:0 JPEG is kept in blocks of kChromaBlockRows rows, and a
+// block that holds picture spreads its colour over the band's rows in it. The
+// band's own colour is measured over up to kColourRows rows outside that
+// block, and a row at the band's end whose colour strays beyond the band's by
+// more than kColourNoises times the band's own wander (plus kColourQuantum for
+// rounding) and by more than kRingShare of the colour of the kBeyondRows rows
+// past the end is picture of the band's brightness: the band ends before it.
+// The band's last row must first show kPictureShare of that colour: ringing
+// alone never reaches it, a picture's row does.
+constexpr int32_t kChromaBlockRows = 16;
+constexpr int32_t kColourRows = 16;
+constexpr int32_t kMinColourRows = 2;
+constexpr double kColourNoises = 4.0;
+constexpr double kColourQuantum = 0.25;
+constexpr int32_t kBeyondRows = 2;
+constexpr double kPictureShare = 0.5;
 // Rows after a doubtful row that must keep the band's black for that row to
 // count as the band's noise rather than its end.
 constexpr int32_t kConfirmRows = 2;
@@ -112,6 +137,7 @@ class RowMeasures {
         }
         return luma;
     }
+    const uint8_t* Pixels(int32_t y) const { return m_rows.Row(y); }
     const int32_t width;
 
   private:
@@ -210,6 +236,7 @@ class BandBlack {
                row.steps >= kLevelQuantum + kEdgeNoises * m_steps ||
                row.steps * kEdgeNoises + kLevelQuantum <= m_steps;
     }
+    double Spread() const { return m_spread; }
     double BrightAbove() const { return m_level + kBrightSpreads * m_spread + kBrightMargin; }
     bool Holds(const RowShape& row) const {
         return std::abs(row.mean - m_level) <= LevelSlack() && HoldsBlocks(row) && HoldsNoise(row);
@@ -290,6 +317,61 @@ int32_t RingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, in
     return 0;
 }
 
+// Whether row `y` is the first a JPEG block holds, met in steps of `dir`.
+bool BlockStartsAt(int32_t y, int32_t dir) {
+    return (dir > 0 ? y : y + 1) % kLumaBlockRows == 0;
+}
+
+// Rows from `first` on, in steps of `dir` and short of row `end`, that are the
+// band's but for the ringing of a JPEG block holding both the band's last rows
+// and a weaker edge of the picture: `first` starts a block, and within it one
+// row jumps off the band's black, the picture holding past it, while the rows
+// before it stray by no more than kRingShare of that jump's contrast, and one
+// of them at least keeps the black or strays the other way: ringing swings
+// both ways, a picture fading in leans one way only.
+int32_t BlockRingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
+                         int32_t end) {
+    // The first row off the black may also be the last before the block: the
+    // decoder blends each row's colour with the next colour row's.
+    const bool onGrid = BlockStartsAt(first, dir);
+    if (!onGrid && !BlockStartsAt(first + dir, dir)) {
+        return 0;
+    }
+    const int32_t rowsToSearch = kLumaBlockRows + (onGrid ? 0 : 1);
+    double ringing = 0;  // the furthest a row so far strayed from the black
+    double spread = 0;   // and the most its pixels did
+    double previous = 0;
+    double least = 0;  // the lowest a row so far lay off the black, and the highest
+    double greatest = 0;
+    for (int32_t k = 0; k < rowsToSearch; ++k) {
+        const int32_t y = first + k * dir;
+        if (y == end) {
+            return 0;
+        }
+        const RowShape row = ShapeAgainst(rows, black, y);
+        const double offset = row.mean - black.Level();
+        const double contrast = std::abs(offset);
+        const bool jump =
+            (offset - previous) * (offset < 0 ? -1.0 : 1.0) >= kEdgeJumpShare * contrast;
+        const double swing = offset < 0 ? -greatest : least;
+        if (k > 0 && jump && ringing <= kRingShare * contrast && swing <= black.LevelSlack() &&
+            spread <= black.Spread() + kRingShare * contrast && black.FarFrom(row)) {
+            const int32_t next = y + dir;
+            if (next == end) {
+                return 0;
+            }
+            const double beyond = ShapeAgainst(rows, black, next).mean - black.Level();
+            return beyond * offset > 0 && std::abs(beyond) >= kEdgeJumpShare * contrast ? k : 0;
+        }
+        ringing = std::max(ringing, contrast);
+        spread = std::max(spread, row.spread);
+        least = k == 0 ? offset : std::min(least, offset);
+        greatest = k == 0 ? offset : std::max(greatest, offset);
+        previous = offset;
+    }
+    return 0;
+}
+
 // Whether the band meets a clear edge at row `first`: that row or one of the
 // next kEdgeRows - 1 is far off the band's black in the band's own noise.
 bool ClearEdgeAt(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
@@ -363,6 +445,9 @@ class Drift {
 struct FlatRun {
     int32_t rows = 0;   // how many, from the seed row on
     bool dark = false;  // dark enough to be a band
+    // It faded into the picture rather than meeting an edge: the picture's
+    // first rows may have the band's brightness.
+    bool faded = false;
 };
 
 // The rows from `seed` on, in steps of `dir`, that keep the seed row's level
@@ -410,14 +495,19 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
             offBlack = black;
         }
         if (!black.HoldsLoosely(row)) {
-            const int32_t ringing = RingingRows(rows, black, y, dir, end);
+            int32_t ringing = RingingRows(rows, black, y, dir, end);
+            if (ringing == 0) {
+                ringing = BlockRingingRows(rows, black, y, dir, end);
+            }
             if (ringing > 0 || ClearEdgeAt(rows, black, y, dir, end)) {
                 run.rows = int32_t(means.size()) + ringing;
             } else if (offRow < 0) {
                 run.rows = FadingEnd(means, black, row.mean);
+                run.faded = true;
             } else {
                 means.resize(size_t(offRow));
                 run.rows = FadingEnd(means, offBlack, offMean);
+                run.faded = true;
             }
             return run;
         }
@@ -432,13 +522,106 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     return run;
 }
 
+// A colour, as red less green and blue less green per pixel.
+struct Tint {
+    double red = 0;
+    double blue = 0;
+};
+
+Tint TintOf(const uint8_t* bgr, int32_t width) {
+    int64_t red = 0;
+    int64_t blue = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* pixel = bgr + 3 * int64_t{x};
+        red += int32_t(pixel[2]) - int32_t(pixel[1]);
+        blue += int32_t(pixel[0]) - int32_t(pixel[1]);
+    }
+    return {double(red) / double(width), double(blue) / double(width)};
+}
+
+// How far a row's colour strays from `tint`, per pixel, over blocks of
+// kBandBlock pixels: noise averages out over a block, a picture's colour does not.
+double ColourOffset(const uint8_t* bgr, int32_t width, const Tint& tint) {
+    double total = 0;
+    for (int32_t from = 0; from < width; from += kBandBlock) {
+        const int32_t to = std::min(width, from + kBandBlock);
+        int32_t red = 0;
+        int32_t blue = 0;
+        for (int32_t x = from; x < to; ++x) {
+            const uint8_t* pixel = bgr + 3 * int64_t{x};
+            red += int32_t(pixel[2]) - int32_t(pixel[1]);
+            blue += int32_t(pixel[0]) - int32_t(pixel[1]);
+        }
+        const double count = to - from;
+        total += std::abs(red - count * tint.red) + std::abs(blue - count * tint.blue);
+    }
+    return total / double(width);
+}
+
+// The `count` rows of band from `seed` on, in steps of `dir` (short of row
+// `end`), less the rows at its end that hold picture of the band's brightness
+// but not its colour. Rows beyond one colour block from the end show the
+// band's own colour and how much it wanders; a band too thin for that is left
+// as it is.
+int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count,
+                     int32_t end) {
+    const int32_t outside = count - kChromaBlockRows;
+    if (outside < kMinColourRows) {
+        return count;
+    }
+    const int32_t from = std::max(0, outside - kColourRows);
+    const int32_t measured = outside - from;
+    Tint tint;
+    for (int32_t k = from; k < outside; ++k) {
+        const Tint row = TintOf(rows.Pixels(seed + k * dir), rows.width);
+        tint.red += row.red / measured;
+        tint.blue += row.blue / measured;
+    }
+    auto colourAt = [&](int32_t k) {
+        return ColourOffset(rows.Pixels(seed + k * dir), rows.width, tint);
+    };
+    double mean = 0;
+    double squares = 0;
+    for (int32_t k = from; k < outside; ++k) {
+        const double offset = colourAt(k);
+        const double delta = offset - mean;
+        mean += delta / (k - from + 1);
+        squares += delta * (offset - mean);
+    }
+    const double wander = std::sqrt(squares / std::max(measured - 1, 1));
+    const double bound = mean + kColourNoises * wander + kColourQuantum;
+    double beyond = 0;
+    for (int32_t k = count; k < count + kBeyondRows && seed + k * dir != end; ++k) {
+        beyond = std::max(beyond, colourAt(k));
+    }
+    if (colourAt(count - 1) <= std::max(bound, kPictureShare * beyond)) {
+        return count;
+    }
+    while (count > outside) {
+        const double offset = colourAt(count - 1);
+        if (offset <= bound || offset <= kRingShare * beyond) {
+            break;
+        }
+        beyond = std::max(beyond, offset);
+        --count;
+    }
+    return count;
+}
+
+// The rows of a dark run from `seed` that are band: where it met an edge,
+// all of them; where it faded, those that keep the band's colour too.
+int32_t Trimmed(const RowMeasures& rows, int32_t seed, int32_t dir, const FlatRun& run,
+                int32_t end) {
+    return run.faded ? TrimByColour(rows, seed, dir, run.rows, end) : run.rows;
+}
+
 // Rows of band from `seed` on, in steps of `dir`, short of row `end`.
 int32_t BandFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     if ((end - seed) * dir <= 0) {
         return 0;
     }
     const FlatRun run = FlatRunFrom(rows, seed, dir, end);
-    return run.dark ? run.rows : 0;
+    return run.dark ? Trimmed(rows, seed, dir, run, end) : 0;
 }
 
 // Mean change per pixel from the row above, and along the row, in levels.
@@ -556,7 +739,7 @@ BandReport DetectBands(const PixelRows& rows) {
         report.blank = true;
         return report;
     }
-    const int32_t top = fromTop.dark ? fromTop.rows : 0;
+    const int32_t top = fromTop.dark ? Trimmed(measures, 0, 1, fromTop, rows.height) : 0;
     int32_t last = rows.height - 1;
     last -= BandFrom(measures, last, -1, top - 1);
     const int32_t noise = NoiseStart(measures, rows.height, last);
