@@ -93,7 +93,7 @@ constexpr int32_t kMinColourRows = 2;
 constexpr double kColourNoises = 4.0;
 constexpr double kColourQuantum = 0.25;
 constexpr int32_t kBeyondRows = 2;
-constexpr double kPictureShare = 0.5;
+constexpr double kPictureShare = 0.4;
 // Rows after a doubtful row that must keep the band's black for that row to
 // count as the band's noise rather than its end.
 constexpr int32_t kConfirmRows = 2;
@@ -317,27 +317,27 @@ int32_t RingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, in
     return 0;
 }
 
-// Whether row `y` is the first a JPEG block holds, met in steps of `dir`.
-bool BlockStartsAt(int32_t y, int32_t dir) {
-    return (dir > 0 ? y : y + 1) % kLumaBlockRows == 0;
+// Rows of row `y`'s JPEG block from `y` on, in steps of `dir`.
+int32_t RowsLeftInBlock(int32_t y, int32_t dir) {
+    const int32_t within = y % kLumaBlockRows;
+    return dir > 0 ? kLumaBlockRows - within : within + 1;
 }
 
 // Rows from `first` on, in steps of `dir` and short of row `end`, that are the
 // band's but for the ringing of a JPEG block holding both the band's last rows
-// and a weaker edge of the picture: `first` starts a block, and within it one
-// row jumps off the band's black, the picture holding past it, while the rows
-// before it stray by no more than kRingShare of that jump's contrast, and one
-// of them at least keeps the black or strays the other way: ringing swings
-// both ways, a picture fading in leans one way only.
+// and a weaker edge of the picture: within the block of `first`, one row jumps
+// off the band's black, the picture holding past it, while the rows before it
+// stray by no more than kRingShare of that jump's contrast, and one of them at
+// least keeps the black or strays the other way: ringing swings both ways (a
+// black at 0 hides the swing below it), a picture fading in leans one way only.
 int32_t BlockRingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
                          int32_t end) {
-    // The first row off the black may also be the last before the block: the
+    // A block's first row off the black may also be the last before it: the
     // decoder blends each row's colour with the next colour row's.
-    const bool onGrid = BlockStartsAt(first, dir);
-    if (!onGrid && !BlockStartsAt(first + dir, dir)) {
-        return 0;
+    int32_t rowsToSearch = RowsLeftInBlock(first, dir);
+    if (rowsToSearch == 1) {
+        rowsToSearch += kLumaBlockRows;
     }
-    const int32_t rowsToSearch = kLumaBlockRows + (onGrid ? 0 : 1);
     double ringing = 0;  // the furthest a row so far strayed from the black
     double spread = 0;   // and the most its pixels did
     double previous = 0;
