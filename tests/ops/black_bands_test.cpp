@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/ops/picture.h"
+#include "tests/support/jpeg_builder.h"
 
 namespace tessary {
 namespace {
@@ -176,6 +177,90 @@ TEST(DetectBands, NeverClipsADarkSceneBesideNoisyBlack) {
             const int32_t away = std::min(y - c.top, kHeight - c.bottom - 1 - y);
             return Grey(int32_t(RedOf(DarkScene(x, y))) + away / 3 + noise);
         });
+        const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
+        EXPECT_LE(bands.top, c.top);
+        EXPECT_GE(bands.top, c.top - 1);
+        EXPECT_LE(bands.bottom, c.bottom);
+        EXPECT_GE(bands.bottom, c.bottom - 1);
+        EXPECT_FALSE(bands.blank);
+    }
+}
+
+// The scene after a round trip through the library's JPEG at `quality`, with
+// colour at half the width and height.
+void MakeJpegPicture(CImageSurface& surface, int32_t width, int32_t height, int quality,
+                     const test::Scene& scene) {
+    test::Bytes rgb;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            const PackedColor c = scene(x, y);
+            rgb.insert(rgb.end(), {uint8_t(RedOf(c)), uint8_t(GreenOf(c)), uint8_t(BlueOf(c))});
+        }
+    }
+    test::JpegOptions options;
+    options.quality = quality;
+    const test::DecodedJpeg decoded =
+        test::DecodeJpeg(test::EncodeJpeg(rgb, uint32_t(width), uint32_t(height), options));
+    ASSERT_TRUE(decoded.ok);
+    ASSERT_EQ(decoded.components, 3);
+    test::MakePicture(surface, width, height, [&decoded, width](int32_t x, int32_t y) {
+        const uint8_t* p = decoded.samples.data() + 3 * (size_t(y) * size_t(width) + size_t(x));
+        return PackRgb(p[0], p[1], p[2]);
+    });
+}
+
+// A flat dark picture of a colour `level` bright: red 4 above, blue 2 below
+// the grey of the same brightness.
+PackedColor TintedDark(int32_t level) {
+    return PackRgb(uint32_t(std::clamp(level + 4, 0, 255)), uint32_t(std::clamp(level - 1, 0, 255)),
+                   uint32_t(std::clamp(level - 2, 0, 255)));
+}
+
+// Bands beside a dark picture after JPEG in 4:2:0, their edges on and off the
+// blocks of 8 rows of brightness and 16 rows of colour: a block that holds
+// both band and picture rings, and the band's rows in it are still band; a
+// picture of the band's own brightness and noise, and no detail, that differs
+// only in colour is picture. The detector may leave a row of band, never cut one of picture.
+TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
+    struct JpegCase {
+        const char* name;
+        int quality;
+        int32_t level;  // the bands' black
+        int32_t reach;  // of its noise, either way
+        bool tinted;    // the picture next to the bands: coloured, at the band's brightness
+        int32_t top;
+        int32_t bottom;
+    };
+    const JpegCase cases[] = {
+        {"black at 0, off the blocks, quality 75", 75, 0, 0, false, 37, 21},
+        {"black at 0 with noise, off the blocks, quality 75", 75, 0, 3, false, 45, 27},
+        {"video black, on the blocks, quality 90", 90, 16, 0, false, 40, 24},
+        {"noisy video black beside a coloured picture", 0, 16, 6, true, 40, 34},
+        {"noisy black at 8 beside a coloured picture", 0, 8, 4, true, 36, 30},
+    };
+    constexpr int32_t kCaptureWidth = 720;
+    // Rows over which the coloured picture brightens by a level: slowly
+    // enough that its first rows keep the band's brightness.
+    constexpr int32_t kSlowRise = 8;
+    for (const JpegCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::Scene scene = [&c](int32_t x, int32_t y) {
+            const int32_t noise = c.reach > 0 ? NoiseOf(c.reach, x, y) : 0;
+            if (y < c.top || y >= kHeight - c.bottom) {
+                return Grey(c.level + noise);
+            }
+            const int32_t away = std::min(y - c.top, kHeight - c.bottom - 1 - y);
+            if (c.tinted) {
+                return TintedDark(c.level + away / kSlowRise + noise);
+            }
+            return Grey(int32_t(RedOf(DarkScene(x, y))) + noise);
+        };
+        CImageSurface surface;
+        if (c.quality > 0) {
+            MakeJpegPicture(surface, kCaptureWidth, kHeight, c.quality, scene);
+        } else {
+            test::MakePicture(surface, kCaptureWidth, kHeight, scene);
+        }
         const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
         EXPECT_LE(bands.top, c.top);
         EXPECT_GE(bands.top, c.top - 1);
