@@ -84,9 +84,10 @@ constexpr double kEdgeJumpShare = 0.5;
 // block, and a row at the band's end whose colour strays beyond the band's by
 // more than kColourNoises times the band's own wander (plus kColourQuantum for
 // rounding) and by more than kRingShare of the colour of the kBeyondRows rows
-// past the end is picture of the band's brightness: the band ends before it.
-// The band's last row must first show kPictureShare of that colour: ringing
-// alone never reaches it, a picture's row does.
+// past the end (or of the rows already dropped) is picture of the band's
+// brightness: the band ends before it. The band's last row must first show
+// kPictureShare of that colour: ringing seldom reaches it, a picture's row
+// does, and so does a band row that shares its colour sample with one.
 constexpr int32_t kChromaBlockRows = 16;
 constexpr int32_t kColourRows = 16;
 constexpr int32_t kMinColourRows = 2;

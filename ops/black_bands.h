@@ -21,11 +21,16 @@ struct BandReport {
 // level and how far its pixels stray from it, row to row and along the row.
 // The band goes on while the rows keep that level and noise, so that a dark
 // picture next to the band is never taken for band, and a noisy band is
-// found whole. At the bottom, the head-switching noise of analogue tape
-// counts as band too: a run of rows at the bottom edge, below a clear break,
-// that are shifted sideways, torn or noisy compared with the picture above
-// (their change from row to row, or along the row, several times what the
-// rows above show), at most 1/kMaxNoiseShare of the picture's height.
+// found whole. After JPEG, a block of rows that holds both the band's last
+// rows and a picture's edge rings: those band rows stray from the black by a
+// share of the edge's contrast, swinging both ways, and are still band. Where
+// a band fades into a picture of its own brightness, rows at its end that
+// carry the picture's colour rather than the band's are picture. At the
+// bottom, the head-switching noise of analogue tape counts as band too: a run
+// of rows at the bottom edge, below a clear break, that are shifted sideways,
+// torn or noisy compared with the picture above (their change from row to
+// row, or along the row, several times what the rows above show), at most
+// 1/kMaxNoiseShare of the picture's height.
 BandReport DetectBands(const PixelRows& rows);
 
 // What the detector measures of one row of lumas (blue + 2 green + red):
