@@ -355,14 +355,16 @@ int32_t BlockRingingRows(RowMeasures& rows, const BandBlack& black, int32_t firs
         const bool jump =
             (offset - previous) * (offset < 0 ? -1.0 : 1.0) >= kEdgeJumpShare * contrast;
         const double swing = offset < 0 ? -greatest : least;
-        if (k > 0 && jump && ringing <= kRingShare * contrast && swing <= black.LevelSlack() &&
-            spread <= black.Spread() + kRingShare * contrast && black.FarFrom(row)) {
-            const int32_t next = y + dir;
-            if (next == end) {
-                return 0;
-            }
+        const int32_t next = y + dir;
+        if (k > 0 && jump && swing <= black.LevelSlack() && black.FarFrom(row) && next != end) {
             const double beyond = ShapeAgainst(rows, black, next).mean - black.Level();
-            return beyond * offset > 0 && std::abs(beyond) >= kEdgeJumpShare * contrast ? k : 0;
+            // The edge's contrast is the picture's: the edge row itself may
+            // be softened.
+            const double step = std::max(contrast, std::abs(beyond));
+            if (beyond * offset > 0 && std::abs(beyond) >= kEdgeJumpShare * contrast &&
+                ringing <= kRingShare * step && spread <= black.Spread() + kRingShare * step) {
+                return k;
+            }
         }
         ringing = std::max(ringing, contrast);
         spread = std::max(spread, row.spread);
