@@ -45,14 +45,16 @@ constexpr double kPanShare = 0.15;
 constexpr int32_t kTextureRows[] = {4, 10};
 constexpr int32_t kTexturedPixels = 8;
 
-// Pixels of row y (`upper`) that change by more than `contrast` along the row
-// or to the same field's row below (`lower`), as 0 or 1, from x = 1 on.
-TESSARY_ROW_KERNEL void TexturedPixels(const int16_t* upper, const int16_t* lower, int32_t width,
-                                       int16_t contrast, uint8_t* __restrict textured) {
+// Adds to `textured` the pixels of row y (`upper`) that change by more than
+// `contrast` along the row or to the same field's row below (`lower`), 1 each,
+// from x = 1 on.
+TESSARY_ROW_KERNEL void AddTexturedPixels(const int16_t* upper, const int16_t* lower, int32_t width,
+                                          int16_t contrast, uint8_t* __restrict textured) {
     for (int32_t x = 1; x + 1 < width; ++x) {
         const int16_t along = Abs16(2 * (upper[x + 1] - upper[x - 1]));
         const int16_t down = Abs16(2 * (lower[x] - upper[x]));
-        textured[x] = uint8_t(along > contrast) | uint8_t(down > contrast);
+        textured[x] = static_cast<uint8_t>(textured[x] +
+                                           (uint8_t(along > contrast) | uint8_t(down > contrast)));
     }
 }
 
@@ -64,30 +66,106 @@ TESSARY_ROW_KERNEL void GatherTeeth(const uint8_t* marks, int32_t width,
     }
 }
 
+// Which kBlock x kBlock blocks hold a firm tooth and which have texture,
+// gathered on the comb search's own pass while each row is in the cache:
+// afterwards the marks and the picture would have to be read again.
+class BlockGatherer final : public CombRowVisitor {
+  public:
+    BlockGatherer(int32_t width, int32_t height)
+        : m_width(std::max(width, 0)),
+          m_columns((m_width + kBlock - 1) / kBlock),
+          m_rows((std::max(height, 0) + kBlock - 1) / kBlock),
+          m_has(size_t(m_columns) * size_t(m_rows), 0),
+          m_textured(m_has.size(), 0),
+          m_teethOf(size_t(m_width), 0),
+          m_texturedOf(size_t(m_width), 0) {}
+
+    void Luma(int32_t y, const int16_t* row, const int16_t* below2,
+              CombThresholds thresholds) override {
+        const int32_t offset = y % kBlock;
+        if (std::find(std::begin(kTextureRows), std::end(kTextureRows), offset) ==
+            std::end(kTextureRows)) {
+            return;
+        }
+        if (y / kBlock != m_textureRow) {
+            FlushTexture();
+            m_textureRow = y / kBlock;
+        }
+        AddTexturedPixels(row, below2, m_width, thresholds.tooth, m_texturedOf.data());
+    }
+
+    void Marks(int32_t y, const uint8_t* marks) override {
+        if (y / kBlock != m_teethRow) {
+            FlushTeeth();
+            m_teethRow = y / kBlock;
+        }
+        GatherTeeth(marks, m_width, m_teethOf.data());
+    }
+
+    // Settles the last block row; call once after the pass.
+    void Finish() {
+        FlushTeeth();
+        FlushTexture();
+    }
+
+    int32_t Columns() const { return m_columns; }
+    int32_t Rows() const { return m_rows; }
+    const std::vector<uint8_t>& Has() const { return m_has; }
+    const std::vector<uint8_t>& Textured() const { return m_textured; }
+
+  private:
+    void FlushTeeth() {
+        if (m_teethRow < 0) {
+            return;
+        }
+        const size_t first = size_t(m_teethRow) * size_t(m_columns);
+        for (int32_t x = 0; x < m_width; x += kBlock) {
+            const int32_t count = std::min(kBlock, m_width - x);
+            m_has[first + size_t(x / kBlock)] = FirstNonZero(m_teethOf.data() + x, count) < count;
+        }
+        std::fill(m_teethOf.begin(), m_teethOf.end(), uint8_t{0});
+        m_teethRow = -1;
+    }
+
+    void FlushTexture() {
+        if (m_textureRow < 0) {
+            return;
+        }
+        const size_t first = size_t(m_textureRow) * size_t(m_columns);
+        for (int32_t x = 0; x < m_width; x += kBlock) {
+            int32_t count = 0;
+            for (int32_t i = x; i < std::min(x + kBlock, m_width); ++i) {
+                count += m_texturedOf[size_t(i)];
+            }
+            m_textured[first + size_t(x / kBlock)] = count >= kTexturedPixels;
+        }
+        std::fill(m_texturedOf.begin(), m_texturedOf.end(), uint8_t{0});
+        m_textureRow = -1;
+    }
+
+    int32_t m_width;
+    int32_t m_columns;
+    int32_t m_rows;
+    std::vector<uint8_t> m_has;
+    std::vector<uint8_t> m_textured;
+    // The block row being gathered (-1: none), and its per-pixel sums.
+    int32_t m_teethRow = -1;
+    int32_t m_textureRow = -1;
+    std::vector<uint8_t> m_teethOf;
+    std::vector<uint8_t> m_texturedOf;
+};
+
 // Which blocks lie within reach of a block with a firm tooth (a tooth without
 // a sign of combing above or below it is as likely a thin still line as a
 // moving edge), and whether firm teeth are all over the picture.
 class NearTeeth {
   public:
-    NearTeeth(const CombTeeth& teeth, const PixelRows& rows)
-        : m_columns((teeth.width + kBlock - 1) / kBlock),
-          m_rows((teeth.height + kBlock - 1) / kBlock),
+    explicit NearTeeth(const BlockGatherer& blocks)
+        : m_columns(blocks.Columns()),
+          m_rows(blocks.Rows()),
           m_near(size_t(m_columns) * size_t(m_rows), 0) {
-        std::vector<uint8_t> has(m_near.size(), 0);
-        // The teeth of a block row's rows gathered first, then looked at block by block.
-        std::vector<uint8_t> teethOf(size_t(teeth.width));
-        for (int32_t top = 0; top < teeth.height; top += kBlock) {
-            std::fill(teethOf.begin(), teethOf.end(), uint8_t{0});
-            for (int32_t y = top; y < std::min(top + kBlock, teeth.height); ++y) {
-                GatherTeeth(teeth.MarksOf(y), teeth.width, teethOf.data());
-            }
-            const size_t first = size_t(top / kBlock) * size_t(m_columns);
-            for (int32_t x = 0; x < teeth.width; x += kBlock) {
-                const int32_t count = std::min(kBlock, teeth.width - x);
-                has[first + size_t(x / kBlock)] = FirstNonZero(teethOf.data() + x, count) < count;
-            }
-        }
-        m_everywhere = TeethAllOver(has) && MostTextureMoved(has, rows, teeth.thresholds.tooth);
+        const std::vector<uint8_t>& has = blocks.Has();
+        m_everywhere = TeethAllOver(has) && MostTextureMoved(has, blocks.Textured());
         std::vector<uint8_t> along(has.size(), 0);
         Spread(has.data(), 1, m_columns, m_columns, m_rows, kReachBlocksX, along.data());
         Spread(along.data(), m_columns, m_rows, 1, m_columns, kReachBlocksY, m_near.data());
@@ -120,9 +198,8 @@ class NearTeeth {
 
     // Whether kPanShare of the blocks with texture have teeth, or are flat
     // but have teeth all the same. Looked at only when every cell has teeth.
-    bool MostTextureMoved(const std::vector<uint8_t>& has, const PixelRows& rows,
-                          int16_t contrast) const {
-        const std::vector<uint8_t> textured = TexturedBlocks(rows, contrast);
+    static bool MostTextureMoved(const std::vector<uint8_t>& has,
+                                 const std::vector<uint8_t>& textured) {
         size_t moved = 0;
         size_t texture = 0;
         for (size_t i = 0; i < has.size(); ++i) {
@@ -130,37 +207,6 @@ class NearTeeth {
             texture += has[i] | textured[i];
         }
         return double(moved) >= kPanShare * double(texture);
-    }
-
-    std::vector<uint8_t> TexturedBlocks(const PixelRows& rows, int16_t contrast) const {
-        std::vector<uint8_t> textured(size_t(m_columns) * size_t(m_rows), 0);
-        const size_t width = size_t(rows.width);
-        std::vector<int16_t> upper(width);
-        std::vector<int16_t> lower(width);
-        std::vector<uint8_t> pixels(width, 0);
-        std::vector<int32_t> counts(size_t(m_columns), 0);
-        for (int32_t block = 0; block < m_rows; ++block) {
-            std::fill(counts.begin(), counts.end(), 0);
-            for (const int32_t offset : kTextureRows) {
-                const int32_t y = block * kBlock + offset;
-                if (y + 2 >= rows.height) {
-                    continue;
-                }
-                LumaOfRow(rows.Row(y), rows.width, upper.data());
-                LumaOfRow(rows.Row(y + 2), rows.width, lower.data());
-                TexturedPixels(upper.data(), lower.data(), rows.width, contrast, pixels.data());
-                for (int32_t x = 0; x < rows.width; x += kBlock) {
-                    const int32_t count = std::min(kBlock, rows.width - x);
-                    counts[size_t(x / kBlock)] +=
-                        int32_t(std::count(pixels.begin() + x, pixels.begin() + x + count, 1));
-                }
-            }
-            for (int32_t column = 0; column < m_columns; ++column) {
-                textured[size_t(block) * size_t(m_columns) + size_t(column)] =
-                    counts[size_t(column)] >= kTexturedPixels;
-            }
-        }
-        return textured;
     }
 
     // Grows marks by `reach` cells along lines of `length` cells, `step` apart,
@@ -220,9 +266,9 @@ static_assert(kGrow == 3, "GrowAlong spells out three pixels to each side");
 // bytes per rebuilt row: the marks of MarkCandidates whose cluster stays
 // (KeepSeededClusters), grown by kGrow along the row. None when the whole
 // picture moved: then every pixel is rebuilt in full.
-std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, const PixelRows& rows,
+std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, const BlockGatherer& blocks,
                                                 int32_t firstRebuilt) {
-    const NearTeeth nearTeeth(teeth, rows);
+    const NearTeeth nearTeeth(blocks);
     if (nearTeeth.Everywhere()) {
         return std::nullopt;
     }
@@ -276,7 +322,9 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     // The detector's verdict and field, so that the repair does what --detect
     // and the preview report; the teeth of every row then say where.
     CombTeeth teeth;
-    CombingReport report = FindCombedAreas(rows, teeth);
+    BlockGatherer blocks(rows.IsEmpty() ? 0 : rows.width, rows.IsEmpty() ? 0 : rows.height);
+    CombingReport report = FindCombedAreas(rows, teeth, &blocks);
+    blocks.Finish();
     if (keep) {
         report.keep = *keep;
     }
@@ -288,7 +336,7 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     const DeepRows deep = atDepth ? deepRows : DeepRows();
     const int32_t width = rows.width;
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
-    const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, rows, firstRebuilt);
+    const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, blocks, firstRebuilt);
     const int32_t count = (rows.height - firstRebuilt + 1) / 2;
     FieldInterpolator interpolator(rows, report.keep);
     if (!areas) {

@@ -214,7 +214,8 @@ Bands SampleBands(const PixelRows& rows) {
 }
 
 // Finds the teeth and weak signs of every row, and counts the rows of `bands`.
-void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresholds thresholds) {
+void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresholds thresholds,
+               CombRowVisitor* visitor = nullptr) {
     frame.width = rows.IsEmpty() ? 0 : rows.width;
     frame.height = rows.IsEmpty() ? 0 : rows.height;
     frame.counts = CombCounts();
@@ -271,6 +272,9 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresho
         const int16_t* down2 = luma.Of(y + 2);
         uint8_t* marks = frame.marks.get() + size_t(y) * width;
         CompareFields(up2, up, row, down, down2, frame.width, thresholds, teethRow, detailRow);
+        if (visitor != nullptr) {
+            visitor->Luma(y, row, down2, thresholds);
+        }
         KeepRuns(teethRow, frame.width, core.data(), marks);
         if (const int32_t place = bands.Place(y, frame.height); place >= 0) {
             if (place == 2) {
@@ -286,6 +290,9 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresho
         KeepColumns(teethRow, frame.width, kToothColumn, column.data(), marks);
         if (y > 2) {
             MarkFirm(marks - 2 * width, marks - width, marks, frame.width);
+            if (visitor != nullptr) {
+                visitor->Marks(y - 1, marks - width);
+            }
         }
         if (const int32_t place = bands.Place(y - 1, frame.height); place >= 0) {
             countStacked(y - 1, place);
@@ -295,6 +302,9 @@ void FindTeeth(const PixelRows& rows, CombTeeth& frame, Bands bands, CombThresho
         // The last marked row has only unmarked rows below it.
         uint8_t* last = frame.marks.get() + size_t(frame.height - 3) * width;
         MarkFirm(last - width, last, zeros.data(), frame.width);
+        if (visitor != nullptr) {
+            visitor->Marks(frame.height - 3, last);
+        }
         if (const int32_t place = bands.Place(frame.height - 3, frame.height); place >= 0) {
             countStacked(frame.height - 3, place);
         }
@@ -345,8 +355,8 @@ void FindCombTeeth(const PixelRows& rows, CombTeeth& teeth) {
     FindCombTeeth(rows, ThresholdsForNoise(MeasureNoise(rows)), teeth);
 }
 
-CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth) {
-    FindTeeth(rows, teeth, SampleBands(rows), ThresholdsForNoise(MeasureNoise(rows)));
+CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth, CombRowVisitor* visitor) {
+    FindTeeth(rows, teeth, SampleBands(rows), ThresholdsForNoise(MeasureNoise(rows)), visitor);
     return ReportCombing(teeth.counts);
 }
 

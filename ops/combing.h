@@ -108,9 +108,25 @@ CombingReport DetectCombing(const PixelRows& rows);
 // The report from counts already made.
 CombingReport ReportCombing(const CombCounts& counts);
 
+// What the pass over every row hands on as it goes, so that a caller can
+// gather measures of its own while the rows are still in the cache instead of
+// reading the picture or the marks again afterwards.
+class CombRowVisitor {
+  public:
+    virtual ~CombRowVisitor() = default;
+    // The luma of row y and of row y + 2, for every y from 2 while y + 2 is a
+    // row, in order; `thresholds` are those the marks are found with.
+    virtual void Luma(int32_t y, const int16_t* row, const int16_t* below2,
+                      CombThresholds thresholds) = 0;
+    // The marks of row y once final, for every y from 2 to height - 3, in
+    // order (the rows outside that have no marks).
+    virtual void Marks(int32_t y, const uint8_t* marks) = 0;
+};
+
 // For the adaptive repair, in one pass: the teeth of every row, and
 // DetectCombing's report from the counts of the same rows as it counts (which
-// `teeth` then holds).
-CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth);
+// `teeth` then holds). `visitor`, when given, sees every row on the way.
+CombingReport FindCombedAreas(const PixelRows& rows, CombTeeth& teeth,
+                              CombRowVisitor* visitor = nullptr);
 
 }  // namespace tessary

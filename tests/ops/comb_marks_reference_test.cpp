@@ -176,5 +176,71 @@ TEST(CombMarksReference, FastKernelsMatchThePlainStatementBitForBit) {
     EXPECT_GT(columnTeeth, 100u) << "and teeth too narrow for a run";
 }
 
+// Records what the pass hands its visitor, copied at the time of each call.
+class RecordingVisitor final : public CombRowVisitor {
+  public:
+    explicit RecordingVisitor(int32_t width) : m_width(size_t(width)) {}
+    void Luma(int32_t y, const int16_t* row, const int16_t* below2,
+              CombThresholds thresholds) override {
+        lumaRows.push_back(y);
+        luma.emplace_back(row, row + m_width);
+        luma2.emplace_back(below2, below2 + m_width);
+        tooth.push_back(thresholds.tooth);
+    }
+    void Marks(int32_t y, const uint8_t* marks) override {
+        markRows.push_back(y);
+        this->marks.emplace_back(marks, marks + m_width);
+    }
+    std::vector<int32_t> lumaRows;
+    std::vector<std::vector<int16_t>> luma;
+    std::vector<std::vector<int16_t>> luma2;
+    std::vector<int16_t> tooth;
+    std::vector<int32_t> markRows;
+    std::vector<std::vector<uint8_t>> marks;
+
+  private:
+    size_t m_width;
+};
+
+// The visitor sees every row from 2 to height - 3 once, in order: its luma
+// and its own field's next row's as the plain sum gives them, and its marks
+// as they stand after the whole pass (a row handed on before its firm bits
+// are set would lose them); the pass finds the same with it as without.
+TEST(CombMarksReference, VisitorSeesEveryRowsLumaAndFinalMarks) {
+    std::mt19937 rng(2026);
+    for (int32_t width = 1; width <= 67; width += 3) {
+        for (int32_t height : {1, 4, 5, 6, 17, 40}) {
+            SCOPED_TRACE(testing::Message() << width << " x " << height);
+            CImageSurface surface;
+            test::MakePicture(surface, width, height, RandomScene(rng));
+            const PixelRows rows = RowsOf(*surface.GetImage());
+            RecordingVisitor seen(width);
+            CombTeeth teeth;
+            const CombingReport withVisitor = FindCombedAreas(rows, teeth, &seen);
+            CombTeeth plain;
+            const CombingReport without = FindCombedAreas(rows, plain);
+            EXPECT_EQ(withVisitor.score, without.score);
+            EXPECT_EQ(withVisitor.keep, without.keep);
+            std::vector<int32_t> want;
+            for (int32_t y = 2; y + 2 < height; ++y) {
+                want.push_back(y);
+            }
+            ASSERT_EQ(seen.lumaRows, want);
+            ASSERT_EQ(seen.markRows, want);
+            const int16_t tooth = ThresholdsForNoise(MeasureNoise(rows)).tooth;
+            for (size_t i = 0; i < want.size(); ++i) {
+                const int32_t y = want[i];
+                EXPECT_EQ(seen.tooth[i], tooth);
+                for (int32_t x = 0; x < width; ++x) {
+                    ASSERT_EQ(seen.luma[i][size_t(x)], LumaAt(rows, x, y)) << x << "," << y;
+                    ASSERT_EQ(seen.luma2[i][size_t(x)], LumaAt(rows, x, y + 2)) << x << "," << y;
+                    ASSERT_EQ(seen.marks[i][size_t(x)], teeth.MarksOf(y)[x]) << x << "," << y;
+                    ASSERT_EQ(teeth.MarksOf(y)[x], plain.MarksOf(y)[x]) << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessary
