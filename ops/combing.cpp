@@ -69,7 +69,10 @@ TESSARY_ROW_KERNEL void KeepColumns(const uint8_t* raw, int32_t width, uint8_t t
                                     uint8_t* __restrict column, uint8_t* __restrict teeth) {
     for (int32_t x = 0; x < width; ++x) {
         const uint8_t more = static_cast<uint8_t>(column[x] + (column[x] < UINT8_MAX));
-        column[x] = static_cast<uint8_t>((raw[x] & kTooth) * more);
+        // All ones where the row has a raw tooth: a mask, as bytes have no
+        // vector multiply and a product by 0 or 1 took a widening and a pack.
+        const uint8_t tooth = static_cast<uint8_t>(-(raw[x] & kTooth));
+        column[x] = static_cast<uint8_t>(tooth & more);
         teeth[x] = static_cast<uint8_t>(teeth[x] | uint8_t(column[x] >= tall));
     }
 }
