@@ -2,12 +2,68 @@
 
 #include "formats/dib.h"
 
+// The luma's own AVX-512 path, where the kernels are built in variants.
+#if defined(__x86_64__) && !defined(TESSARY_PLAIN_KERNELS) && \
+    ((defined(__GNUC__) && !defined(__clang__)) || (defined(__clang__) && __clang_major__ >= 14))
+#define TESSARY_WIDE_LUMA
+#include <immintrin.h>
+#endif
+
 namespace tessary {
 
-TESSARY_ROW_KERNEL void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
+namespace {
+
+TESSARY_ROW_KERNEL void PlainLumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
     for (int32_t x = 0; x < width; ++x) {
         luma[x] = static_cast<int16_t>(bgr[3 * x] + 2 * bgr[3 * x + 1] + bgr[3 * x + 2]);
     }
+}
+
+#if defined(TESSARY_WIDE_LUMA)
+// GCC vectorises the plain loop over interleaved blue, green, red with ten
+// word permutes and fourteen byte shuffles per 64 pixels, all on one port:
+// the luma took a fifth of the adaptive repair. Here four pixels sit in each
+// 16-byte lane after one dword permute, and one shuffle lays them out as
+// (blue, green) and (red, green) pairs, which a multiply-add by ones sums.
+__attribute__((target("avx512f,avx512bw"))) void WideLumaOfRow(const uint8_t* bgr, int32_t width,
+                                                               int16_t* luma) {
+    constexpr int32_t kPixels = 32;
+    // Lane i gets bytes 12 i .. 12 i + 11 of 48: four pixels.
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6, 6, 7, 8, 9, 9, 10, 11, 11);
+    const __m512i pairs =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 3, 4, 6, 7, 9, 10, 2, 1, 5, 4, 8, 7, 11, 10));
+    const __m512i ones = _mm512_set1_epi8(1);
+    // Each lane's sums hold four pixels of either half: back into order.
+    const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+    constexpr __mmask16 kTwelveDwords = 0x0FFF;
+    int32_t x = 0;
+    for (; x + kPixels <= width; x += kPixels) {
+        const uint8_t* from = bgr + 3 * int64_t{x};
+        const __m512i first = _mm512_maskz_loadu_epi32(kTwelveDwords, from);
+        const __m512i second = _mm512_maskz_loadu_epi32(kTwelveDwords, from + 48);
+        const __m512i sumsFirst = _mm512_maddubs_epi16(
+            _mm512_shuffle_epi8(_mm512_permutexvar_epi32(lanes, first), pairs), ones);
+        const __m512i sumsSecond = _mm512_maddubs_epi16(
+            _mm512_shuffle_epi8(_mm512_permutexvar_epi32(lanes, second), pairs), ones);
+        const __m512i sums = _mm512_add_epi16(_mm512_unpacklo_epi64(sumsFirst, sumsSecond),
+                                              _mm512_unpackhi_epi64(sumsFirst, sumsSecond));
+        _mm512_storeu_si512(luma + x, _mm512_permutexvar_epi64(order, sums));
+    }
+    PlainLumaOfRow(bgr + 3 * int64_t{x}, width - x, luma + x);
+}
+#endif
+
+}  // namespace
+
+void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
+#if defined(TESSARY_WIDE_LUMA)
+    static const bool wide = __builtin_cpu_supports("avx512bw") != 0;
+    if (wide) {
+        WideLumaOfRow(bgr, width, luma);
+        return;
+    }
+#endif
+    PlainLumaOfRow(bgr, width, luma);
 }
 
 PixelRows RowsOf(CDibImage& image) {

@@ -200,6 +200,31 @@ TEST(KernelReference, RowMeasuresMatchPlainSums) {
         });
 }
 
+// The luma's vector path takes 32 pixels at a time: widths on either side of
+// its multiples, rows starting at every byte offset (rows of a packed picture
+// are aligned to nothing), and nothing written past the row.
+TEST(KernelReference, LumaMatchesThePlainSumAtEveryWidthAndOffset) {
+    std::mt19937 random(1920);
+    const int32_t widths[] = {1, 2, 31, 32, 33, 63, 64, 65, 95, 96, 97, 1919, 1920, 1921};
+    for (const int32_t width : widths) {
+        for (const size_t offset : {0, 1, 2, 3, 7, 13}) {
+            SCOPED_TRACE(testing::Message() << width << " pixels from byte " << offset);
+            std::vector<uint8_t> bytes(offset + size_t(width) * 3);
+            for (uint8_t& b : bytes) {
+                b = uint8_t(random());
+            }
+            constexpr int16_t kUntouched = -7;
+            std::vector<int16_t> luma(size_t(width) + 1, kUntouched);
+            LumaOfRow(bytes.data() + offset, width, luma.data());
+            for (int32_t x = 0; x < width; ++x) {
+                const uint8_t* p = bytes.data() + offset + 3 * size_t(x);
+                ASSERT_EQ(luma[size_t(x)], p[0] + 2 * p[1] + p[2]) << "pixel " << x;
+            }
+            EXPECT_EQ(luma[size_t(width)], kUntouched);
+        }
+    }
+}
+
 TEST(KernelReference, FadeAndBlendMatchPlainWeights) {
     ForRandomPictures(
         [](std::mt19937& random, int32_t width, int32_t count, const std::vector<uint8_t>& bgr) {
