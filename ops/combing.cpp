@@ -144,7 +144,9 @@ class LumaRows {
 
     const int16_t* Of(int32_t y) {
         for (; m_next <= y; ++m_next) {
-            LumaOfRow(m_rows.Row(m_next), int32_t(m_width), Slot(m_next));
+            // Rows are asked for in order: the next one is fetched meanwhile.
+            const uint8_t* next = m_next + 1 < m_rows.height ? m_rows.Row(m_next + 1) : nullptr;
+            LumaOfRow(m_rows.Row(m_next), int32_t(m_width), Slot(m_next), next);
         }
         return Slot(y);
     }

@@ -170,9 +170,14 @@ const FieldInterpolator::PaddedRow& FieldInterpolator::Kept(int32_t row) {
     }
     slot.row = row;
     slot.bgr = m_rows.Row(row);
+    // Rows are rebuilt in order, up or down: the kept row after this one in
+    // the same direction is the next one needed, fetched meanwhile.
+    const int32_t next = row + (row < m_lastLoaded ? -2 : 2);
+    m_lastLoaded = row;
+    const uint8_t* fetch = next >= m_firstKept && next <= m_lastKept ? m_rows.Row(next) : nullptr;
     const int32_t width = m_rows.width;
     int16_t* luma = slot.luma.data();
-    LumaOfRow(slot.bgr, width, luma + kPad);
+    LumaOfRow(slot.bgr, width, luma + kPad, fetch);
     std::fill(luma, luma + kPad, luma[kPad]);
     std::fill(luma + kPad + width, luma + 2 * kPad + width, luma[kPad + width - 1]);
     return slot;

@@ -61,6 +61,7 @@ class FieldInterpolator {
     int32_t m_firstKept = 0;
     int32_t m_lastKept = -1;
     PaddedRow m_slots[4];
+    int32_t m_lastLoaded = -1;  // the kept row whose luma was worked out last
     std::vector<int16_t> m_diff[2 * kMaxStep + 1];
     std::vector<int16_t> m_best;
 };

@@ -26,7 +26,8 @@ TESSARY_ROW_KERNEL void PlainLumaOfRow(const uint8_t* bgr, int32_t width, int16_
 // 16-byte lane after one dword permute, and one shuffle lays them out as
 // (blue, green) and (red, green) pairs, which a multiply-add by ones sums.
 __attribute__((target("avx512f,avx512bw"))) void WideLumaOfRow(const uint8_t* bgr, int32_t width,
-                                                               int16_t* luma) {
+                                                               int16_t* luma,
+                                                               const uint8_t* fetch) {
     constexpr int32_t kPixels = 32;
     // Lane i gets bytes 12 i .. 12 i + 11 of 48: four pixels.
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6, 6, 7, 8, 9, 9, 10, 11, 11);
@@ -39,6 +40,11 @@ __attribute__((target("avx512f,avx512bw"))) void WideLumaOfRow(const uint8_t* bg
     int32_t x = 0;
     for (; x + kPixels <= width; x += kPixels) {
         const uint8_t* from = bgr + 3 * int64_t{x};
+        if (fetch != nullptr) {
+            const uint8_t* ahead = fetch + 3 * int64_t{x};
+            _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(ahead + 64), _MM_HINT_T0);
+        }
         const __m512i first = _mm512_maskz_loadu_epi32(kTwelveDwords, from);
         const __m512i second = _mm512_maskz_loadu_epi32(kTwelveDwords, from + 48);
         const __m512i sumsFirst = _mm512_maddubs_epi16(
@@ -55,14 +61,15 @@ __attribute__((target("avx512f,avx512bw"))) void WideLumaOfRow(const uint8_t* bg
 
 }  // namespace
 
-void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
+void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma, const uint8_t* fetch) {
 #if defined(TESSARY_WIDE_LUMA)
     static const bool wide = __builtin_cpu_supports("avx512bw") != 0;
     if (wide) {
-        WideLumaOfRow(bgr, width, luma);
+        WideLumaOfRow(bgr, width, luma, fetch);
         return;
     }
 #endif
+    (void)fetch;
     PlainLumaOfRow(bgr, width, luma);
 }
 

@@ -44,7 +44,9 @@ inline int16_t Abs16(int32_t v) {
 
 // Blue + 2 green + red of each pixel of a row (0 .. 1020): a brightness cheap
 // enough for the detectors, in which no channel is left out.
-void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma);
+// `fetch`, when given, is the row to be asked for next (as many bytes), which
+// is fetched into the cache meanwhile where the processor allows.
+void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma, const uint8_t* fetch = nullptr);
 
 // The rows of the image, or an empty view when it has no image, is not 24 bits
 // per pixel, or its header names rows that the block does not hold.
