@@ -6,7 +6,17 @@
 #if defined(__x86_64__) && !defined(TESSARY_PLAIN_KERNELS) && \
     ((defined(__GNUC__) && !defined(__clang__)) || (defined(__clang__) && __clang_major__ >= 14))
 #define TESSARY_WIDE_LUMA
+// GCC 12's intrinsics pass an undefined vector as the unused operand of their
+// masked builtins, which its own uninitialised-use check then reports.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 namespace tessary {
