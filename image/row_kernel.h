@@ -10,6 +10,9 @@
 #if defined(__x86_64__) && !defined(TESSARY_PLAIN_KERNELS) && \
     ((defined(__GNUC__) && !defined(__clang__)) || (defined(__clang__) && __clang_major__ >= 14))
 #define TESSARY_ROW_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+// Where the variants are built, a kernel may also have a hand-written path of
+// its own for an instruction set, picked at run time.
+#define TESSARY_KERNEL_VARIANTS
 #else
 #define TESSARY_ROW_KERNEL
 #endif

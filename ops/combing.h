@@ -15,8 +15,9 @@ namespace tessary {
 // better by their nearer neighbours. Both are counted at pixels where one
 // prediction misses by more than kToothFactor times the other plus
 // kToothContrast, in runs of at least kToothRun pixels along the row (single
-// pixels are noise); teeth also count in a column of three rows, where a
-// vertical edge moving sideways leaves teeth as narrow as its step.
+// pixels are noise); teeth also count at the foot of a column of
+// kToothColumn rows, where a vertical edge moving sideways leaves teeth as
+// narrow as its step.
 // What the score and the choice of field are made from.
 struct CombCounts {
     uint64_t compared = 0;  // pixels compared (all but two rows at each edge)

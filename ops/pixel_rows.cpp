@@ -3,8 +3,7 @@
 #include "formats/dib.h"
 
 // The luma's own AVX-512 path, where the kernels are built in variants.
-#if defined(__x86_64__) && !defined(TESSARY_PLAIN_KERNELS) && \
-    ((defined(__GNUC__) && !defined(__clang__)) || (defined(__clang__) && __clang_major__ >= 14))
+#if defined(TESSARY_KERNEL_VARIANTS)
 #define TESSARY_WIDE_LUMA
 // GCC 12's intrinsics pass an undefined vector as the unused operand of their
 // masked builtins, which its own uninitialised-use check then reports.
