@@ -299,19 +299,24 @@ std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, const Bl
 }
 
 // Rebuilds the pixels of `span` in row y and fades them in by `weights`, at 8
-// bits, or at 16 with the result rounded into the 8-bit row.
+// bits, or at 16 with the result rounded into the 8-bit row. A pixel whose
+// captured value lies within `agree` levels of the rebuilt one keeps it,
+// judged at 8 bits at either depth, so that both keep the same pixels.
 void RepairSpan(FieldInterpolator& interpolator, const PixelRows& rows, const DeepRows& deep,
-                int32_t y, Span span, const uint8_t* weights, std::vector<uint8_t>& rebuilt,
-                std::vector<uint16_t>& rebuiltDeep) {
+                int32_t y, Span span, int32_t agree, uint8_t* weights,
+                std::vector<uint8_t>& rebuilt, std::vector<uint16_t>& rebuiltDeep) {
     const int64_t first = 3 * int64_t{span.from};
-    const int64_t count = 3 * int64_t{span.to - span.from};
+    const int32_t pixels = span.to - span.from;
+    const int64_t count = 3 * int64_t{pixels};
+    if (!interpolator.Interpolate(y, rebuilt.data(), span.from, span.to)) {
+        return;
+    }
+    KeepAgreeing(rows.Row(y) + first, rebuilt.data() + first, pixels, agree, weights + first);
     if (deep.IsEmpty()) {
-        if (interpolator.Interpolate(y, rebuilt.data(), span.from, span.to)) {
-            Blend(rows.Row(y) + first, rebuilt.data() + first, weights + first, count);
-        }
+        Blend(rows.Row(y) + first, rebuilt.data() + first, weights + first, count);
     } else if (interpolator.Interpolate(y, deep, rebuiltDeep.data(), span.from, span.to)) {
         Blend(deep.Row(y) + first, rebuiltDeep.data() + first, weights + first, count);
-        RoundDeepRow(deep.Row(y) + first, span.to - span.from, rows.Row(y) + first);
+        RoundDeepRow(deep.Row(y) + first, pixels, rows.Row(y) + first);
     }
 }
 
@@ -353,14 +358,17 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
         }
         return report;
     }
+    // Where the captured pixel is as near the rebuilt one as a weak sign of
+    // combing's contrast, nothing shows that it moved.
+    const int32_t agree = teeth.thresholds.weak / kContrastPerLevel;
     std::vector<uint8_t> column(size_t(width) + 2 * kFade, 0);
     std::vector<uint8_t> weights(size_t(rows.RowBytes()));
-    std::vector<uint8_t> rebuilt(atDepth ? 0 : size_t(rows.RowBytes()));
+    std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));
     std::vector<uint16_t> rebuiltDeep(atDepth ? size_t(rows.RowBytes()) : 0);
     for (int32_t k = count - 1; k >= 0; --k) {
         const Span span = FadeWeights(*areas, width, count, k, column, weights.data());
         if (span.from != span.to) {
-            RepairSpan(interpolator, rows, deep, firstRebuilt + 2 * k, span, weights.data(),
+            RepairSpan(interpolator, rows, deep, firstRebuilt + 2 * k, span, agree, weights.data(),
                        rebuilt, rebuiltDeep);
         }
     }

@@ -45,6 +45,9 @@ inline constexpr uint8_t kFirmSign = 8;
 // contrast of a tooth, and of a weak sign, on a clean picture.
 inline constexpr int32_t kToothContrast = 40;
 inline constexpr int32_t kWeakContrast = 24;
+// A contrast in those units per level of one colour channel: blue + 2 green +
+// red weighs a grey level four times, and the prediction error twice that.
+inline constexpr int32_t kContrastPerLevel = 8;
 
 // The contrasts a tooth and a weak sign must reach. Noise makes both field
 // predictions miss by chance, so on a noisy picture they grow with its noise

@@ -34,6 +34,13 @@ struct Span {
 Span FadeWeights(const std::vector<uint8_t>& areas, int32_t width, int32_t count, int32_t k,
                  std::vector<uint8_t>& column, uint8_t* weights);
 
+// Sets to 0 the weights of the pixels (three samples each) whose every
+// sample lies within `tolerance` of the rebuilt one: there the two fields
+// agree as far as the picture's noise lets one tell, and the captured value
+// is kept rather than traded for an invented one.
+void KeepAgreeing(const uint8_t* captured, const uint8_t* rebuilt, int32_t pixels,
+                  int32_t tolerance, uint8_t* __restrict weights);
+
 // Moves each byte of the captured row towards the rebuilt one by its weight
 // out of 16, rounding halves up.
 void Blend(uint8_t* __restrict captured, const uint8_t* __restrict rebuilt,

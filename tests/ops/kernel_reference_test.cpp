@@ -280,6 +280,27 @@ TEST(KernelReference, FadeAndBlendMatchPlainWeights) {
                 for (uint8_t& w : weights) {
                     w = w == kUntouched ? uint8_t(random() % 17) : w;
                 }
+                // Pixels within the tolerance in all three samples lose their
+                // weight; half the rebuilt samples lie near the captured ones.
+                for (size_t i = 0; i < rebuilt.size(); ++i) {
+                    if (random() % 2 != 0) {
+                        const int32_t near = captured[i] + int32_t(random() % 9) - 4;
+                        rebuilt[i] = uint8_t(std::clamp(near, 0, 255));
+                    }
+                }
+                const int32_t tolerance = int32_t(random() % 6);
+                std::vector<uint8_t> kept = weights;
+                for (size_t i = 0; i < kept.size(); i += 3) {
+                    bool near = true;
+                    for (size_t c = i; c < i + 3; ++c) {
+                        near = near && std::abs(captured[c] - rebuilt[c]) <= tolerance;
+                    }
+                    if (near) {
+                        std::fill_n(kept.begin() + std::ptrdiff_t(i), 3, uint8_t{0});
+                    }
+                }
+                KeepAgreeing(captured.data(), rebuilt.data(), width, tolerance, weights.data());
+                ASSERT_EQ(weights, kept);
                 std::vector<uint8_t> blended = captured;
                 Blend(blended.data(), rebuilt.data(), weights.data(), int64_t(blended.size()));
                 for (size_t i = 0; i < captured.size(); ++i) {
