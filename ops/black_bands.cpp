@@ -10,7 +10,7 @@ namespace tessary {
 
 namespace {
 
-// Luma scaled by 4 (blue + 2 green + red), as the levels below are.
+// Luma scaled by 4 (as blue + 2 green + red is), as the levels below are.
 constexpr int32_t kScale = 4;
 // Share of a band row's pixels (in 1/1000) that may be brighter than its black allows.
 constexpr int32_t kBrightPerMille = 10;
@@ -95,6 +95,11 @@ constexpr double kColourNoises = 4.0;
 constexpr double kColourQuantum = 0.25;
 constexpr int32_t kBeyondRows = 2;
 constexpr double kPictureShare = 0.4;
+// A band row shares its colour sample with its neighbour in a pair of rows,
+// and the decoder blends in a quarter of the next pair's: the picture's colour
+// reaches the band's last kChromaReach rows, at most kLentShare of it there.
+constexpr int32_t kChromaReach = 2;
+constexpr double kLentShare = 0.75;
 // Rows after a doubtful row that must keep the band's black for that row to
 // count as the band's noise rather than its end.
 constexpr int32_t kConfirmRows = 2;
@@ -121,8 +126,31 @@ constexpr int32_t kFieldStep = 2;
 // Rows above the noise zone that tell how much the picture itself changes.
 constexpr int32_t kBaselineRows = 32;
 
-// The luma of the rows asked for, each worked out once: the detector only
-// looks at the rows near the top and the bottom.
+// The luma JPEG stores for a pixel (0.299 red, 0.587 green, 0.114 blue), in
+// 256ths of the scale of blue + 2 green + red, so that a grey is measured as
+// that sum measures it. JPEG in 4:2:0 keeps this luma for every row but shares
+// the colour between rows and spreads it over the rows near an edge, so a
+// band row beside a coloured picture takes on some of its colour while its
+// stored luma stays the band's: the band is judged in the stored luma.
+constexpr int32_t kStoredRed = 306;
+constexpr int32_t kStoredGreen = 601;
+constexpr int32_t kStoredBlue = 117;
+constexpr int32_t kStoredShift = 8;
+static_assert(kStoredRed + kStoredGreen + kStoredBlue == kScale << kStoredShift,
+              "a grey's stored luma is its level");
+
+TESSARY_ROW_KERNEL void StoredLumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma) {
+    constexpr int32_t kHalf = 1 << (kStoredShift - 1);
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* pixel = bgr + 3 * int64_t{x};
+        luma[x] = int16_t(
+            (kStoredBlue * pixel[0] + kStoredGreen * pixel[1] + kStoredRed * pixel[2] + kHalf) >>
+            kStoredShift);
+    }
+}
+
+// The stored luma of the rows asked for, each worked out once: the detector
+// only looks at the rows near the top and the bottom.
 class RowMeasures {
   public:
     explicit RowMeasures(const PixelRows& rows)
@@ -133,7 +161,7 @@ class RowMeasures {
     const int16_t* Of(int32_t y) {
         int16_t* luma = m_luma.get() + size_t(y) * size_t(width);
         if (!m_done[size_t(y)]) {
-            LumaOfRow(m_rows.Row(y), width, luma);
+            StoredLumaOfRow(m_rows.Row(y), width, luma);
             m_done[size_t(y)] = true;
         }
         return luma;
@@ -451,6 +479,9 @@ struct FlatRun {
     // It faded into the picture rather than meeting an edge: the picture's
     // first rows may have the band's brightness.
     bool faded = false;
+    // Where it faded: the rows before the first that left the band's black
+    // in its stored luma, or was in doubt.
+    int32_t off = 0;
 };
 
 // The rows from `seed` on, in steps of `dir`, that keep the seed row's level
@@ -505,9 +536,11 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
             if (ringing > 0 || ClearEdgeAt(rows, black, y, dir, end)) {
                 run.rows = int32_t(means.size()) + ringing;
             } else if (offRow < 0) {
+                run.off = int32_t(means.size());
                 run.rows = FadingEnd(means, black, row.mean);
                 run.faded = true;
             } else {
+                run.off = offRow;
                 means.resize(size_t(offRow));
                 run.rows = FadingEnd(means, offBlack, offMean);
                 run.faded = true;
@@ -561,12 +594,33 @@ double ColourOffset(const uint8_t* bgr, int32_t width, const Tint& tint) {
     return total / double(width);
 }
 
+// Whether rows `first` to `off` (not included) from `seed`, in steps of `dir`,
+// hold no more than kLentShare of the colour of the picture's first rows past
+// them (short of row `end`): as much as 4:2:0 lends a band row from a colour
+// sample it shares with, or blends in from, a picture row.
+bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t first, int32_t off,
+                int32_t end, const Tint& tint) {
+    double picture = 0;
+    for (int32_t k = off; k < off + kBeyondRows && seed + k * dir != end; ++k) {
+        picture = std::max(picture, ColourOffset(rows.Pixels(seed + k * dir), rows.width, tint));
+    }
+    for (int32_t k = first; k < off; ++k) {
+        if (ColourOffset(rows.Pixels(seed + k * dir), rows.width, tint) > kLentShare * picture) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The `count` rows of band from `seed` on, in steps of `dir` (short of row
 // `end`), less the rows at its end that hold picture of the band's brightness
 // but not its colour. Rows beyond one colour block from the end show the
 // band's own colour and how much it wanders; a band too thin for that is left
-// as it is.
-int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count,
+// as it is. The first `off` rows keep the band's stored luma: where the
+// picture's colour starts within kChromaReach rows of their end, and weaker
+// than the picture's there, it is the picture's colour that 4:2:0 lent the
+// band's last rows, and they stay.
+int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
                      int32_t end) {
     const int32_t outside = count - kChromaBlockRows;
     if (outside < kMinColourRows) {
@@ -600,22 +654,25 @@ int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t
     if (colourAt(count - 1) <= std::max(bound, kPictureShare * beyond)) {
         return count;
     }
-    while (count > outside) {
-        const double offset = colourAt(count - 1);
+    int32_t trimmed = count;
+    while (trimmed > outside) {
+        const double offset = colourAt(trimmed - 1);
         if (offset <= bound || offset <= kRingShare * beyond) {
             break;
         }
         beyond = std::max(beyond, offset);
-        --count;
+        --trimmed;
     }
-    return count;
+    return trimmed >= off - kChromaReach && LentColour(rows, seed, dir, trimmed, off, end, tint)
+               ? count
+               : trimmed;
 }
 
 // The rows of a dark run from `seed` that are band: where it met an edge,
 // all of them; where it faded, those that keep the band's colour too.
 int32_t Trimmed(const RowMeasures& rows, int32_t seed, int32_t dir, const FlatRun& run,
                 int32_t end) {
-    return run.faded ? TrimByColour(rows, seed, dir, run.rows, end) : run.rows;
+    return run.faded ? TrimByColour(rows, seed, dir, run.rows, run.off, end) : run.rows;
 }
 
 // Rows of band from `seed` on, in steps of `dir`, short of row `end`.
