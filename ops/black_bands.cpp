@@ -594,6 +594,17 @@ double ColourOffset(const uint8_t* bgr, int32_t width, const Tint& tint) {
     return total / double(width);
 }
 
+// Rows from `seed` on, in steps of `dir`, before the colour block of 4:2:0
+// JPEG (on its grid from the frame's top) that holds the `last`th of them,
+// less the row next to that block, into which the decoder blends its colour:
+// only that block's rows can carry the colour of a picture that starts in it.
+int32_t RowsBeforeColourBlock(int32_t seed, int32_t dir, int32_t last) {
+    const int32_t y = seed + last * dir;
+    const int32_t blockTop = y / kChromaBlockRows * kChromaBlockRows;
+    const int32_t before = dir > 0 ? blockTop - seed : seed - (blockTop + kChromaBlockRows - 1);
+    return std::max(before - 1, 0);
+}
+
 // Whether rows `first` to `off` (not included) from `seed`, in steps of `dir`,
 // hold no more than kLentShare of the colour of the picture's first rows past
 // them (short of row `end`): as much as 4:2:0 lends a band row from a colour
@@ -622,7 +633,7 @@ bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t firs
 // band's last rows, and they stay.
 int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
                      int32_t end) {
-    const int32_t outside = count - kChromaBlockRows;
+    const int32_t outside = RowsBeforeColourBlock(seed, dir, count - 1);
     if (outside < kMinColourRows) {
         return count;
     }
