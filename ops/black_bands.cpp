@@ -78,9 +78,13 @@ constexpr double kEdgeContrast = 40.0;
 constexpr int32_t kLumaBlockRows = 8;
 constexpr double kRingShare = 0.25;
 constexpr double kEdgeJumpShare = 0.5;
+// Along a ringing row the pixels stray from the band's own noise by at most
+// kRingSpreadShare of the edge's contrast (ringing overshoots by about a
+// tenth): a dark picture's own detail strays as far as its rows' means do.
+constexpr double kRingSpreadShare = 0.125;
 // The colour of 4:2:0 JPEG is kept in blocks of kChromaBlockRows rows, and a
 // block that holds picture spreads its colour over the band's rows in it. The
-// band's own colour is measured over up to kColourRows rows outside that
+// band's own colour is measured over its first kColourRows rows outside that
 // block, and a row at the band's end whose colour strays beyond the band's by
 // more than kColourNoises times the band's own wander (plus kColourQuantum for
 // rounding) and by more than kRingShare of the colour of the kBeyondRows rows
@@ -356,9 +360,11 @@ int32_t RowsLeftInBlock(int32_t y, int32_t dir) {
 // band's but for the ringing of a JPEG block holding both the band's last rows
 // and a weaker edge of the picture: within the block of `first`, one row jumps
 // off the band's black, the picture holding past it, while the rows before it
-// stray by no more than kRingShare of that jump's contrast, and one of them at
-// least keeps the black or strays the other way: ringing swings both ways (a
-// black at 0 hides the swing below it), a picture fading in leans one way only.
+// stray by no more than kRingShare of that jump's contrast (their pixels by
+// no more than kRingSpreadShare of it beyond the band's noise), and one of
+// them at least keeps the black or strays the other way: ringing swings both
+// ways (a black at 0 hides the swing below it), a picture fading in leans one
+// way only.
 int32_t BlockRingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
                          int32_t end) {
     // A block's first row off the black may also be the last before it: the
@@ -390,7 +396,8 @@ int32_t BlockRingingRows(RowMeasures& rows, const BandBlack& black, int32_t firs
             // be softened.
             const double step = std::max(contrast, std::abs(beyond));
             if (beyond * offset > 0 && std::abs(beyond) >= kEdgeJumpShare * contrast &&
-                ringing <= kRingShare * step && spread <= black.Spread() + kRingShare * step) {
+                ringing <= kRingShare * step &&
+                spread <= black.Spread() + kRingSpreadShare * step) {
                 return k;
             }
         }
@@ -605,10 +612,6 @@ int32_t RowsBeforeColourBlock(int32_t seed, int32_t dir, int32_t last) {
     return std::max(before - 1, 0);
 }
 
-// Whether rows `first` to `off` (not included) from `seed`, in steps of `dir`,
-// hold no more than kLentShare of the colour of the picture's first rows past
-// them (short of row `end`): as much as 4:2:0 lends a band row from a colour
-// sample it shares with, or blends in from, a picture row.
 bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t first, int32_t off,
                 int32_t end, const Tint& tint) {
     double picture = 0;
@@ -625,22 +628,21 @@ bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t firs
 
 // The `count` rows of band from `seed` on, in steps of `dir` (short of row
 // `end`), less the rows at its end that hold picture of the band's brightness
-// but not its colour. Rows beyond one colour block from the end show the
-// band's own colour and how much it wanders; a band too thin for that is left
-// as it is. The first `off` rows keep the band's stored luma: where the
+// but not its colour. The band's first rows, before the colour block of the
+// band's last row, show the band's own colour and how much it wanders (rows
+// near a picture that passed for band may not); a band too thin for that is
+// left as it is. The first `off` rows keep the band's stored luma: where the
 // picture's colour starts within kChromaReach rows of their end, and weaker
 // than the picture's there, it is the picture's colour that 4:2:0 lent the
 // band's last rows, and they stay.
 int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
                      int32_t end) {
-    const int32_t outside = RowsBeforeColourBlock(seed, dir, count - 1);
-    if (outside < kMinColourRows) {
+    const int32_t measured = std::min(RowsBeforeColourBlock(seed, dir, count - 1), kColourRows);
+    if (measured < kMinColourRows) {
         return count;
     }
-    const int32_t from = std::max(0, outside - kColourRows);
-    const int32_t measured = outside - from;
     Tint tint;
-    for (int32_t k = from; k < outside; ++k) {
+    for (int32_t k = 0; k < measured; ++k) {
         const Tint row = TintOf(rows.Pixels(seed + k * dir), rows.width);
         tint.red += row.red / measured;
         tint.blue += row.blue / measured;
@@ -650,10 +652,10 @@ int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t
     };
     double mean = 0;
     double squares = 0;
-    for (int32_t k = from; k < outside; ++k) {
+    for (int32_t k = 0; k < measured; ++k) {
         const double offset = colourAt(k);
         const double delta = offset - mean;
-        mean += delta / (k - from + 1);
+        mean += delta / (k + 1);
         squares += delta * (offset - mean);
     }
     const double wander = std::sqrt(squares / std::max(measured - 1, 1));
@@ -666,7 +668,7 @@ int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t
         return count;
     }
     int32_t trimmed = count;
-    while (trimmed > outside) {
+    while (trimmed > measured) {
         const double offset = colourAt(trimmed - 1);
         if (offset <= bound || offset <= kRingShare * beyond) {
             break;
@@ -675,7 +677,7 @@ int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t
         --trimmed;
     }
     return trimmed >= off - kChromaReach && LentColour(rows, seed, dir, trimmed, off, end, tint)
-               ? count
+               ? std::min(count, std::max(off, trimmed))
                : trimmed;
 }
 
