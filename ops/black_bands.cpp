@@ -456,6 +456,18 @@ int32_t FadingEnd(const std::vector<double>& means, const BandBlack& black, doub
     return count >= kMinFadingRows ? count : 0;
 }
 
+// Where a band ends that meets a clear edge: the rows just before it whose
+// means already lean the edge's way beyond what the band's own black allows
+// are the edge's first rows, softened by the compressor or fading in.
+int32_t EdgeEnd(const std::vector<double>& means, const BandBlack& black, double edgeMean) {
+    const double lean = edgeMean >= black.Level() ? 1.0 : -1.0;
+    auto count = int32_t(means.size());
+    while (count > 1 && (means[size_t(count - 1)] - black.Level()) * lean > black.LevelSlack()) {
+        --count;
+    }
+    return count;
+}
+
 // Evidence, gathered row by row, that rows have left the band's black though
 // none strays far on its own: scores beyond kDriftAllowance add up, and the
 // rows since the sum was last 0 are in doubt.
@@ -541,7 +553,8 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
                 ringing = BlockRingingRows(rows, black, y, dir, end);
             }
             if (ringing > 0 || ClearEdgeAt(rows, black, y, dir, end)) {
-                run.rows = int32_t(means.size()) + ringing;
+                run.rows =
+                    ringing > 0 ? int32_t(means.size()) + ringing : EdgeEnd(means, black, row.mean);
             } else if (offRow < 0) {
                 run.off = int32_t(means.size());
                 run.rows = FadingEnd(means, black, row.mean);
