@@ -78,10 +78,11 @@ constexpr double kEdgeContrast = 40.0;
 constexpr int32_t kLumaBlockRows = 8;
 constexpr double kRingShare = 0.25;
 constexpr double kEdgeJumpShare = 0.5;
-// Along a ringing row the pixels stray from the band's own noise by at most
-// kRingSpreadShare of the edge's contrast (ringing overshoots by about a
-// tenth): a dark picture's own detail strays as far as its rows' means do.
-constexpr double kRingSpreadShare = 0.125;
+// Ringing follows the edge along the row: beyond its row's offset it varies
+// from pixel to pixel by no more than the band's noise and kRingSpreadShare
+// of the edge's contrast, while a dark picture's own detail varies about as
+// much as its rows stray.
+constexpr double kRingSpreadShare = 0.0625;
 // The colour of 4:2:0 JPEG is kept in blocks of kChromaBlockRows rows, and a
 // block that holds picture spreads its colour over the band's rows in it. The
 // band's own colour is measured over its first kColourRows rows outside that
@@ -360,8 +361,8 @@ int32_t RowsLeftInBlock(int32_t y, int32_t dir) {
 // band's but for the ringing of a JPEG block holding both the band's last rows
 // and a weaker edge of the picture: within the block of `first`, one row jumps
 // off the band's black, the picture holding past it, while the rows before it
-// stray by no more than kRingShare of that jump's contrast (their pixels by
-// no more than kRingSpreadShare of it beyond the band's noise), and one of
+// stray by no more than kRingShare of that jump's contrast (their pixels vary
+// beyond that by no more than kRingSpreadShare of it and the band's noise), and one of
 // them at least keeps the black or strays the other way: ringing swings both
 // ways (a black at 0 hides the swing below it), a picture fading in leans one
 // way only.
@@ -374,7 +375,7 @@ int32_t BlockRingingRows(RowMeasures& rows, const BandBlack& black, int32_t firs
         rowsToSearch += kLumaBlockRows;
     }
     double ringing = 0;  // the furthest a row so far strayed from the black
-    double spread = 0;   // and the most its pixels did
+    double spread = 0;   // and the most its pixels strayed beyond that
     double previous = 0;
     double least = 0;  // the lowest a row so far lay off the black, and the highest
     double greatest = 0;
@@ -402,7 +403,7 @@ int32_t BlockRingingRows(RowMeasures& rows, const BandBlack& black, int32_t firs
             }
         }
         ringing = std::max(ringing, contrast);
-        spread = std::max(spread, row.spread);
+        spread = std::max(spread, row.spread - contrast);
         least = k == 0 ? offset : std::min(least, offset);
         greatest = k == 0 ? offset : std::max(greatest, offset);
         previous = offset;
