@@ -222,27 +222,51 @@ PackedColor TintedDark(int32_t level) {
                    uint32_t(std::clamp(level - 2, 0, 255)));
 }
 
+// A flat dark picture of a cool colour: blue + 2 green + red measure it
+// `level` bright, JPEG's luma (0.299 red, 0.587 green, 0.114 blue) nearly a level
+// brighter.
+PackedColor CoolDark(int32_t level) {
+    return PackRgb(uint32_t(std::clamp(level - 1, 0, 255)), uint32_t(std::clamp(level + 3, 0, 255)),
+                   uint32_t(std::clamp(level - 5, 0, 255)));
+}
+
 // Bands beside a dark picture after JPEG in 4:2:0, their edges on and off the
 // blocks of 8 rows of brightness and 16 rows of colour: a block that holds
 // both band and picture rings, and the band's rows in it are still band; a
 // picture of the band's own brightness and noise, and no detail, that differs
-// only in colour is picture. The detector may leave a row of band, never cut one of picture.
+// only in colour is picture; a picture whose colour the shared colour samples
+// lend the band's last rows leaves those rows band. The detector may leave a
+// row of band, never cut one of picture.
 TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
+    enum class Beside {
+        DarkScene,
+        Tinted,  // coloured, at the band's brightness
+        Cool,    // coloured, at the band's blue + 2 green + red, brighter in JPEG's luma
+    };
     struct JpegCase {
         const char* name;
         int quality;
         int32_t level;  // the bands' black
         int32_t reach;  // of its noise, either way
-        bool tinted;    // the picture next to the bands: coloured, at the band's brightness
+        Beside beside;  // the picture next to the bands
         int32_t top;
         int32_t bottom;
     };
     const JpegCase cases[] = {
-        {"black at 0, off the blocks, quality 75", 75, 0, 0, false, 37, 21},
-        {"black at 0 with noise, off the blocks, quality 75", 75, 0, 3, false, 45, 27},
-        {"video black, on the blocks, quality 90", 90, 16, 0, false, 40, 24},
-        {"noisy video black beside a coloured picture", 0, 16, 6, true, 40, 34},
-        {"noisy black at 8 beside a coloured picture", 0, 8, 4, true, 36, 30},
+        {"black at 0, off the blocks, quality 75", 75, 0, 0, Beside::DarkScene, 37, 21},
+        {"black at 0 with noise, off the blocks, quality 75", 75, 0, 3, Beside::DarkScene, 45, 27},
+        {"video black, on the blocks, quality 90", 90, 16, 0, Beside::DarkScene, 40, 24},
+        {"noisy video black beside a coloured picture", 0, 16, 6, Beside::Tinted, 40, 34},
+        {"noisy black at 8 beside a coloured picture", 0, 8, 4, Beside::Tinted, 36, 30},
+        // The picture's colour lent to the band's last rows by 4:2:0, whose
+        // stored luma is still the band's.
+        {"noisy video black beside a cool picture, quality 90", 90, 16, 3, Beside::Cool, 30, 34},
+        {"video black, faint noise, beside a cool picture, quality 90", 90, 16, 1, Beside::Cool, 30,
+         34},
+        {"strong noise beside a cool picture, quality 90", 90, 16, 4, Beside::Cool, 30, 34},
+        {"noisy black at 8 beside a cool picture, quality 90", 90, 8, 3, Beside::Cool, 30, 34},
+        {"cool picture, a band on the colour blocks, quality 90", 90, 16, 3, Beside::Cool, 32, 48},
+        {"noisy video black beside a cool picture", 0, 16, 3, Beside::Cool, 30, 34},
     };
     constexpr int32_t kCaptureWidth = 720;
     // Rows over which the coloured picture brightens by a level: slowly
@@ -256,8 +280,11 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
                 return Grey(c.level + noise);
             }
             const int32_t away = std::min(y - c.top, kHeight - c.bottom - 1 - y);
-            if (c.tinted) {
+            if (c.beside == Beside::Tinted) {
                 return TintedDark(c.level + away / kSlowRise + noise);
+            }
+            if (c.beside == Beside::Cool) {
+                return CoolDark(c.level + away / kSlowRise + noise);
             }
             return Grey(int32_t(RedOf(DarkScene(x, y))) + noise);
         };
