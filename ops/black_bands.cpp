@@ -458,10 +458,13 @@ int32_t FadingEnd(const std::vector<double>& means, const BandBlack& black, doub
 }
 
 // Where a band ends that meets a clear edge: the rows just before it whose
-// means already lean the edge's way beyond what the band's own black allows
-// are the edge's first rows, softened by the compressor or fading in.
+// means lean one way beyond what the band's own black allows (the way the
+// last of them leans, or else the edge's) are the picture's first rows, its
+// edge softened by the compressor or fading in.
 int32_t EdgeEnd(const std::vector<double>& means, const BandBlack& black, double edgeMean) {
-    const double lean = edgeMean >= black.Level() ? 1.0 : -1.0;
+    const double last = means.back() - black.Level();
+    const double towards = std::abs(last) > black.LevelSlack() ? last : edgeMean - black.Level();
+    const double lean = towards >= 0 ? 1.0 : -1.0;
     auto count = int32_t(means.size());
     while (count > 1 && (means[size_t(count - 1)] - black.Level()) * lean > black.LevelSlack()) {
         --count;
