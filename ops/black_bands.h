@@ -15,17 +15,22 @@ struct BandReport {
     bool blank = false;
 };
 
-// A band starts at the picture's edge with a row that is dark (its mean at
-// most kBandMeanLevel of 255, hardly any pixel brighter than kBandPixelLevel)
-// and holds nothing but noise. The band's own black is measured from it: its
-// level and how far its pixels stray from it, row to row and along the row.
-// The band goes on while the rows keep that level and noise, so that a dark
-// picture next to the band is never taken for band, and a noisy band is
-// found whole. After JPEG, a block of rows that holds both the band's last
-// rows and a picture's edge rings: those band rows stray from the black by a
-// share of the edge's contrast, swinging both ways, and are still band. Where
-// a band fades into a picture of its own brightness, rows at its end that
-// carry the picture's colour rather than the band's are picture. At the
+// Brightness is judged in the luma JPEG stores (0.299 red, 0.587 green,
+// 0.114 blue, in the scale of blue + 2 green + red): JPEG in 4:2:0 keeps it
+// for every row while it shares the colour between rows, so a band row beside
+// a coloured picture keeps the band's luma. A band starts at the picture's
+// edge with a row that is dark (its mean at most kBandMeanLevel of 255, hardly
+// any pixel brighter than kBandPixelLevel) and holds nothing but noise. The
+// band's own black is measured from it: its level and how far its pixels
+// stray from it, row to row and along the row. The band goes on while the
+// rows keep that level and noise, so that a dark picture next to the band is
+// never taken for band, and a noisy band is found whole. After JPEG, a block
+// of rows that holds both the band's last rows and a picture's edge rings:
+// those band rows stray from the black by a share of the edge's contrast,
+// swinging both ways, and are still band. Where a band fades into a picture
+// of its own brightness, rows at its end that carry the picture's colour
+// rather than the band's are picture, but for the two rows before the
+// picture's luma begins, to which 4:2:0 lends a share of its colour. At the
 // bottom, the head-switching noise of analogue tape counts as band too: a run
 // of rows at the bottom edge, below a clear break, that are shifted sideways,
 // torn or noisy compared with the picture above (their change from row to
@@ -33,11 +38,11 @@ struct BandReport {
 // 1/kMaxNoiseShare of the picture's height.
 BandReport DetectBands(const PixelRows& rows);
 
-// What the detector measures of one row of lumas (blue + 2 green + red):
-// their sum, their distances from `level` summed, the same for the sums of
-// blocks of kBandBlock pixels (from kBandBlock times the level, the last
-// block from its own count times it), the steps between neighbours summed,
-// and how many exceed `brightAbove`.
+// What the detector measures of one row of lumas (0 .. 1020, in the scale of
+// blue + 2 green + red): their sum, their distances from `level` summed, the
+// same for the sums of blocks of kBandBlock pixels (from kBandBlock times the
+// level, the last block from its own count times it), the steps between
+// neighbours summed, and how many exceed `brightAbove`.
 struct BandRowSums {
     int64_t sum = 0;
     int64_t spread = 0;
