@@ -5,21 +5,6 @@
 
 namespace tessary {
 
-// The first of `count` bytes that is not 0 (or `count`), eight at a time.
-int32_t FirstNonZero(const uint8_t* bytes, int32_t count) {
-    int32_t i = 0;
-    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
-        std::memcpy(&eight, bytes + i, 8);
-        if (eight != 0) {
-            break;
-        }
-    }
-    while (i < count && bytes[i] == 0) {
-        ++i;
-    }
-    return i;
-}
-
 namespace {
 
 // Weights from the combed cells around each pixel (`sum` has kFade bytes

@@ -15,9 +15,6 @@ inline constexpr int32_t kFade = 2;
 // The fade sums (2 kFade + 1) pixels of three rebuilt rows.
 inline constexpr int32_t kFadeCells = 3 * (2 * kFade + 1);
 
-// The first of `count` bytes that is not 0 (or `count`), eight at a time.
-int32_t FirstNonZero(const uint8_t* bytes, int32_t count);
-
 // The pixels from .. to - 1 of a rebuilt row: the stretch that holds every
 // pixel with a weight.
 struct Span {

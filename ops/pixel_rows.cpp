@@ -1,10 +1,11 @@
 #include "ops/pixel_rows.h"
 
+#include <cstring>
+
 #include "formats/dib.h"
 
 // The luma's own AVX-512 path, where the kernels are built in variants.
 #if defined(TESSARY_KERNEL_VARIANTS)
-#define TESSARY_WIDE_LUMA
 // GCC 12's intrinsics pass an undefined vector as the unused operand of their
 // masked builtins, which its own uninitialised-use check then reports.
 #if !defined(__clang__)
@@ -28,7 +29,7 @@ TESSARY_ROW_KERNEL void PlainLumaOfRow(const uint8_t* bgr, int32_t width, int16_
     }
 }
 
-#if defined(TESSARY_WIDE_LUMA)
+#if defined(TESSARY_KERNEL_VARIANTS)
 // GCC vectorises the plain loop over interleaved blue, green, red with ten
 // word permutes and fourteen byte shuffles per 64 pixels, all on one port:
 // the luma took a fifth of the adaptive repair. Here four pixels sit in each
@@ -71,7 +72,7 @@ __attribute__((target("avx512f,avx512bw"))) void WideLumaOfRow(const uint8_t* bg
 }  // namespace
 
 void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma, const uint8_t* fetch) {
-#if defined(TESSARY_WIDE_LUMA)
+#if defined(TESSARY_KERNEL_VARIANTS)
     static const bool wide = __builtin_cpu_supports("avx512bw") != 0;
     if (wide) {
         WideLumaOfRow(bgr, width, luma, fetch);
@@ -80,6 +81,40 @@ void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma, const uint8_t* 
 #endif
     (void)fetch;
     PlainLumaOfRow(bgr, width, luma);
+}
+
+// The first of `count` bytes that is not 0 (or `count`), eight at a time.
+int32_t FirstNonZero(const uint8_t* bytes, int32_t count) {
+    int32_t i = 0;
+    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
+        std::memcpy(&eight, bytes + i, 8);
+        if (eight != 0) {
+            break;
+        }
+    }
+    while (i < count && bytes[i] == 0) {
+        ++i;
+    }
+    return i;
+}
+
+// The first of `count` bytes that is 0 (or `count`), eight at a time: a
+// word holds a 0 byte where subtracting 1 from each byte borrows into a byte
+// whose top bit was clear.
+int32_t FirstZero(const uint8_t* bytes, int32_t count) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kTops = 0x8080808080808080u;
+    int32_t i = 0;
+    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
+        std::memcpy(&eight, bytes + i, 8);
+        if (((eight - kOnes) & ~eight & kTops) != 0) {
+            break;
+        }
+    }
+    while (i < count && bytes[i] != 0) {
+        ++i;
+    }
+    return i;
 }
 
 PixelRows RowsOf(CDibImage& image) {

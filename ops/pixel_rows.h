@@ -48,6 +48,12 @@ inline int16_t Abs16(int32_t v) {
 // is fetched into the cache meanwhile where the processor allows.
 void LumaOfRow(const uint8_t* bgr, int32_t width, int16_t* luma, const uint8_t* fetch = nullptr);
 
+// The first of `count` bytes that is not 0, and the first that is 0 (either
+// `count` when there is none), eight at a time: rows of marks are mostly
+// zeros, or long runs of them.
+int32_t FirstNonZero(const uint8_t* bytes, int32_t count);
+int32_t FirstZero(const uint8_t* bytes, int32_t count);
+
 // The rows of the image, or an empty view when it has no image, is not 24 bits
 // per pixel, or its header names rows that the block does not hold.
 PixelRows RowsOf(CDibImage& image);

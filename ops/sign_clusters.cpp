@@ -6,30 +6,11 @@
 #include <vector>
 
 #include "image/row_kernel.h"
-#include "ops/fade_blend.h"
+#include "ops/pixel_rows.h"
 
 namespace tessary {
 
 namespace {
-
-// The first of `count` bytes that is 0 (or `count`), eight at a time: a
-// word holds a 0 byte where subtracting 1 from each byte borrows into a byte
-// whose top bit was clear.
-int32_t FirstZero(const uint8_t* bytes, int32_t count) {
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    constexpr uint64_t kTops = 0x8080808080808080u;
-    int32_t i = 0;
-    for (uint64_t eight = 0; i + 8 <= count; i += 8) {
-        std::memcpy(&eight, bytes + i, 8);
-        if (((eight - kOnes) & ~eight & kTops) != 0) {
-            break;
-        }
-    }
-    while (i < count && bytes[i] != 0) {
-        ++i;
-    }
-    return i;
-}
 
 // Whether any of `count` marks is a firm tooth.
 TESSARY_ROW_KERNEL uint8_t HoldsSeed(const uint8_t* marks, int32_t count) {
