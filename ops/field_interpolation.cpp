@@ -5,6 +5,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "ops/field_shift.h"
+
 namespace tessary {
 
 namespace {
@@ -275,17 +277,59 @@ bool FieldInterpolator::Rebuild(int32_t y, int32_t from, int32_t to, RowOf rowOf
     return true;
 }
 
-void KeepField(const PixelRows& rows, Field keep, const DeepRows& deep) {
+void InterpolateField(const PixelRows& rows, Field keep, const DeepRows& deep) {
     if (rows.IsEmpty()) {
         return;
     }
     FieldInterpolator interpolator(rows, keep);
     const bool atDepth = !deep.IsEmpty() && deep.width == rows.width && deep.height == rows.height;
-    for (int32_t y = FirstRowOf(OtherField(keep)); y < rows.height; y += 2) {
+    const int32_t first = FirstRowOf(OtherField(keep));
+    const int32_t count = (rows.height - first + 1) / 2;
+    // Bottom up: after a search for teeth the bottom rows are still in the
+    // cache. The interpolator reads only kept rows, so rebuilt ones are
+    // written in place.
+    for (int32_t y = first + 2 * (count - 1); y >= first; y -= 2) {
         if (!atDepth) {
             interpolator.Interpolate(y, rows.Row(y));
         } else if (interpolator.Interpolate(y, deep, deep.Row(y), 0, rows.width)) {
             RoundDeepRow(deep.Row(y), rows.width, rows.Row(y));
+        }
+    }
+}
+
+void KeepField(const PixelRows& rows, Field keep, const DeepRows& deep) {
+    if (rows.IsEmpty()) {
+        return;
+    }
+    const int32_t width = rows.width;
+    const int32_t first = FirstRowOf(OtherField(keep));
+    FieldShifts shifts(rows, keep);
+    // Measured before any row is rebuilt in place: the search reads the other
+    // field's rows beside its block row too.
+    for (int32_t y = first; y < rows.height; y += kShiftBlockRows) {
+        shifts.Measure(y, 0, width);
+    }
+    FieldInterpolator interpolator(rows, keep);
+    const bool atDepth = !deep.IsEmpty() && deep.width == rows.width && deep.height == rows.height;
+    CapturedRows<uint8_t> captured;
+    CapturedRows<uint16_t> capturedDeep;
+    for (int32_t y = first; y < rows.height; y += 2) {
+        const KeptPair kept = KeptAround(y, rows.height);
+        const BlockShift* rowShifts = shifts.Of(y);
+        if (!atDepth) {
+            captured.Save(y, rows.Row(y), rows.RowBytes());
+            if (interpolator.Interpolate(y, rows.Row(y))) {
+                MixShifted(rows.Row(kept.above), rows.Row(kept.below), captured.SourcesOf(rows, y),
+                           rowShifts, width, 0, width, rows.Row(y));
+            }
+        } else {
+            capturedDeep.Save(y, deep.Row(y), deep.RowSamples());
+            if (interpolator.Interpolate(y, deep, deep.Row(y), 0, width)) {
+                MixShifted(deep.Row(kept.above), deep.Row(kept.below),
+                           capturedDeep.SourcesOf(deep, y), rowShifts, width, 0, width,
+                           deep.Row(y));
+                RoundDeepRow(deep.Row(y), width, rows.Row(y));
+            }
         }
     }
 }

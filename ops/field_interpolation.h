@@ -12,6 +12,11 @@ namespace tessary {
 // field from them by edge-directed interpolation. With `deep` (the same
 // picture at 16 bits, which `rows` holds rounded) the samples are rebuilt at
 // 16 bits along the directions chosen from `rows`, and rounded into them.
+void InterpolateField(const PixelRows& rows, Field keep, const DeepRows& deep = {});
+
+// InterpolateField's rows, each pixel mixed with the other field's own pixel
+// where that field shows it after moving sideways (FieldShifts, MixShifted):
+// the other field's detail is real, where interpolation can only guess.
 void KeepField(const PixelRows& rows, Field keep, const DeepRows& deep = {});
 
 // Rebuilds single rows of the field that is not kept from the kept rows around

@@ -150,7 +150,7 @@ int32_t CubicReference(const std::function<Sample(int32_t x, int32_t y, int c)>&
 // At 16 bits every rebuilt pixel is the cubic along a direction that the
 // 8-bit rebuild of the rounded picture took too. Samples off the multiples of
 // 257 show any step that worked in bytes.
-TEST(DeepRepairs, KeepFieldInterpolatesTheSamplesAlongTheEightBitDirections) {
+TEST(DeepRepairs, FieldInterpolationTakesTheEightBitDirections) {
     for (const Field keep : {Field::Top, Field::Bottom}) {
         SCOPED_TRACE(keep == Field::Top ? "top" : "bottom");
         constexpr int32_t kWidth = 90;
@@ -172,9 +172,9 @@ TEST(DeepRepairs, KeepFieldInterpolatesTheSamplesAlongTheEightBitDirections) {
         };
         const std::function<uint16_t(int32_t, int32_t, int)> sampleAt =
             [&](int32_t x, int32_t y, int c) { return before.Row(uint32_t(y))[3 * x + c]; };
-        KeepField(rows, keep);
-        DeinterlaceBy(picture.deep,
-                      keep == Field::Top ? DeinterlaceMethod::Top : DeinterlaceMethod::Bottom);
+        InterpolateField(rows, keep);
+        InterpolateField(RowsOf(*picture.deep.GetImage()), keep,
+                         DeepRowsOf(picture.deep.GetImage()->GetDeep()));
         int turned = 0;
         int wrong = 0;
         for (int32_t y = FirstRowOf(OtherField(keep)); y < kHeight; y += 2) {

@@ -14,6 +14,7 @@
 #include "ops/fade_blend.h"
 #include "ops/field_interpolation.h"
 #include "ops/field_ops.h"
+#include "ops/field_shift.h"
 #include "tests/ops/picture.h"
 
 namespace tessary {
@@ -158,8 +159,108 @@ TEST(KernelReference, InterpolatorMatchesThePlainSearch) {
         [](std::mt19937&, int32_t width, int32_t height, const std::vector<uint8_t>& bgr) {
             for (const Field keep : {Field::Top, Field::Bottom}) {
                 Picture picture(bgr, width, height);
-                KeepField(picture.rows, keep);
+                InterpolateField(picture.rows, keep);
                 EXPECT_EQ(picture.Bytes(), KeepFieldReference(bgr, width, height, keep));
+            }
+        });
+}
+
+// KeepField written plainly: the interpolated rows, each block's shift found
+// by trying every shift along the row, on the row itself and, unless one
+// there leaves under half the other field's own mismatch, on that field's
+// rows kLift above and below, over every other row of its block row,
+// and the mean of each rebuilt sample and the shifted one held between its
+// kept neighbours, unless the shift predicts worse than the other field's own
+// rows above and below.
+std::vector<uint8_t> ShiftedKeepFieldReference(const std::vector<uint8_t>& bgr, int32_t width,
+                                               int32_t height, Field keep) {
+    std::vector<uint8_t> out = KeepFieldReference(bgr, width, height, keep);
+    if (height < 2) {
+        return out;
+    }
+    const auto at = [&](int32_t x, int32_t y, int32_t c) {
+        return int32_t(
+            bgr[(size_t(y) * size_t(width) + size_t(std::clamp(x, 0, width - 1))) * 3 + size_t(c)]);
+    };
+    const auto luma = [&](int32_t x, int32_t y) {
+        return (at(x, y, 0) + 2 * at(x, y, 1) + at(x, y, 2) + 2) >> 2;
+    };
+    const auto keptAround = [&](int32_t y) {
+        return std::pair{y > 0 ? y - 1 : std::min(y + 1, height - 1),
+                         y + 1 < height ? y + 1 : std::max(y - 1, 0)};
+    };
+    struct Shift {
+        int32_t dx = 0;
+        int32_t dy = 0;
+        bool none = false;
+    };
+    const auto shiftOf = [&](int32_t top, int32_t from) {
+        const int32_t end = std::min(top + kShiftBlockRows, height);
+        int64_t best = INT64_MAX;
+        Shift pick;
+        // How well the other field predicts its rows from its own rows
+        // above and below, where both are in the picture.
+        int64_t self = 0;
+        for (int32_t r = top; r < end; r += 4) {
+            if (r >= kLift && r + kLift < height) {
+                for (int32_t p = from; p < std::min(from + kShiftBlock, width); ++p) {
+                    self +=
+                        std::abs(luma(p, r) - ((luma(p, r - kLift) + luma(p, r + kLift) + 1) >> 1));
+                }
+            }
+        }
+        for (const int32_t dy : {0, -kLift, kLift}) {
+            bool usable = dy == 0 || best * 2 > self;
+            for (int32_t r = top; r < end; r += 4) {
+                usable = usable && r + dy >= 0 && r + dy < height;
+            }
+            for (int32_t i = 0; usable && i <= 2 * kMaxShift; ++i) {
+                const int32_t dx = i % 2 == 1 ? -(i + 1) / 2 : i / 2;
+                int64_t cost = 0;
+                for (int32_t r = top; r < end; r += 4) {
+                    const auto [above, below] = keptAround(r);
+                    for (int32_t p = from; p < std::min(from + kShiftBlock, width); ++p) {
+                        const int32_t mid = (luma(p, above) + luma(p, below) + 1) >> 1;
+                        cost += std::abs(luma(p + dx, r + dy) - mid);
+                    }
+                }
+                if (cost < best) {
+                    best = cost;
+                    pick = {dx, dy};
+                }
+            }
+        }
+        pick.none = best > self;
+        return pick;
+    };
+    for (int32_t y = FirstRowOf(OtherField(keep)); y < height; y += 2) {
+        const int32_t top = y / kShiftBlockRows * kShiftBlockRows + FirstRowOf(OtherField(keep));
+        const auto [above, below] = keptAround(y);
+        for (int32_t x = 0; x < width; ++x) {
+            const Shift shift = shiftOf(top, x / kShiftBlock * kShiftBlock);
+            if (shift.none) {
+                continue;
+            }
+            const int32_t from = y + shift.dy >= 0 && y + shift.dy < height ? y + shift.dy : y;
+            for (int32_t c = 0; c < 3; ++c) {
+                uint8_t& v = out[(size_t(y) * size_t(width) + size_t(x)) * 3 + size_t(c)];
+                const int32_t held = std::clamp(at(x + shift.dx, from, c),
+                                                std::min(at(x, above, c), at(x, below, c)),
+                                                std::max(at(x, above, c), at(x, below, c)));
+                v = uint8_t((v + held + 1) >> 1);
+            }
+        }
+    }
+    return out;
+}
+
+TEST(KernelReference, ShiftedFieldMatchesThePlainSearch) {
+    ForRandomPictures(
+        [](std::mt19937&, int32_t width, int32_t height, const std::vector<uint8_t>& bgr) {
+            for (const Field keep : {Field::Top, Field::Bottom}) {
+                Picture picture(bgr, width, height);
+                KeepField(picture.rows, keep);
+                EXPECT_EQ(picture.Bytes(), ShiftedKeepFieldReference(bgr, width, height, keep));
             }
         });
 }
