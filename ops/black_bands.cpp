@@ -105,6 +105,11 @@ constexpr double kPictureShare = 0.4;
 // reaches the band's last kChromaReach rows, at most kLentShare of it there.
 constexpr int32_t kChromaReach = 2;
 constexpr double kLentShare = 0.75;
+// Colour, in levels of red less green plus blue less green per pixel, that a
+// 4:2:0 block at the qualities captures are kept at (75 and better) codes as
+// one shade over its 16 rows: its mean's quantum is about a level of blue
+// less luma there, twice that in these terms.
+constexpr double kBlockColourQuantum = 2.0;
 // Rows after a doubtful row that must keep the band's black for that row to
 // count as the band's noise rather than its end.
 constexpr int32_t kConfirmRows = 2;
@@ -502,9 +507,12 @@ struct FlatRun {
     // It faded into the picture rather than meeting an edge: the picture's
     // first rows may have the band's brightness.
     bool faded = false;
-    // Where it faded: the rows before the first that left the band's black
-    // in its stored luma, or was in doubt.
+    // Where it faded or met its edge: the rows before the first that left the
+    // band's black in its stored luma, or was in doubt.
     int32_t off = 0;
+    // No row before `off` was in doubt: the stored luma left the band's black
+    // at once.
+    bool sure = false;
 };
 
 // The rows from `seed` on, in steps of `dir`, that keep the seed row's level
@@ -559,12 +567,16 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
             if (ringing > 0 || ClearEdgeAt(rows, black, y, dir, end)) {
                 run.rows =
                     ringing > 0 ? int32_t(means.size()) + ringing : EdgeEnd(means, black, row.mean);
+                run.off = run.rows;
+                run.sure = offRow < 0 || offRow == int32_t(means.size());
             } else if (offRow < 0) {
                 run.off = int32_t(means.size());
+                run.sure = true;
                 run.rows = FadingEnd(means, black, row.mean);
                 run.faded = true;
             } else {
                 run.off = offRow;
+                run.sure = offRow == int32_t(means.size());
                 means.resize(size_t(offRow));
                 run.rows = FadingEnd(means, offBlack, offMean);
                 run.faded = true;
@@ -619,14 +631,19 @@ double ColourOffset(const uint8_t* bgr, int32_t width, const Tint& tint) {
 }
 
 // Rows from `seed` on, in steps of `dir`, before the colour block of 4:2:0
+// JPEG (on its grid from the frame's top) that holds the `index`th of them.
+int32_t RowsBeforeBlockOf(int32_t seed, int32_t dir, int32_t index) {
+    const int32_t y = seed + index * dir;
+    const int32_t blockTop = y / kChromaBlockRows * kChromaBlockRows;
+    return dir > 0 ? blockTop - seed : seed - (blockTop + kChromaBlockRows - 1);
+}
+
+// Rows from `seed` on, in steps of `dir`, before the colour block of 4:2:0
 // JPEG (on its grid from the frame's top) that holds the `last`th of them,
 // less the row next to that block, into which the decoder blends its colour:
 // only that block's rows can carry the colour of a picture that starts in it.
 int32_t RowsBeforeColourBlock(int32_t seed, int32_t dir, int32_t last) {
-    const int32_t y = seed + last * dir;
-    const int32_t blockTop = y / kChromaBlockRows * kChromaBlockRows;
-    const int32_t before = dir > 0 ? blockTop - seed : seed - (blockTop + kChromaBlockRows - 1);
-    return std::max(before - 1, 0);
+    return std::max(RowsBeforeBlockOf(seed, dir, last) - 1, 0);
 }
 
 bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t first, int32_t off,
@@ -652,8 +669,34 @@ bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t firs
 // picture's colour starts within kChromaReach rows of their end, and weaker
 // than the picture's there, it is the picture's colour that 4:2:0 lent the
 // band's last rows, and they stay.
+// Whether the colour of rows `trimmed` to `off` (where the stored luma left
+// the band) is the colour block's own rather than a picture's: they all lie in
+// the block that holds row `off`, and carry, on average, at least kLentShare of
+// the colour of the picture's first rows past `off`, which is weak. A weak colour is coded in
+// a block of 4:2:0 as one shade over all its 16 rows, band and picture alike,
+// so it tells nothing of where in the block the picture starts.
+template <typename ColourAt>
+bool SharedBlockColour(const ColourAt& colourAt, int32_t seed, int32_t dir, int32_t trimmed,
+                       int32_t off, int32_t end) {
+    if (trimmed >= off || trimmed < RowsBeforeBlockOf(seed, dir, off)) {
+        return false;
+    }
+    double band = 0;
+    for (int32_t k = trimmed; k < off; ++k) {
+        band += colourAt(k) / (off - trimmed);
+    }
+    double picture = 0;
+    int32_t counted = 0;
+    for (int32_t k = off; k < off + kBeyondRows && seed + k * dir != end; ++k) {
+        picture += colourAt(k);
+        ++counted;
+    }
+    picture /= std::max(counted, 1);
+    return counted > 0 && picture <= kBlockColourQuantum && band >= kLentShare * picture;
+}
+
 int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
-                     int32_t end) {
+                     bool sure, int32_t end) {
     const int32_t measured = std::min(RowsBeforeColourBlock(seed, dir, count - 1), kColourRows);
     if (measured < kMinColourRows) {
         return count;
@@ -693,16 +736,21 @@ int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t
         beyond = std::max(beyond, offset);
         --trimmed;
     }
+    if (sure && SharedBlockColour(colourAt, seed, dir, trimmed, off, end)) {
+        return count;
+    }
     return trimmed >= off - kChromaReach && LentColour(rows, seed, dir, trimmed, off, end, tint)
                ? std::min(count, std::max(off, trimmed))
                : trimmed;
 }
 
-// The rows of a dark run from `seed` that are band: where it met an edge,
-// all of them; where it faded, those that keep the band's colour too.
+// The rows of a dark run from `seed` that are band: those that keep the
+// band's colour too, whether it faded or met an edge in the stored luma (a
+// picture of the band's brightness but another colour shows no edge there
+// until it brightens).
 int32_t Trimmed(const RowMeasures& rows, int32_t seed, int32_t dir, const FlatRun& run,
                 int32_t end) {
-    return run.faded ? TrimByColour(rows, seed, dir, run.rows, run.off, end) : run.rows;
+    return run.rows > 0 ? TrimByColour(rows, seed, dir, run.rows, run.off, run.sure, end) : 0;
 }
 
 // Rows of band from `seed` on, in steps of `dir`, short of row `end`.

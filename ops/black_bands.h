@@ -27,10 +27,12 @@ struct BandReport {
 // never taken for band, and a noisy band is found whole. After JPEG, a block
 // of rows that holds both the band's last rows and a picture's edge rings:
 // those band rows stray from the black by a share of the edge's contrast,
-// swinging both ways, and are still band. Where a band fades into a picture
-// of its own brightness, rows at its end that carry the picture's colour
-// rather than the band's are picture, but for the two rows before the
-// picture's luma begins, to which 4:2:0 lends a share of its colour. At the
+// swinging both ways, and are still band. Rows at a band's end that carry a
+// picture's colour rather than the band's are picture of its brightness, but
+// for the two rows before the picture's luma begins, to which 4:2:0 lends a
+// share of its colour, and the band's rows in the picture's first colour
+// block when its colour is too weak for 4:2:0 to code as more than one shade
+// over the block. At the
 // bottom, the head-switching noise of analogue tape counts as band too: a run
 // of rows at the bottom edge, below a clear break, that are shifted sideways,
 // torn or noisy compared with the picture above (their change from row to
