@@ -267,6 +267,11 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
         {"noisy black at 8 beside a cool picture, quality 90", 90, 8, 3, Beside::Cool, 30, 34},
         {"cool picture, a band on the colour blocks, quality 90", 90, 16, 3, Beside::Cool, 32, 48},
         {"noisy video black beside a cool picture", 0, 16, 3, Beside::Cool, 30, 34},
+        // Without noise the coloured picture shows an edge in the stored luma
+        // only where it brightens, rows into the picture: colour ends the band.
+        {"noiseless video black beside a cool picture, quality 90", 90, 16, 0, Beside::Cool, 37,
+         21},
+        {"noiseless video black beside a coloured picture", 0, 16, 0, Beside::Tinted, 17, 23},
     };
     constexpr int32_t kCaptureWidth = 720;
     // Rows over which the coloured picture brightens by a level: slowly
@@ -295,6 +300,42 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
             test::MakePicture(surface, kCaptureWidth, kHeight, scene);
         }
         ExpectBandsWithoutPicture(surface, c.top, c.bottom);
+    }
+}
+
+// A flat picture of the band's brightness in another colour, after JPEG in
+// 4:2:0 without noise, shows an edge in the stored luma only where it
+// brightens, rows into the picture, and a block's ringing there: the band's
+// colour, not that edge, ends it. Rows of band may be left where the blocks
+// blur the colour; not a row of picture may be cut.
+TEST(DetectBands, NeverClipsAFlatColouredPictureOfTheBandsBrightness) {
+    struct FlatCase {
+        const char* name;
+        int quality;
+        int32_t top;
+        int32_t bottom;
+        PackedColor (*colour)(int32_t level);
+    };
+    const FlatCase cases[] = {
+        {"warm, on the colour blocks, quality 75", 75, 40, 44, TintedDark},
+        {"warm, off the blocks, quality 90", 90, 37, 21, TintedDark},
+        {"cool, on the luma blocks, quality 75", 75, 24, 32, CoolDark},
+    };
+    constexpr int32_t kCaptureWidth = 720;
+    constexpr int32_t kSlowRise = 8;
+    for (const FlatCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CImageSurface surface;
+        MakeJpegPicture(surface, kCaptureWidth, kHeight, c.quality, [&c](int32_t, int32_t y) {
+            if (y < c.top || y >= kHeight - c.bottom) {
+                return Grey(16);
+            }
+            return c.colour(16 + std::min(y - c.top, kHeight - c.bottom - 1 - y) / kSlowRise);
+        });
+        const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
+        EXPECT_LE(bands.top, c.top);
+        EXPECT_LE(bands.bottom, c.bottom);
+        EXPECT_FALSE(bands.blank);
     }
 }
 
