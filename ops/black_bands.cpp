@@ -445,17 +445,50 @@ bool BandGoesOnAfter(RowMeasures& rows, const BandBlack& black, int32_t y, int32
     return true;
 }
 
+// The ringing the band's rows share in the JPEG block of 8 rows that holds
+// row `off` of those from `seed` on, in steps of `dir`: from which of them the
+// block starts, and how far it may lead them off the band's black, kRingShare
+// of the contrast the picture's rows in that block show.
+struct OffBlockRinging {
+    int32_t from = 0;
+    double bound = 0;
+};
+
+OffBlockRinging RingingAtOff(RowMeasures& rows, const BandBlack& black, int32_t seed, int32_t dir,
+                             int32_t off, int32_t end) {
+    const int32_t y = seed + off * dir;
+    OffBlockRinging ringing;
+    ringing.from = off - (RowsLeftInBlock(y, -dir) - 1);
+    double contrast = 0;
+    for (int32_t k = 0; k < RowsLeftInBlock(y, dir) && y + k * dir != end; ++k) {
+        contrast = std::max(contrast,
+                            std::abs(ShapeAgainst(rows, black, y + k * dir).mean - black.Level()));
+    }
+    ringing.bound = kRingShare * contrast;
+    return ringing;
+}
+
 // Where a band ends that fades into a dark picture rather than meeting a
 // clear edge. `means` are the means of the band's rows in order up to the
 // first row off its black, whose mean is `offMean`. The rows just before it
 // whose means already lean the way it went are picture that still passed for
-// band; and as the first row of picture may look like band in every way, one
-// more row is left.
-int32_t FadingEnd(const std::vector<double>& means, const BandBlack& black, double offMean) {
+// band, unless they share the JPEG block of that row and lean no further than
+// its ringing while a band row of the block keeps the black or strays the
+// other way (ringing swings both ways, a picture fading in leans one way);
+// and as the first row of picture may look like band in every way, one more
+// row is left.
+int32_t FadingEnd(const std::vector<double>& means, const BandBlack& black, double offMean,
+                  const OffBlockRinging& ringing) {
     const double lean = offMean >= black.Level() ? 1.0 : -1.0;
     const double suspect = kSuspectNoises * black.MeanNoise();
+    auto leanOf = [&](int32_t index) { return (means[size_t(index)] - black.Level()) * lean; };
     auto count = int32_t(means.size());
-    while (count > 1 && (means[size_t(count - 1)] - black.Level()) * lean > suspect) {
+    bool swings = false;
+    for (int32_t k = std::max(ringing.from, 0); k < count; ++k) {
+        swings = swings || leanOf(k) <= 0;
+    }
+    while (count > 1 && leanOf(count - 1) > suspect &&
+           !(swings && count - 1 >= ringing.from && leanOf(count - 1) <= ringing.bound)) {
         --count;
     }
     --count;
@@ -572,13 +605,15 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
             } else if (offRow < 0) {
                 run.off = int32_t(means.size());
                 run.sure = true;
-                run.rows = FadingEnd(means, black, row.mean);
+                run.rows = FadingEnd(means, black, row.mean,
+                                     RingingAtOff(rows, black, seed, dir, run.off, end));
                 run.faded = true;
             } else {
                 run.off = offRow;
                 run.sure = offRow == int32_t(means.size());
                 means.resize(size_t(offRow));
-                run.rows = FadingEnd(means, offBlack, offMean);
+                run.rows = FadingEnd(means, offBlack, offMean,
+                                     RingingAtOff(rows, offBlack, seed, dir, offRow, end));
                 run.faded = true;
             }
             return run;
