@@ -416,6 +416,57 @@ int32_t BlockRingingRows(RowMeasures& rows, const BandBlack& black, int32_t firs
     return 0;
 }
 
+// Rows from `first` on, in steps of `dir` and short of row `end`, that are the
+// band's but for the ringing of a JPEG block holding both the band's last rows
+// and a dark picture's edge of texture rather than of level: within the block
+// of `first`, the picture's rows vary along the row (beyond their offset)
+// clearly more than the band's noise does, and the first of them at least
+// kEdgeJumpShare as much as the most varied; the rows before it vary less,
+// lie off the band's black by at most kRingShare of the edge's contrast (its
+// texture or its level, whichever is greater), and one of them keeps the
+// black or strays the other way, as ringing swings both ways. Ringing does not
+// cross the block's edge, so the band's rows before the block are clean.
+int32_t TextureRingingRows(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
+                           int32_t end) {
+    const int32_t count = RowsLeftInBlock(first, dir);
+    std::vector<double> offsets;
+    std::vector<double> textures;
+    double most = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        const int32_t y = first + k * dir;
+        if (y == end) {
+            return 0;
+        }
+        const RowShape row = ShapeAgainst(rows, black, y);
+        offsets.push_back(row.mean - black.Level());
+        textures.push_back(std::max(row.spread - std::abs(offsets.back()), 0.0));
+        most = std::max(most, textures.back());
+    }
+    if (most < kLevelQuantum + kEdgeNoises * black.Spread()) {
+        return 0;
+    }
+    int32_t edge = 0;
+    while (edge < count && textures[size_t(edge)] < kEdgeJumpShare * most) {
+        ++edge;
+    }
+    if (edge == 0 || edge == count) {
+        return 0;
+    }
+    double contrast = most;
+    for (int32_t k = edge; k < count; ++k) {
+        contrast = std::max(contrast, std::abs(offsets[size_t(k)]));
+    }
+    const double lean = offsets[size_t(edge)] < 0 ? -1.0 : 1.0;
+    double swing = offsets[0] * lean;
+    for (int32_t k = 0; k < edge; ++k) {
+        if (std::abs(offsets[size_t(k)]) > kRingShare * contrast) {
+            return 0;
+        }
+        swing = std::min(swing, offsets[size_t(k)] * lean);
+    }
+    return swing <= black.LevelSlack() ? edge : 0;
+}
+
 // Whether the band meets a clear edge at row `first`: that row or one of the
 // next kEdgeRows - 1 is far off the band's black in the band's own noise.
 bool ClearEdgeAt(RowMeasures& rows, const BandBlack& black, int32_t first, int32_t dir,
@@ -596,6 +647,9 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
             int32_t ringing = RingingRows(rows, black, y, dir, end);
             if (ringing == 0) {
                 ringing = BlockRingingRows(rows, black, y, dir, end);
+            }
+            if (ringing == 0) {
+                ringing = TextureRingingRows(rows, black, y, dir, end);
             }
             if (ringing > 0 || ClearEdgeAt(rows, black, y, dir, end)) {
                 run.rows =
