@@ -272,6 +272,16 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
         {"noiseless video black beside a cool picture, quality 90", 90, 16, 0, Beside::Cool, 37,
          21},
         {"noiseless video black beside a coloured picture", 0, 16, 0, Beside::Tinted, 17, 23},
+        // A dark picture's edge of texture rather than of level rings over
+        // the band's rows in its block of 8: they stay band.
+        {"faint black, edge of texture mid-block, quality 75", 75, 16, 1, Beside::DarkScene, 43,
+         21},
+        {"noiseless black, edge of texture mid-block, quality 75", 75, 16, 0, Beside::DarkScene, 43,
+         21},
+        // Where the band fades into the picture, its rows in the picture's
+        // block of 8 lean a little both ways with the block's ringing.
+        {"faint black fading mid-block, quality 90", 90, 16, 1, Beside::DarkScene, 35, 29},
+        {"noisy black fading mid-block, quality 90", 90, 16, 2, Beside::DarkScene, 26, 43},
     };
     constexpr int32_t kCaptureWidth = 720;
     // Rows over which the coloured picture brightens by a level: slowly
