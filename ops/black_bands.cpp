@@ -110,6 +110,9 @@ constexpr double kLentShare = 0.75;
 // one shade over its 16 rows: its mean's quantum is about a level of blue
 // less luma there, twice that in these terms.
 constexpr double kBlockColourQuantum = 2.0;
+// A band's black is grey; a flat dark strip of colour at the picture's edge
+// (a night sky) is picture.
+constexpr double kBlackTint = 3.0;
 // Rows after a doubtful row that must keep the band's black for that row to
 // count as the band's noise rather than its end.
 constexpr int32_t kConfirmRows = 2;
@@ -584,6 +587,30 @@ class Drift {
     int32_t m_from = -1;
 };
 
+// A colour, as red less green and blue less green per pixel.
+struct Tint {
+    double red = 0;
+    double blue = 0;
+};
+
+Tint TintOf(const uint8_t* bgr, int32_t width) {
+    int64_t red = 0;
+    int64_t blue = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* pixel = bgr + 3 * int64_t{x};
+        red += int32_t(pixel[2]) - int32_t(pixel[1]);
+        blue += int32_t(pixel[0]) - int32_t(pixel[1]);
+    }
+    return {double(red) / double(width), double(blue) / double(width)};
+}
+
+// Whether a row is black rather than a dark colour: a capture's black is
+// grey, give or take kBlackTint levels of red and blue less green together.
+bool Colourless(const uint8_t* bgr, int32_t width) {
+    const Tint tint = TintOf(bgr, width);
+    return std::abs(tint.red) + std::abs(tint.blue) <= kBlackTint;
+}
+
 // What a run of rows of one flat colour from an edge is.
 struct FlatRun {
     int32_t rows = 0;   // how many, from the seed row on
@@ -611,7 +638,8 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
         return {};
     }
     FlatRun run;
-    run.dark = first.mean <= kBandMeanLevel && first.brightShare * 1000 <= kBrightPerMille;
+    run.dark = first.mean <= kBandMeanLevel && first.brightShare * 1000 <= kBrightPerMille &&
+               Colourless(rows.Pixels(seed), rows.width);
     BandBlack black(rows.width);
     black.Add(first);
     std::vector<double> means{first.mean};
@@ -681,23 +709,6 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     }
     run.rows = int32_t(means.size());
     return run;
-}
-
-// A colour, as red less green and blue less green per pixel.
-struct Tint {
-    double red = 0;
-    double blue = 0;
-};
-
-Tint TintOf(const uint8_t* bgr, int32_t width) {
-    int64_t red = 0;
-    int64_t blue = 0;
-    for (int32_t x = 0; x < width; ++x) {
-        const uint8_t* pixel = bgr + 3 * int64_t{x};
-        red += int32_t(pixel[2]) - int32_t(pixel[1]);
-        blue += int32_t(pixel[0]) - int32_t(pixel[1]);
-    }
-    return {double(red) / double(width), double(blue) / double(width)};
 }
 
 // How far a row's colour strays from `tint`, per pixel, over blocks of
@@ -786,12 +797,13 @@ bool SharedBlockColour(const ColourAt& colourAt, int32_t seed, int32_t dir, int3
 
 int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
                      bool sure, int32_t end) {
-    const int32_t measured = std::min(RowsBeforeColourBlock(seed, dir, count - 1), kColourRows);
-    if (measured < kMinColourRows) {
-        return count;
-    }
+    // A band too thin to show its own colour outside that block is taken as
+    // grey, as its black is, straying from it as much as its first row does.
+    const int32_t before = std::min(RowsBeforeColourBlock(seed, dir, count - 1), kColourRows);
+    const bool thin = before < kMinColourRows;
+    const int32_t measured = thin ? 1 : before;
     Tint tint;
-    for (int32_t k = 0; k < measured; ++k) {
+    for (int32_t k = 0; k < measured && !thin; ++k) {
         const Tint row = TintOf(rows.Pixels(seed + k * dir), rows.width);
         tint.red += row.red / measured;
         tint.blue += row.blue / measured;
@@ -807,7 +819,9 @@ int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t
         mean += delta / (k + 1);
         squares += delta * (offset - mean);
     }
-    const double wander = std::sqrt(squares / std::max(measured - 1, 1));
+    const double blocks = double((rows.width + kBandBlock - 1) / kBandBlock);
+    const double wander = thin ? kCoarseNoisePerMean * mean / std::sqrt(blocks)
+                               : std::sqrt(squares / std::max(measured - 1, 1));
     const double bound = mean + kColourNoises * wander + kColourQuantum;
     double beyond = 0;
     for (int32_t k = count; k < count + kBeyondRows && seed + k * dir != end; ++k) {
