@@ -105,6 +105,8 @@ constexpr double kPictureShare = 0.4;
 // reaches the band's last kChromaReach rows, at most kLentShare of it there.
 constexpr int32_t kChromaReach = 2;
 constexpr double kLentShare = 0.75;
+// Rows that share one colour sample.
+constexpr double kPairRows = 2.0;
 // Colour, in levels of red less green plus blue less green per pixel, that a
 // 4:2:0 block at the qualities captures are kept at (75 and better) codes as
 // one shade over its 16 rows: its mean's quantum is about a level of blue
@@ -168,6 +170,7 @@ class RowMeasures {
   public:
     explicit RowMeasures(const PixelRows& rows)
         : width(rows.width),
+          height(rows.height),
           m_rows(rows),
           m_luma(new int16_t[size_t(rows.width) * size_t(rows.height)]),
           m_done(size_t(rows.height), false) {}
@@ -181,6 +184,7 @@ class RowMeasures {
     }
     const uint8_t* Pixels(int32_t y) const { return m_rows.Row(y); }
     const int32_t width;
+    const int32_t height;
 
   private:
     PixelRows m_rows;
@@ -611,6 +615,13 @@ bool Colourless(const uint8_t* bgr, int32_t width) {
     return std::abs(tint.red) + std::abs(tint.blue) <= kBlackTint;
 }
 
+// Whether the band's `count`th row from `seed` (in steps of `dir`) shares its
+// colour sample of 4:2:0 with the row after it.
+bool SharesColourPair(int32_t seed, int32_t dir, int32_t count) {
+    const int32_t last = seed + (count - 1) * dir;
+    return count > 0 && (last ^ 1) == last + dir;
+}
+
 // What a run of rows of one flat colour from an edge is.
 struct FlatRun {
     int32_t rows = 0;   // how many, from the seed row on
@@ -683,6 +694,13 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
                 run.rows =
                     ringing > 0 ? int32_t(means.size()) + ringing : EdgeEnd(means, black, row.mean);
                 run.off = run.rows;
+                // An edge JPEG softened (rows leaning into it were dropped)
+                // may hide the picture's first row in the band's last: where
+                // they share a colour sample, the pair is left to the picture.
+                if (ringing == 0 && run.rows < int32_t(means.size()) &&
+                    SharesColourPair(seed, dir, run.rows)) {
+                    --run.rows;
+                }
                 run.sure = offRow < 0 || offRow == int32_t(means.size());
             } else if (offRow < 0) {
                 run.off = int32_t(means.size());
@@ -748,12 +766,20 @@ int32_t RowsBeforeColourBlock(int32_t seed, int32_t dir, int32_t last) {
 
 bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t first, int32_t off,
                 int32_t end, const Tint& tint) {
+    auto colourOf = [&](int32_t y) { return ColourOffset(rows.Pixels(y), rows.width, tint); };
     double picture = 0;
     for (int32_t k = off; k < off + kBeyondRows && seed + k * dir != end; ++k) {
-        picture = std::max(picture, ColourOffset(rows.Pixels(seed + k * dir), rows.width, tint));
+        picture = std::max(picture, colourOf(seed + k * dir));
     }
     for (int32_t k = first; k < off; ++k) {
-        if (ColourOffset(rows.Pixels(seed + k * dir), rows.width, tint) > kLentShare * picture) {
+        const int32_t y = seed + k * dir;
+        // Its pair's colour sample, as the mean of the pair's two rows: a
+        // band row lent colour shares it with a band row, or with the
+        // picture's first row, never with a row of the picture's full colour.
+        const int32_t mate = y ^ 1;
+        const double pair =
+            mate < rows.height ? (colourOf(y) + colourOf(mate)) / kPairRows : colourOf(y);
+        if (colourOf(y) > kLentShare * picture || pair > kLentShare * picture) {
             return false;
         }
     }
@@ -797,9 +823,18 @@ bool SharedBlockColour(const ColourAt& colourAt, int32_t seed, int32_t dir, int3
 
 int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
                      bool sure, int32_t end) {
-    // A band too thin to show its own colour outside that block is taken as
-    // grey, as its black is, straying from it as much as its first row does.
-    const int32_t before = std::min(RowsBeforeColourBlock(seed, dir, count - 1), kColourRows);
+    // The band's black is grey: a row that is not, and the rest of its
+    // colour block, cannot show the band's colour either. A band too thin to
+    // show it is taken as grey, straying from it as much as its first row does.
+    // Past the first kColourRows rows and the colour block after them, how
+    // far the grey goes no longer matters.
+    const int32_t greyRows = std::min(count, kColourRows + kChromaBlockRows + 1);
+    int32_t grey = 1;
+    while (grey < greyRows && Colourless(rows.Pixels(seed + grey * dir), rows.width)) {
+        ++grey;
+    }
+    const int32_t before =
+        std::min(RowsBeforeColourBlock(seed, dir, std::min(grey, count - 1)), kColourRows);
     const bool thin = before < kMinColourRows;
     const int32_t measured = thin ? 1 : before;
     Tint tint;
