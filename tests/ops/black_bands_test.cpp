@@ -325,23 +325,44 @@ TEST(DetectBands, NeverClipsAFlatColouredPictureOfTheBandsBrightness) {
         int32_t top;
         int32_t bottom;
         PackedColor (*colour)(int32_t level);
+        int32_t reach = 0;  // of the camera noise, either way
     };
     const FlatCase cases[] = {
         {"warm, on the colour blocks, quality 75", 75, 40, 44, TintedDark},
         {"warm, off the blocks, quality 90", 90, 37, 21, TintedDark},
         {"cool, on the luma blocks, quality 75", 75, 24, 32, CoolDark},
+        // A dark strip of colour at the edge is picture, not a band.
+        {"cool, no band at the top, quality 75", 75, 0, 16, CoolDark},
+        {"warm, no bands", 0, 0, 0, TintedDark},
+        // Too thin to show its own colour: the band is taken as grey.
+        {"warm, a band of one row", 0, 30, 1, TintedDark},
+        {"cool, a band of one row, noise", 0, 0, 1, CoolDark, 2},
+        // Picture rows of the band's brightness that passed for band leave
+        // its colour measured over the rows before their colour block.
+        {"warm, a band of 12 rows, noise, quality 90", 90, 12, 30, TintedDark, 1},
+        // The band's last row shares its colour sample with the picture's
+        // first, whose edge JPEG softened: the pair is left to the picture.
+        {"warm, a band ending mid-pair, noise, quality 75", 75, 12, 30, TintedDark, 1},
     };
     constexpr int32_t kCaptureWidth = 720;
     constexpr int32_t kSlowRise = 8;
     for (const FlatCase& c : cases) {
         SCOPED_TRACE(c.name);
+        fprintf(stderr, "CASE %s\n", c.name);
         CImageSurface surface;
-        MakeJpegPicture(surface, kCaptureWidth, kHeight, c.quality, [&c](int32_t, int32_t y) {
+        const test::Scene scene = [&c](int32_t x, int32_t y) {
+            const int32_t noise = c.reach > 0 ? NoiseOf(c.reach, x, y) : 0;
             if (y < c.top || y >= kHeight - c.bottom) {
-                return Grey(16);
+                return Grey(16 + noise);
             }
-            return c.colour(16 + std::min(y - c.top, kHeight - c.bottom - 1 - y) / kSlowRise);
-        });
+            return c.colour(16 + noise +
+                            std::min(y - c.top, kHeight - c.bottom - 1 - y) / kSlowRise);
+        };
+        if (c.quality > 0) {
+            MakeJpegPicture(surface, kCaptureWidth, kHeight, c.quality, scene);
+        } else {
+            test::MakePicture(surface, kCaptureWidth, kHeight, scene);
+        }
         const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
         EXPECT_LE(bands.top, c.top);
         EXPECT_LE(bands.bottom, c.bottom);
