@@ -23,6 +23,10 @@ constexpr int32_t kBrightPerMille = 10;
 constexpr double kSeedMaxSteps = 8.0;
 constexpr double kSeedCoarseShare = 0.5;
 constexpr double kSeedCoarseSlack = 0.1;
+// A row whose pixels stray less than this from its mean holds no content to
+// speak of, however its blocks lie: JPEG turns the clipped noise of a black
+// at 0 into whole blocks a level apart.
+constexpr double kSeedFlatSpread = 0.5;
 // Levels by which a band row's pixels, and its blocks, may stray beyond what
 // the band's own noise does: room for a noiseless band's rounding, too little
 // for a dark picture's content.
@@ -645,7 +649,8 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
     const double mean = ShapeOf(luma, rows.width, 0, kBandPixelLevel).mean;
     const RowShape first = ShapeOf(luma, rows.width, mean, kBandPixelLevel);
     if (first.steps > kSeedMaxSteps ||
-        first.coarse > kSeedCoarseShare * first.spread + kSeedCoarseSlack) {
+        (first.coarse > kSeedCoarseShare * first.spread + kSeedCoarseSlack &&
+         first.spread > kSeedFlatSpread)) {
         return {};
     }
     FlatRun run;

@@ -242,6 +242,7 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
         DarkScene,
         Tinted,  // coloured, at the band's brightness
         Cool,    // coloured, at the band's blue + 2 green + red, brighter in JPEG's luma
+        Photo,
     };
     struct JpegCase {
         const char* name;
@@ -282,6 +283,12 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
         // block of 8 lean a little both ways with the block's ringing.
         {"faint black fading mid-block, quality 90", 90, 16, 1, Beside::DarkScene, 35, 29},
         {"noisy black fading mid-block, quality 90", 90, 16, 2, Beside::DarkScene, 26, 43},
+        {"black at 0 with noise beside a photo, off the blocks, quality 75", 75, 0, 2,
+         Beside::Photo, 33, 34},
+        // JPEG turns the clipped noise of a black at 0 into blocks a level
+        // apart, which a dark picture's smooth content would show too, but
+        // they stray less than half a level: still a band's first row.
+        {"black at 0 with noise beside a photo, quality 75", 75, 0, 2, Beside::Photo, 24, 40},
     };
     constexpr int32_t kCaptureWidth = 720;
     // Rows over which the coloured picture brightens by a level: slowly
@@ -300,6 +307,9 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
             }
             if (c.beside == Beside::Cool) {
                 return CoolDark(c.level + away / kSlowRise + noise);
+            }
+            if (c.beside == Beside::Photo) {
+                return test::Photo(x, y);
             }
             return Grey(int32_t(RedOf(DarkScene(x, y))) + noise);
         };
