@@ -801,29 +801,25 @@ bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t firs
 // than the picture's there, it is the picture's colour that 4:2:0 lent the
 // band's last rows, and they stay.
 // Whether the colour of rows `trimmed` to `off` (where the stored luma left
-// the band) is the colour block's own rather than a picture's: they all lie in
-// the block that holds row `off`, and carry, on average, at least kLentShare of
-// the colour of the picture's first rows past `off`, which is weak. A weak colour is coded in
-// a block of 4:2:0 as one shade over all its 16 rows, band and picture alike,
-// so it tells nothing of where in the block the picture starts.
+// the band) is the colour block's own rather than a picture's: they lie in the
+// block that holds row `off`, and they and the picture's first rows past `off`
+// carry no more colour than kBlockColourQuantum. So weak a colour is coded in
+// a block of 4:2:0 as about one shade over all its 16 rows, band and picture
+// alike, so it tells nothing of where in the block the picture starts.
 template <typename ColourAt>
 bool SharedBlockColour(const ColourAt& colourAt, int32_t seed, int32_t dir, int32_t trimmed,
                        int32_t off, int32_t end) {
     if (trimmed >= off || trimmed < RowsBeforeBlockOf(seed, dir, off)) {
         return false;
     }
-    double band = 0;
-    for (int32_t k = trimmed; k < off; ++k) {
-        band += colourAt(k) / (off - trimmed);
-    }
-    double picture = 0;
     int32_t counted = 0;
-    for (int32_t k = off; k < off + kBeyondRows && seed + k * dir != end; ++k) {
-        picture += colourAt(k);
-        ++counted;
+    for (int32_t k = trimmed; k < off + kBeyondRows && seed + k * dir != end; ++k) {
+        if (colourAt(k) > kBlockColourQuantum) {
+            return false;
+        }
+        counted += k >= off;
     }
-    picture /= std::max(counted, 1);
-    return counted > 0 && picture <= kBlockColourQuantum && band >= kLentShare * picture;
+    return counted > 0;
 }
 
 int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
