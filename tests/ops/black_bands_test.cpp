@@ -243,6 +243,7 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
         Tinted,  // coloured, at the band's brightness
         Cool,    // coloured, at the band's blue + 2 green + red, brighter in JPEG's luma
         Photo,
+        Faint,  // the dark scene with a faint colour that varies along the row
     };
     struct JpegCase {
         const char* name;
@@ -283,6 +284,12 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
         // block of 8 lean a little both ways with the block's ringing.
         {"faint black fading mid-block, quality 90", 90, 16, 1, Beside::DarkScene, 35, 29},
         {"noisy black fading mid-block, quality 90", 90, 16, 2, Beside::DarkScene, 26, 43},
+        // A faint colour is about one shade over the 16 rows of the picture's
+        // first colour block, band rows included: the stored luma places the edge.
+        {"faint black beside a faintly coloured dark scene, quality 75", 75, 16, 1, Beside::Faint,
+         40, 44},
+        {"noisy black beside a faintly coloured dark scene, quality 75", 75, 16, 2, Beside::Faint,
+         40, 44},
         {"black at 0 with noise beside a photo, off the blocks, quality 75", 75, 0, 2,
          Beside::Photo, 33, 34},
         // JPEG turns the clipped noise of a black at 0 into blocks a level
@@ -310,6 +317,11 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
             }
             if (c.beside == Beside::Photo) {
                 return test::Photo(x, y);
+            }
+            if (c.beside == Beside::Faint) {
+                const int32_t dark = int32_t(RedOf(DarkScene(x, y))) + noise;
+                const int32_t tint = int32_t(RedOf(test::Photo(x, y))) % 3 - 1;
+                return PackRgb(uint32_t(dark + tint), uint32_t(dark), uint32_t(dark - tint));
             }
             return Grey(int32_t(RedOf(DarkScene(x, y))) + noise);
         };
