@@ -630,9 +630,6 @@ bool SharesColourPair(int32_t seed, int32_t dir, int32_t count) {
 struct FlatRun {
     int32_t rows = 0;   // how many, from the seed row on
     bool dark = false;  // dark enough to be a band
-    // It faded into the picture rather than meeting an edge: the picture's
-    // first rows may have the band's brightness.
-    bool faded = false;
     // Where it faded or met its edge: the rows before the first that left the
     // band's black in its stored luma, or was in doubt.
     int32_t off = 0;
@@ -712,14 +709,12 @@ FlatRun FlatRunFrom(RowMeasures& rows, int32_t seed, int32_t dir, int32_t end) {
                 run.sure = true;
                 run.rows = FadingEnd(means, black, row.mean,
                                      RingingAtOff(rows, black, seed, dir, run.off, end));
-                run.faded = true;
             } else {
                 run.off = offRow;
                 run.sure = offRow == int32_t(means.size());
                 means.resize(size_t(offRow));
                 run.rows = FadingEnd(means, offBlack, offMean,
                                      RingingAtOff(rows, offBlack, seed, dir, offRow, end));
-                run.faded = true;
             }
             return run;
         }
