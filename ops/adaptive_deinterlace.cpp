@@ -8,7 +8,6 @@
 
 #include "ops/fade_blend.h"
 #include "ops/field_interpolation.h"
-#include "ops/field_shift.h"
 #include "ops/sign_clusters.h"
 
 namespace tessary {
@@ -299,94 +298,27 @@ std::optional<std::vector<uint8_t>> CombedAreas(const CombTeeth& teeth, const Bl
     return areas;
 }
 
-// Rebuilds spans of rows of the field not kept and fades them in, at 8 bits,
-// or at 16 with the result rounded into the 8-bit row.
-class SpanRepair {
-  public:
-    SpanRepair(const PixelRows& rows, const DeepRows& deep, Field keep, int32_t agree)
-        : m_rows(rows),
-          m_deep(deep),
-          m_interpolator(rows, keep),
-          m_shifts(rows, keep),
-          m_agree(agree),
-          m_rebuilt(size_t(rows.RowBytes())),
-          m_rebuiltDeep(deep.IsEmpty() ? 0 : size_t(rows.RowBytes())) {}
-
-    // Rebuilds the pixels of `span` in row y and fades them in by `weights`. A
-    // pixel whose captured value lies within `agree` levels of the rebuilt one
-    // keeps it, judged at 8 bits at either depth, so that both keep the same
-    // pixels.
-    void Repair(int32_t y, Span span, uint8_t* weights) {
-        const int64_t first = 3 * int64_t{span.from};
-        const int32_t pixels = span.to - span.from;
-        const int64_t count = 3 * int64_t{pixels};
-        uint8_t* rebuilt = m_rebuilt.data();
-        if (!m_interpolator.Interpolate(y, rebuilt, span.from, span.to)) {
-            return;
-        }
-        const KeptPair kept = KeptAround(y, m_rows.height);
-        const BlockShift* shifts = m_shifts.Of(y);
-        const int32_t width = m_rows.width;
-        m_captured.Save(y, m_rows.Row(y), m_rows.RowBytes());
-        MixShifted(m_rows.Row(kept.above), m_rows.Row(kept.below), m_captured.SourcesOf(m_rows, y),
-                   shifts, width, span.from, span.to, rebuilt);
-        KeepAgreeing(m_rows.Row(y) + first, rebuilt + first, pixels, m_agree, weights + first);
-        if (m_deep.IsEmpty()) {
-            Blend(m_rows.Row(y) + first, rebuilt + first, weights + first, count);
-            return;
-        }
-        uint16_t* rebuiltDeep = m_rebuiltDeep.data();
-        if (m_interpolator.Interpolate(y, m_deep, rebuiltDeep, span.from, span.to)) {
-            m_capturedDeep.Save(y, m_deep.Row(y), m_deep.RowSamples());
-            MixShifted(m_deep.Row(kept.above), m_deep.Row(kept.below),
-                       m_capturedDeep.SourcesOf(m_deep, y), shifts, width, span.from, span.to,
-                       rebuiltDeep);
-            Blend(m_deep.Row(y) + first, rebuiltDeep + first, weights + first, count);
-            RoundDeepRow(m_deep.Row(y) + first, pixels, m_rows.Row(y) + first);
-        }
+// Rebuilds the pixels of `span` in row y and fades them in by `weights`, at 8
+// bits, or at 16 with the result rounded into the 8-bit row. A pixel whose
+// captured value lies within `agree` levels of the rebuilt one keeps it,
+// judged at 8 bits at either depth, so that both keep the same pixels.
+void RepairSpan(FieldInterpolator& interpolator, const PixelRows& rows, const DeepRows& deep,
+                int32_t y, Span span, int32_t agree, uint8_t* weights,
+                std::vector<uint8_t>& rebuilt, std::vector<uint16_t>& rebuiltDeep) {
+    const int64_t first = 3 * int64_t{span.from};
+    const int32_t pixels = span.to - span.from;
+    const int64_t count = 3 * int64_t{pixels};
+    if (!interpolator.Interpolate(y, rebuilt.data(), span.from, span.to)) {
+        return;
     }
-
-    // Measures the other field's shifts wherever `areas` (`count` rebuilt rows
-    // from `firstRebuilt` on) will have a row rebuilt, before any is: the
-    // search reads the rows as captured.
-    void MeasureShifts(const std::vector<uint8_t>& areas, int32_t count, int32_t firstRebuilt) {
-        const int32_t width = m_rows.width;
-        std::vector<uint8_t> any(static_cast<size_t>(width));
-        for (int32_t k = 0; k < count;) {
-            // The rebuilt rows of one block row of shifts, and one either side
-            // for the fade.
-            const int32_t blockRow = (firstRebuilt + 2 * k) / kShiftBlockRows;
-            int32_t end = k;
-            while (end < count && (firstRebuilt + 2 * end) / kShiftBlockRows == blockRow) {
-                ++end;
-            }
-            std::fill(any.begin(), any.end(), uint8_t{0});
-            for (int32_t n = std::max(k - 1, 0); n < std::min(end + 1, count); ++n) {
-                const uint8_t* area = areas.data() + size_t(n) * size_t(width);
-                for (int32_t x = 0; x < width; ++x) {
-                    any[size_t(x)] |= area[x];
-                }
-            }
-            if (const Span span = FadedSpan(any.data(), width); span.from != span.to) {
-                m_shifts.Measure(firstRebuilt + 2 * k, span.from, span.to);
-            }
-            k = end;
-        }
+    KeepAgreeing(rows.Row(y) + first, rebuilt.data() + first, pixels, agree, weights + first);
+    if (deep.IsEmpty()) {
+        Blend(rows.Row(y) + first, rebuilt.data() + first, weights + first, count);
+    } else if (interpolator.Interpolate(y, deep, rebuiltDeep.data(), span.from, span.to)) {
+        Blend(deep.Row(y) + first, rebuiltDeep.data() + first, weights + first, count);
+        RoundDeepRow(deep.Row(y) + first, pixels, rows.Row(y) + first);
     }
-
-  private:
-    PixelRows m_rows;
-    DeepRows m_deep;
-    FieldInterpolator m_interpolator;
-    FieldShifts m_shifts;
-    int32_t m_agree;
-    std::vector<uint8_t> m_rebuilt;
-    std::vector<uint16_t> m_rebuiltDeep;
-    // The other field's rows as captured, read for their shifted pixels
-    // after they were rebuilt.
-    CapturedRows<uint8_t> m_captured;
-    CapturedRows<uint16_t> m_capturedDeep;
-};
+}
 
 }  // namespace
 
@@ -410,27 +342,34 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     const int32_t width = rows.width;
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
     const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, blocks, firstRebuilt);
-    if (!areas) {
-        // Every row of the other field is rebuilt from the kept rows alone:
-        // searching every block for the other field's shift would cost more
-        // than the repair's share of the time allows.
-        InterpolateField(rows, report.keep, deep);
-        return report;
-    }
     const int32_t count = (rows.height - firstRebuilt + 1) / 2;
-    // Where the captured pixel is as near the rebuilt one as a weak sign of
-    // combing's contrast, nothing shows that it moved.
-    SpanRepair repair(rows, deep, report.keep, teeth.thresholds.weak / kContrastPerLevel);
-    repair.MeasureShifts(*areas, count, firstRebuilt);
-    std::vector<uint8_t> column(size_t(width) + 2 * kFade, 0);
-    std::vector<uint8_t> weights(size_t(rows.RowBytes()));
+    FieldInterpolator interpolator(rows, report.keep);
     // Rows are rebuilt from the bottom up: the search for teeth has just read
     // the bottom rows, which are still in the cache. Each row depends only on
     // kept rows, so the order changes nothing else.
+    if (!areas) {
+        // The interpolator reads only kept rows, so rebuilt ones are written in place.
+        for (int32_t y = firstRebuilt + 2 * (count - 1); y >= firstRebuilt; y -= 2) {
+            if (!atDepth) {
+                interpolator.Interpolate(y, rows.Row(y));
+            } else if (interpolator.Interpolate(y, deep, deep.Row(y), 0, width)) {
+                RoundDeepRow(deep.Row(y), width, rows.Row(y));
+            }
+        }
+        return report;
+    }
+    // Where the captured pixel is as near the rebuilt one as a weak sign of
+    // combing's contrast, nothing shows that it moved.
+    const int32_t agree = teeth.thresholds.weak / kContrastPerLevel;
+    std::vector<uint8_t> column(size_t(width) + 2 * kFade, 0);
+    std::vector<uint8_t> weights(size_t(rows.RowBytes()));
+    std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));
+    std::vector<uint16_t> rebuiltDeep(atDepth ? size_t(rows.RowBytes()) : 0);
     for (int32_t k = count - 1; k >= 0; --k) {
         const Span span = FadeWeights(*areas, width, count, k, column, weights.data());
         if (span.from != span.to) {
-            repair.Repair(firstRebuilt + 2 * k, span, weights.data());
+            RepairSpan(interpolator, rows, deep, firstRebuilt + 2 * k, span, agree, weights.data(),
+                       rebuilt, rebuiltDeep);
         }
     }
     return report;

@@ -41,14 +41,6 @@ int32_t EndOfNonZero(const uint8_t* bytes, int32_t count) {
 
 }  // namespace
 
-Span FadedSpan(const uint8_t* area, int32_t width) {
-    const int32_t first = FirstNonZero(area, width);
-    if (first == width) {
-        return {};
-    }
-    return {std::max(first - kFade, 0), std::min(EndOfNonZero(area, width) + kFade, width)};
-}
-
 // Weight (0 .. 16) of the rebuilt pixel in each byte of rebuilt row k: the
 // share of combed cells among the row's and the neighbouring rebuilt rows'
 // pixels within kFade. Returns the pixels with a weight; the weights of the
@@ -64,14 +56,15 @@ TESSARY_ROW_KERNEL Span FadeWeights(const std::vector<uint8_t>& areas, int32_t w
     for (int32_t x = 0; x < width; ++x) {
         sum[x] = static_cast<uint8_t>(rows[0][x] + rows[1][x] + rows[2][x]);
     }
-    const Span span = FadedSpan(sum, width);
-    if (span.from == span.to) {
-        return span;
+    const int32_t first = FirstNonZero(sum, width);
+    if (first == width) {
+        return {};
     }
     // Beyond the picture's sides the edge columns stand in, as the edge rows
     // do above and below, so that a combed area reaching a side is rebuilt in full.
     std::fill(column.begin(), column.begin() + kFade, sum[0]);
     std::fill(column.end() - kFade, column.end(), sum[width - 1]);
+    const Span span{std::max(first - kFade, 0), std::min(EndOfNonZero(sum, width) + kFade, width)};
     FadeRow(sum + span.from, span.to - span.from, weights + 3 * int64_t{span.from});
     return span;
 }

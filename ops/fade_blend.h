@@ -22,9 +22,6 @@ struct Span {
     int32_t to = 0;
 };
 
-// The pixels within kFade of a nonzero byte of `area` (width bytes); empty for none.
-Span FadedSpan(const uint8_t* area, int32_t width);
-
 // Weight (0 .. 16) of the rebuilt pixel in each byte of rebuilt row k of
 // `count` rows of `width` area bytes (0 or 1 each): the share of area cells
 // among the row's and the neighbouring rows' pixels within kFade, rows and

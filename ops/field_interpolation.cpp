@@ -303,12 +303,8 @@ void KeepField(const PixelRows& rows, Field keep, const DeepRows& deep) {
     }
     const int32_t width = rows.width;
     const int32_t first = FirstRowOf(OtherField(keep));
-    FieldShifts shifts(rows, keep);
-    // Measured before any row is rebuilt in place: the search reads the other
-    // field's rows beside its block row too.
-    for (int32_t y = first; y < rows.height; y += kShiftBlockRows) {
-        shifts.Measure(y, 0, width);
-    }
+    // Measured before any row is rebuilt in place.
+    const FieldShifts shifts(rows, keep);
     FieldInterpolator interpolator(rows, keep);
     const bool atDepth = !deep.IsEmpty() && deep.width == rows.width && deep.height == rows.height;
     CapturedRows<uint8_t> captured;

@@ -183,22 +183,10 @@ FieldShifts::FieldShifts(const PixelRows& rows, Field keep) : m_rows(rows), m_ke
     m_columns = (rows.width + kShiftBlock - 1) / kShiftBlock;
     const int32_t blockRows = (rows.height + kShiftBlockRows - 1) / kShiftBlockRows;
     m_shifts.assign(size_t(blockRows) * size_t(m_columns), BlockShift{});
-    m_measured.assign(m_shifts.size(), 0);
-}
-
-void FieldShifts::Measure(int32_t y, int32_t from, int32_t to) {
-    const size_t first = size_t(y / kShiftBlockRows) * size_t(m_columns);
-    const int32_t last = (std::max(to, from + 1) - 1) / kShiftBlock;
-    for (int32_t b = from / kShiftBlock; b <= last;) {
-        int32_t end = b;
-        while (end <= last && m_measured[first + size_t(end)] == 0) {
-            ++end;
-        }
-        if (end > b) {
-            MeasureBlocks(y / kShiftBlockRows, b, end);
-            std::fill_n(m_measured.begin() + std::ptrdiff_t(first) + b, end - b, uint8_t{1});
-        }
-        b = end + 1;
+    // Every block before any row is rebuilt: the search reads the other
+    // field's rows beside each block row too.
+    for (int32_t blockRow = 0; blockRow < blockRows; ++blockRow) {
+        MeasureBlocks(blockRow, 0, m_columns);
     }
 }
 

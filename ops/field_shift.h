@@ -13,8 +13,9 @@ namespace tessary {
 // the kept rows alone cannot give back. Each block of kShiftBlock pixels by
 // kShiftRows rows of that field gets the shift at which its rows best match
 // the midpoints of the kept rows above and below (summed luma differences):
-// up to kMaxShift pixels along the row, and 0 or kLift frame rows up or down,
-// that field's own next row. Where nothing moved that is no shift at all, the
+// up to kMaxShift pixels along the row, and, where no shift along the row
+// clearly explains the block, kLift frame rows up or down as well, that
+// field's own next row. Where nothing moved that is no shift at all; the
 // smaller shift wins a tie, and one along the row wins over one up or down.
 inline constexpr int32_t kShiftBlock = 16;
 inline constexpr int32_t kShiftRows = 8;
@@ -33,13 +34,9 @@ struct BlockShift {
 
 class FieldShifts {
   public:
+    // Measures every block's shift from the rows as captured.
     FieldShifts(const PixelRows& rows, Field keep);
 
-    // Measures the shifts of the blocks of row y's block row that hold pixels
-    // from .. to - 1, those not measured yet, from the rows as captured:
-    // before any row of the field not kept within a row of that block row is
-    // rebuilt.
-    void Measure(int32_t y, int32_t from, int32_t to);
     // The shifts of the blocks of row y, a row of the field not kept.
     const BlockShift* Of(int32_t y) const;
 
@@ -53,7 +50,6 @@ class FieldShifts {
     Field m_keep;
     int32_t m_columns = 0;
     std::vector<BlockShift> m_shifts;  // block rows x m_columns
-    std::vector<uint8_t> m_measured;   // per block
     // Scratch for the search: byte lumas of the other field's rows (padded by
     // kMaxShift each side), the kept rows' midpoints, and per block the cost
     // of the shift being tried (in two halves) and the least so far.

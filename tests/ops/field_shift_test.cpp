@@ -56,12 +56,11 @@ TEST(FieldShift, FindsTheMotionAndBringsTheOtherFieldsDetailBack) {
                                             << (keep == Field::Top ? ", top" : ", bottom"));
             CImageSurface shapes;
             test::MakePicture(shapes, kWidth, kHeight, Moved(Shapes, keep, c.pan, c.drop));
-            FieldShifts shifts(RowsOf(*shapes.GetImage()), keep);
+            const FieldShifts shifts(RowsOf(*shapes.GetImage()), keep);
             for (int32_t y = kShiftBlockRows; y < kHeight - kShiftBlockRows; ++y) {
                 if (y % 2 == FirstRowOf(keep)) {
                     continue;
                 }
-                shifts.Measure(y, 0, kWidth);
                 const BlockShift* found = shifts.Of(y);
                 for (int32_t b = 1; b + 1 < kWidth / kShiftBlock; ++b) {
                     ASSERT_EQ(found[b].dx, -c.pan) << "row " << y << ", block " << b;
