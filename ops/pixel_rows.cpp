@@ -3,21 +3,8 @@
 #include <cstring>
 
 #include "formats/dib.h"
-
 // The luma's own AVX-512 path, where the kernels are built in variants.
-#if defined(TESSARY_KERNEL_VARIANTS)
-// GCC 12's intrinsics pass an undefined vector as the unused operand of their
-// masked builtins, which its own uninitialised-use check then reports.
-#if !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-#endif
+#include "image/intrinsics.h"
 
 namespace tessary {
 
