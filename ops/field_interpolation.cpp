@@ -316,14 +316,13 @@ void KeepField(const PixelRows& rows, Field keep, const DeepRows& deep) {
             captured.Save(y, rows.Row(y), rows.RowBytes());
             if (interpolator.Interpolate(y, rows.Row(y))) {
                 MixShifted(rows.Row(kept.above), rows.Row(kept.below), captured.SourcesOf(rows, y),
-                           rowShifts, width, 0, width, rows.Row(y));
+                           rowShifts, width, rows.Row(y));
             }
         } else {
             capturedDeep.Save(y, deep.Row(y), deep.RowSamples());
             if (interpolator.Interpolate(y, deep, deep.Row(y), 0, width)) {
                 MixShifted(deep.Row(kept.above), deep.Row(kept.below),
-                           capturedDeep.SourcesOf(deep, y), rowShifts, width, 0, width,
-                           deep.Row(y));
+                           capturedDeep.SourcesOf(deep, y), rowShifts, width, deep.Row(y));
                 RoundDeepRow(deep.Row(y), width, rows.Row(y));
             }
         }

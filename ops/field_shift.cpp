@@ -107,22 +107,20 @@ template <typename Sample>
 template <typename Sample>
 [[gnu::always_inline]] inline void Mix(const Sample* above, const Sample* below,
                                        const ShiftSources<Sample>& sources,
-                                       const BlockShift* shifts, int32_t width, int32_t from,
-                                       int32_t to, Sample* rebuilt) {
+                                       const BlockShift* shifts, int32_t width, Sample* rebuilt) {
     constexpr int32_t kSamples = 3 * kShiftBlock;
     // Block by block; blocks without a shift keep the interpolated pixels.
-    for (int32_t x = from; x < to;) {
-        const int32_t end = std::min((x / kShiftBlock + 1) * kShiftBlock, to);
+    for (int32_t x = 0; x < width; x += kShiftBlock) {
+        const int32_t end = std::min(x + kShiftBlock, width);
         const BlockShift& shift = shifts[x / kShiftBlock];
         const Sample* captured = sources.row[shift.dy / kLift + 1];
         const int64_t at = 3 * int64_t{x};
-        if (shift.none) {
-        } else if (end - x == kShiftBlock && x + shift.dx >= 0 && end + shift.dx <= width) {
+        if (!shift.none && end - x == kShiftBlock && x + shift.dx >= 0 && end + shift.dx <= width) {
             // A whole block inside the row: a loop of fixed size, which
             // vectorises in full.
             MixSamples(above + at, below + at, captured + at + 3 * shift.dx, kSamples,
                        rebuilt + at);
-        } else {
+        } else if (!shift.none) {
             Sample shifted[kSamples];
             for (int32_t p = x; p < end; ++p) {
                 std::copy_n(captured + 3 * std::clamp(p + shift.dx, 0, width - 1), 3,
@@ -130,7 +128,6 @@ template <typename Sample>
             }
             MixSamples(above + at, below + at, shifted, 3 * (end - x), rebuilt + at);
         }
-        x = end;
     }
 }
 
@@ -173,7 +170,7 @@ FieldShifts::FieldShifts(const PixelRows& rows, Field keep) : m_rows(rows), m_ke
     // Every block before any row is rebuilt: the search reads the other
     // field's rows beside each block row too.
     for (int32_t blockRow = 0; blockRow < blockRows; ++blockRow) {
-        MeasureBlocks(blockRow, 0, m_columns);
+        MeasureBlockRow(blockRow);
     }
 }
 
@@ -181,55 +178,57 @@ const BlockShift* FieldShifts::Of(int32_t y) const {
     return m_shifts.data() + size_t(y / kShiftBlockRows) * size_t(m_columns);
 }
 
-void FieldShifts::MeasureBlocks(int32_t blockRow, int32_t firstBlock, int32_t endBlock) {
+// Byte lumas of row y, padded by kMaxShift each side with its edge pixels.
+void FieldShifts::LumaOf(int32_t y, uint8_t* luma) {
     const int32_t width = m_rows.width;
+    m_luma.resize(size_t(width));
+    LumaOfRow(m_rows.Row(y), width, m_luma.data());
+    NarrowLuma(m_luma.data(), width, luma + kMaxShift);
+    std::fill(luma, luma + kMaxShift, luma[kMaxShift]);
+    std::fill(luma + kMaxShift + width, luma + kMaxShift + width + kMaxShift,
+              luma[kMaxShift + width - 1]);
+}
+
+// The lumas the search of the block row from row `first` on reads: in slot s
+// the other field's row first - kLift + s * kLift (the searched rows are the
+// odd slots), and the kept rows' midpoints around each searched row. Returns
+// how many rows are searched.
+int32_t FieldShifts::LoadRows(int32_t first, bool* usable) {
     const int32_t height = m_rows.height;
-    const int32_t x0 = firstBlock * kShiftBlock;
-    const int32_t count = std::min(endBlock * kShiftBlock, width) - x0;
-    // The blocks' pixels and kMaxShift beyond them on either side, edge
-    // pixels repeated beyond the picture.
-    const int32_t lo = std::max(x0 - kMaxShift, 0);
-    const int32_t hi = std::min(x0 + count + kMaxShift, width);
-    const size_t padded = size_t(count) + 2 * kMaxShift;
-    m_luma.resize(size_t(hi - lo));
-    const auto lumaOf = [&](int32_t row, uint8_t* luma) {
-        uint8_t* read = luma + (lo - (x0 - kMaxShift));
-        LumaOfRow(m_rows.Row(row) + 3 * int64_t{lo}, hi - lo, m_luma.data());
-        NarrowLuma(m_luma.data(), hi - lo, read);
-        std::fill(luma, read, read[0]);
-        std::fill(read + (hi - lo), luma + padded, read[hi - lo - 1]);
-    };
-    // Slot s holds the other field's row first - kLift + s * kLift; the
-    // searched rows are the odd slots.
-    const int32_t first = blockRow * kShiftBlockRows + FirstRowOf(OtherField(m_keep));
+    const size_t padded = size_t(m_rows.width) + 2 * kMaxShift;
     const int32_t end = std::min(first + kShiftBlockRows, height);
     const int32_t searched = (end - first + 2 * kSearchRowStep - 1) / (2 * kSearchRowStep);
     m_other.resize(kOtherSlots * padded);
-    m_kept.resize(size_t(kSearchedRows) * size_t(count));
+    m_kept.resize(size_t(kSearchedRows) * padded);
     m_keptLuma.resize(2 * padded);
-    uint8_t* keptLuma = m_keptLuma.data();
-    bool usable[kOtherSlots] = {};
-    for (int32_t s = 0; s <= 2 * searched; ++s) {
+    for (int32_t s = 0; s < kOtherSlots; ++s) {
         const int32_t row = first - kLift + s * kLift;
-        usable[s] = row >= 0 && row < height;
+        usable[s] = s <= 2 * searched && row >= 0 && row < height;
         if (usable[s]) {
-            lumaOf(row, m_other.data() + size_t(s) * padded);
+            LumaOf(row, m_other.data() + size_t(s) * padded);
         }
     }
     for (int32_t i = 0; i < searched; ++i) {
         const KeptPair kept = KeptAround(first + 2 * kSearchRowStep * i, height);
-        lumaOf(kept.above, keptLuma);
-        lumaOf(kept.below, keptLuma + padded);
-        Midpoints(keptLuma + kMaxShift, keptLuma + padded + kMaxShift, count,
-                  m_kept.data() + size_t(i) * size_t(count));
+        LumaOf(kept.above, m_keptLuma.data());
+        LumaOf(kept.below, m_keptLuma.data() + padded);
+        Midpoints(m_keptLuma.data() + kMaxShift, m_keptLuma.data() + padded + kMaxShift,
+                  m_rows.width, m_kept.data() + size_t(i) * padded);
     }
-    const int32_t blocks = endBlock - firstBlock;
+    return searched;
+}
+
+void FieldShifts::MeasureBlockRow(int32_t blockRow) {
+    bool usable[kOtherSlots];
+    const int32_t searched =
+        LoadRows(blockRow * kShiftBlockRows + FirstRowOf(OtherField(m_keep)), usable);
+    const int32_t blocks = m_columns;
     m_costs.resize(2 * size_t(blocks));
     m_best.assign(size_t(blocks), UINT64_MAX);
     m_self.resize(size_t(blocks));
-    BlockShift* shifts = m_shifts.data() + size_t(blockRow) * size_t(m_columns) + firstBlock;
-    SelfCosts(searched, usable, count, padded);
-    TryShifts(0, searched, count, padded, 0, blocks, shifts);
+    BlockShift* shifts = m_shifts.data() + size_t(blockRow) * size_t(m_columns);
+    SelfCosts(searched, usable);
+    TryShifts(0, searched, 0, blocks, shifts);
     // Up or down only where no shift along the row clearly explains the
     // block: the search costs less, and a still block takes no shift up or
     // down that matches its detail by chance.
@@ -244,7 +243,7 @@ void FieldShifts::MeasureBlocks(int32_t blockRow, int32_t firstBlock, int32_t en
                 ++end;
             }
             if (end > b) {
-                TryShifts(lift, searched, count, padded, b, end, shifts);
+                TryShifts(lift, searched, b, end, shifts);
             }
             b = end + 1;
         }
@@ -258,7 +257,9 @@ void FieldShifts::MeasureBlocks(int32_t blockRow, int32_t firstBlock, int32_t en
 // below: a shift that predicts the kept rows' midpoints no better has found no
 // motion worth following (half a row up or down, turning, a picture so smooth
 // that interpolation already has it).
-void FieldShifts::SelfCosts(int32_t searched, const bool* usable, int32_t count, size_t padded) {
+void FieldShifts::SelfCosts(int32_t searched, const bool* usable) {
+    const int32_t count = m_rows.width;
+    const size_t padded = size_t(count) + 2 * kMaxShift;
     std::fill(m_costs.begin(), m_costs.end(), uint64_t{0});
     m_selfMid.resize(size_t(count));
     for (int32_t i = 0; i < searched; ++i) {
@@ -275,10 +276,12 @@ void FieldShifts::SelfCosts(int32_t searched, const bool* usable, int32_t count,
     }
 }
 
-// Every shift along the row at `lift` for blocks from .. to - 1 of those
-// measured, all at once and row by row, each block's least cost kept.
-void FieldShifts::TryShifts(int32_t lift, int32_t searched, int32_t count, size_t padded,
-                            int32_t from, int32_t to, BlockShift* shifts) {
+// Every shift along the row at `lift` for blocks from .. to - 1 of the block
+// row, all at once and row by row, each block's least cost kept.
+void FieldShifts::TryShifts(int32_t lift, int32_t searched, int32_t from, int32_t to,
+                            BlockShift* shifts) {
+    const int32_t count = m_rows.width;
+    const size_t padded = size_t(count) + 2 * kMaxShift;
     const int32_t x = from * kShiftBlock;
     const int32_t pixels = std::min(to * kShiftBlock, count) - x;
     for (int32_t t = 0; t < kShiftsAlong; ++t) {
@@ -287,7 +290,7 @@ void FieldShifts::TryShifts(int32_t lift, int32_t searched, int32_t count, size_
         for (int32_t i = 0; i < searched; ++i) {
             const uint8_t* other =
                 m_other.data() + size_t(2 * i + 1 + lift / kLift) * padded + kMaxShift + x + dx;
-            AddBlockSums(other, m_kept.data() + size_t(i) * size_t(count) + x, pixels,
+            AddBlockSums(other, m_kept.data() + size_t(i) * padded + x, pixels,
                          m_costs.data() + 2 * from);
         }
         const BlockShift tried{static_cast<int8_t>(dx), static_cast<int8_t>(lift)};
@@ -303,14 +306,14 @@ void FieldShifts::TryShifts(int32_t lift, int32_t searched, int32_t count, size_
 
 TESSARY_ROW_KERNEL void MixShifted(const uint8_t* above, const uint8_t* below,
                                    const ShiftSources<uint8_t>& sources, const BlockShift* shifts,
-                                   int32_t width, int32_t from, int32_t to, uint8_t* rebuilt) {
-    Mix(above, below, sources, shifts, width, from, to, rebuilt);
+                                   int32_t width, uint8_t* rebuilt) {
+    Mix(above, below, sources, shifts, width, rebuilt);
 }
 
 TESSARY_ROW_KERNEL void MixShifted(const uint16_t* above, const uint16_t* below,
                                    const ShiftSources<uint16_t>& sources, const BlockShift* shifts,
-                                   int32_t width, int32_t from, int32_t to, uint16_t* rebuilt) {
-    Mix(above, below, sources, shifts, width, from, to, rebuilt);
+                                   int32_t width, uint16_t* rebuilt) {
+    Mix(above, below, sources, shifts, width, rebuilt);
 }
 
 }  // namespace tessary

@@ -41,10 +41,11 @@ class FieldShifts {
     const BlockShift* Of(int32_t y) const;
 
   private:
-    void MeasureBlocks(int32_t blockRow, int32_t firstBlock, int32_t endBlock);
-    void SelfCosts(int32_t searched, const bool* usable, int32_t count, size_t padded);
-    void TryShifts(int32_t lift, int32_t searched, int32_t count, size_t padded, int32_t from,
-                   int32_t to, BlockShift* shifts);
+    void LumaOf(int32_t y, uint8_t* luma);
+    int32_t LoadRows(int32_t first, bool* usable);
+    void MeasureBlockRow(int32_t blockRow);
+    void SelfCosts(int32_t searched, const bool* usable);
+    void TryShifts(int32_t lift, int32_t searched, int32_t from, int32_t to, BlockShift* shifts);
 
     PixelRows m_rows;
     Field m_keep;
@@ -111,15 +112,13 @@ auto CapturedRows<Sample>::SourcesOf(const Rows& rows, int32_t y) const {
     return sources;
 }
 
-// Mixes pixels from .. to - 1 of a rebuilt row with the other field's pixels,
+// Mixes a rebuilt row of `width` pixels with the other field's pixels,
 // each taken from where its block's shift says, edges repeated, and held to
 // the range of the kept pixels above and below it: the mean of the two, halves
 // rounded up.
 void MixShifted(const uint8_t* above, const uint8_t* below, const ShiftSources<uint8_t>& sources,
-                const BlockShift* shifts, int32_t width, int32_t from, int32_t to,
-                uint8_t* rebuilt);
+                const BlockShift* shifts, int32_t width, uint8_t* rebuilt);
 void MixShifted(const uint16_t* above, const uint16_t* below, const ShiftSources<uint16_t>& sources,
-                const BlockShift* shifts, int32_t width, int32_t from, int32_t to,
-                uint16_t* rebuilt);
+                const BlockShift* shifts, int32_t width, uint16_t* rebuilt);
 
 }  // namespace tessary
