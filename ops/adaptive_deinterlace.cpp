@@ -342,22 +342,12 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     const int32_t width = rows.width;
     const int32_t firstRebuilt = FirstRowOf(OtherField(report.keep));
     const std::optional<std::vector<uint8_t>> areas = CombedAreas(teeth, blocks, firstRebuilt);
-    const int32_t count = (rows.height - firstRebuilt + 1) / 2;
-    FieldInterpolator interpolator(rows, report.keep);
-    // Rows are rebuilt from the bottom up: the search for teeth has just read
-    // the bottom rows, which are still in the cache. Each row depends only on
-    // kept rows, so the order changes nothing else.
     if (!areas) {
-        // The interpolator reads only kept rows, so rebuilt ones are written in place.
-        for (int32_t y = firstRebuilt + 2 * (count - 1); y >= firstRebuilt; y -= 2) {
-            if (!atDepth) {
-                interpolator.Interpolate(y, rows.Row(y));
-            } else if (interpolator.Interpolate(y, deep, deep.Row(y), 0, width)) {
-                RoundDeepRow(deep.Row(y), width, rows.Row(y));
-            }
-        }
+        InterpolateField(rows, report.keep, deep);
         return report;
     }
+    const int32_t count = (rows.height - firstRebuilt + 1) / 2;
+    FieldInterpolator interpolator(rows, report.keep);
     // Where the captured pixel is as near the rebuilt one as a weak sign of
     // combing's contrast, nothing shows that it moved.
     const int32_t agree = teeth.thresholds.weak / kContrastPerLevel;
@@ -365,6 +355,9 @@ CombingReport DeinterlaceAdaptive(const PixelRows& rows, std::optional<Field> ke
     std::vector<uint8_t> weights(size_t(rows.RowBytes()));
     std::vector<uint8_t> rebuilt(size_t(rows.RowBytes()));
     std::vector<uint16_t> rebuiltDeep(atDepth ? size_t(rows.RowBytes()) : 0);
+    // Rows are rebuilt from the bottom up: the search for teeth has just read
+    // the bottom rows, which are still in the cache. Each row depends only on
+    // kept rows, so the order changes nothing else.
     for (int32_t k = count - 1; k >= 0; --k) {
         const Span span = FadeWeights(*areas, width, count, k, column, weights.data());
         if (span.from != span.to) {

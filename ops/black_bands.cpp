@@ -764,6 +764,10 @@ int32_t RowsBeforeColourBlock(int32_t seed, int32_t dir, int32_t last) {
     return std::max(RowsBeforeBlockOf(seed, dir, last) - 1, 0);
 }
 
+// Whether the colour of the band's rows `first` to `off` (where the stored
+// luma left the band) is one 4:2:0 lent them: weaker than kLentShare of the
+// picture's first rows' colour, in each row and in the colour sample it shares
+// with its pair.
 bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t first, int32_t off,
                 int32_t end, const Tint& tint) {
     auto colourOf = [&](int32_t y) { return ColourOffset(rows.Pixels(y), rows.width, tint); };
@@ -777,24 +781,15 @@ bool LentColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t firs
         // band row lent colour shares it with a band row, or with the
         // picture's first row, never with a row of the picture's full colour.
         const int32_t mate = y ^ 1;
-        const double pair =
-            mate < rows.height ? (colourOf(y) + colourOf(mate)) / kPairRows : colourOf(y);
-        if (colourOf(y) > kLentShare * picture || pair > kLentShare * picture) {
+        const double own = colourOf(y);
+        const double pair = mate < rows.height ? (own + colourOf(mate)) / kPairRows : own;
+        if (own > kLentShare * picture || pair > kLentShare * picture) {
             return false;
         }
     }
     return true;
 }
 
-// The `count` rows of band from `seed` on, in steps of `dir` (short of row
-// `end`), less the rows at its end that hold picture of the band's brightness
-// but not its colour. The band's first rows, before the colour block of the
-// band's last row, show the band's own colour and how much it wanders (rows
-// near a picture that passed for band may not); a band too thin for that is
-// left as it is. The first `off` rows keep the band's stored luma: where the
-// picture's colour starts within kChromaReach rows of their end, and weaker
-// than the picture's there, it is the picture's colour that 4:2:0 lent the
-// band's last rows, and they stay.
 // Whether the colour of rows `trimmed` to `off` (where the stored luma left
 // the band) is the colour block's own rather than a picture's: they lie in the
 // block that holds row `off`, and they and the picture's first rows past `off`
@@ -817,13 +812,22 @@ bool SharedBlockColour(const ColourAt& colourAt, int32_t seed, int32_t dir, int3
     return counted > 0;
 }
 
-int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
-                     bool sure, int32_t end) {
-    // The band's black is grey: a row that is not, and the rest of its
-    // colour block, cannot show the band's colour either. A band too thin to
-    // show it is taken as grey, straying from it as much as its first row does.
-    // Past the first kColourRows rows and the colour block after them, how
-    // far the grey goes no longer matters.
+// The band's own colour, how far its rows may stray from it, and over how
+// many of its first rows that was measured.
+struct BandColour {
+    Tint tint;
+    double bound = 0;
+    int32_t measured = 0;
+};
+
+// The band's black is grey: a row that is not, and the rest of its colour
+// block, cannot show the band's colour either, so the colour is measured over
+// the band's first rows before the colour block of its first row that is not
+// grey (rows near a picture that passed for band may not show it). A band too
+// thin to show it is taken as grey, straying from it as much as its first row
+// does. Past the first kColourRows rows and the colour block after them, how
+// far the grey goes no longer matters.
+BandColour MeasureBandColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count) {
     const int32_t greyRows = std::min(count, kColourRows + kChromaBlockRows + 1);
     int32_t grey = 1;
     while (grey < greyRows && Colourless(rows.Pixels(seed + grey * dir), rows.width)) {
@@ -832,28 +836,44 @@ int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t
     const int32_t before =
         std::min(RowsBeforeColourBlock(seed, dir, std::min(grey, count - 1)), kColourRows);
     const bool thin = before < kMinColourRows;
-    const int32_t measured = thin ? 1 : before;
-    Tint tint;
-    for (int32_t k = 0; k < measured && !thin; ++k) {
+    BandColour colour;
+    colour.measured = thin ? 1 : before;
+    for (int32_t k = 0; k < colour.measured && !thin; ++k) {
         const Tint row = TintOf(rows.Pixels(seed + k * dir), rows.width);
-        tint.red += row.red / measured;
-        tint.blue += row.blue / measured;
+        colour.tint.red += row.red / colour.measured;
+        colour.tint.blue += row.blue / colour.measured;
     }
-    auto colourAt = [&](int32_t k) {
-        return ColourOffset(rows.Pixels(seed + k * dir), rows.width, tint);
-    };
     double mean = 0;
     double squares = 0;
-    for (int32_t k = 0; k < measured; ++k) {
-        const double offset = colourAt(k);
+    for (int32_t k = 0; k < colour.measured; ++k) {
+        const double offset = ColourOffset(rows.Pixels(seed + k * dir), rows.width, colour.tint);
         const double delta = offset - mean;
         mean += delta / (k + 1);
         squares += delta * (offset - mean);
     }
     const double blocks = double((rows.width + kBandBlock - 1) / kBandBlock);
     const double wander = thin ? kCoarseNoisePerMean * mean / std::sqrt(blocks)
-                               : std::sqrt(squares / std::max(measured - 1, 1));
-    const double bound = mean + kColourNoises * wander + kColourQuantum;
+                               : std::sqrt(squares / std::max(colour.measured - 1, 1));
+    colour.bound = mean + kColourNoises * wander + kColourQuantum;
+    return colour;
+}
+
+// The `count` rows of band from `seed` on, in steps of `dir` (short of row
+// `end`), less the rows at its end that hold picture of the band's brightness
+// but not its colour (MeasureBandColour). The first `off` rows keep the band's
+// stored luma: where the picture's colour starts within kChromaReach rows of
+// their end, and weaker than the picture's there, it is the picture's colour
+// that 4:2:0 lent the band's last rows, and they stay; so do they where the
+// colour is too weak to place the edge (SharedBlockColour) and the stored
+// luma left the band at once (`sure`).
+int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t count, int32_t off,
+                     bool sure, int32_t end) {
+    const BandColour band = MeasureBandColour(rows, seed, dir, count);
+    const Tint& tint = band.tint;
+    const double bound = band.bound;
+    auto colourAt = [&](int32_t k) {
+        return ColourOffset(rows.Pixels(seed + k * dir), rows.width, tint);
+    };
     double beyond = 0;
     for (int32_t k = count; k < count + kBeyondRows && seed + k * dir != end; ++k) {
         beyond = std::max(beyond, colourAt(k));
@@ -862,7 +882,7 @@ int32_t TrimByColour(const RowMeasures& rows, int32_t seed, int32_t dir, int32_t
         return count;
     }
     int32_t trimmed = count;
-    while (trimmed > measured) {
+    while (trimmed > band.measured) {
         const double offset = colourAt(trimmed - 1);
         if (offset <= bound || offset <= kRingShare * beyond) {
             break;

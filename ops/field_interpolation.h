@@ -15,8 +15,9 @@ namespace tessary {
 void InterpolateField(const PixelRows& rows, Field keep, const DeepRows& deep = {});
 
 // InterpolateField's rows, each pixel mixed with the other field's own pixel
-// where that field shows it after moving sideways (FieldShifts, MixShifted):
-// the other field's detail is real, where interpolation can only guess.
+// where that field shows it after the picture moved, along the row or up or
+// down (FieldShifts, MixShifted): the other field's detail is real, where
+// interpolation can only guess.
 void KeepField(const PixelRows& rows, Field keep, const DeepRows& deep = {});
 
 // Rebuilds single rows of the field that is not kept from the kept rows around

@@ -14,6 +14,11 @@ using test::Grey;
 
 constexpr int32_t kWidth = 120;
 constexpr int32_t kHeight = 160;
+// As wide as a capture: a row's mean is only as sure as its width makes it.
+constexpr int32_t kCaptureWidth = 720;
+// Rows over which a dark coloured picture brightens by a level: slowly
+// enough that its first rows keep the band's brightness.
+constexpr int32_t kSlowRise = 8;
 
 // Video black with a little noise.
 PackedColor Black(int32_t x, int32_t y) {
@@ -175,8 +180,6 @@ TEST(DetectBands, NeverClipsADarkSceneBesideNoisyBlack) {
         {"no band, dark scene under little noise", 16, 4, 0, 0},
         {"black at 0, noise reaching 11", 0, 11, 30, 30},
     };
-    // As wide as a capture: a row's mean is only as sure as its width makes it.
-    constexpr int32_t kCaptureWidth = 720;
     for (const FadeCase& c : cases) {
         SCOPED_TRACE(c.name);
         CImageSurface surface;
@@ -213,6 +216,16 @@ void MakeJpegPicture(CImageSurface& surface, int32_t width, int32_t height, int 
         const uint8_t* p = decoded.samples.data() + 3 * (size_t(y) * size_t(width) + size_t(x));
         return PackRgb(p[0], p[1], p[2]);
     });
+}
+
+// A capture-wide picture of `scene`, through JPEG at `quality` in 4:2:0, or as
+// drawn for quality 0.
+void MakeCapture(CImageSurface& surface, int quality, const test::Scene& scene) {
+    if (quality > 0) {
+        MakeJpegPicture(surface, kCaptureWidth, kHeight, quality, scene);
+    } else {
+        test::MakePicture(surface, kCaptureWidth, kHeight, scene);
+    }
 }
 
 // A flat dark picture of a colour `level` bright: red 4 above, blue 2 below
@@ -297,10 +310,6 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
         // they stray less than half a level: still a band's first row.
         {"black at 0 with noise beside a photo, quality 75", 75, 0, 2, Beside::Photo, 24, 40},
     };
-    constexpr int32_t kCaptureWidth = 720;
-    // Rows over which the coloured picture brightens by a level: slowly
-    // enough that its first rows keep the band's brightness.
-    constexpr int32_t kSlowRise = 8;
     for (const JpegCase& c : cases) {
         SCOPED_TRACE(c.name);
         const test::Scene scene = [&c](int32_t x, int32_t y) {
@@ -326,11 +335,7 @@ TEST(DetectBands, FindsBandsBesideADarkPictureAfterJpeg) {
             return Grey(int32_t(RedOf(DarkScene(x, y))) + noise);
         };
         CImageSurface surface;
-        if (c.quality > 0) {
-            MakeJpegPicture(surface, kCaptureWidth, kHeight, c.quality, scene);
-        } else {
-            test::MakePicture(surface, kCaptureWidth, kHeight, scene);
-        }
+        MakeCapture(surface, c.quality, scene);
         ExpectBandsWithoutPicture(surface, c.top, c.bottom);
     }
 }
@@ -366,11 +371,8 @@ TEST(DetectBands, NeverClipsAFlatColouredPictureOfTheBandsBrightness) {
         // first, whose edge JPEG softened: the pair is left to the picture.
         {"warm, a band ending mid-pair, noise, quality 75", 75, 12, 30, TintedDark, 1},
     };
-    constexpr int32_t kCaptureWidth = 720;
-    constexpr int32_t kSlowRise = 8;
     for (const FlatCase& c : cases) {
         SCOPED_TRACE(c.name);
-        fprintf(stderr, "CASE %s\n", c.name);
         CImageSurface surface;
         const test::Scene scene = [&c](int32_t x, int32_t y) {
             const int32_t noise = c.reach > 0 ? NoiseOf(c.reach, x, y) : 0;
@@ -380,11 +382,7 @@ TEST(DetectBands, NeverClipsAFlatColouredPictureOfTheBandsBrightness) {
             return c.colour(16 + noise +
                             std::min(y - c.top, kHeight - c.bottom - 1 - y) / kSlowRise);
         };
-        if (c.quality > 0) {
-            MakeJpegPicture(surface, kCaptureWidth, kHeight, c.quality, scene);
-        } else {
-            test::MakePicture(surface, kCaptureWidth, kHeight, scene);
-        }
+        MakeCapture(surface, c.quality, scene);
         const BandReport bands = DetectBands(RowsOf(*surface.GetImage()));
         EXPECT_LE(bands.top, c.top);
         EXPECT_LE(bands.bottom, c.bottom);
